@@ -1,0 +1,39 @@
+#pragma once
+// The subcommands of quillmoor-tool. Each group of commands lives in a tool_<group>.cpp file
+// and is listed in tool_main.cpp.
+
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qm::cli {
+
+// Thrown for a wrong number or form of arguments: the tool prints the usage and exits 2.
+class usage_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+using args = std::vector<std::string>;
+
+struct tool_command {
+    const char* name;
+    const char* usage; // arguments, shown after the command name
+    const char* help;  // one line
+    int (*run)(const args& a); // a holds the arguments after the command name
+};
+
+// Throws usage_error unless the argument count lies in [lo, hi].
+inline void expect_args(const args& a, std::size_t lo, std::size_t hi)
+{
+    if (a.size() < lo || a.size() > hi)
+        throw usage_error("wrong number of arguments");
+}
+
+// Parses a decimal or 0x-prefixed unsigned number, or throws usage_error.
+std::uint64_t parse_number(const std::string& s);
+
+// One function per group of commands (tool_<group>.cpp).
+
+} // namespace qm::cli

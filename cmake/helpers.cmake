@@ -1,0 +1,25 @@
+# qm_library(NAME SOURCES... [DEPS targets...])
+# A static library of one subsystem; its folder's parent is on the include path, so
+# headers are included as "lz/nds_lz.h", "rom/nds_rom.h" and so on.
+function(qm_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  if(ARG_DEPS)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  endif()
+endfunction()
+
+# qm_test(NAME SOURCES... DEPS targets...)
+# One GoogleTest executable per subsystem, registered test by test with CTest.
+function(qm_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  find_package(GTest REQUIRED)
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE QM_BINARY_DIR="${PROJECT_BINARY_DIR}"
+                                             QM_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  include(GoogleTest)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 600)
+endfunction()
