@@ -1,0 +1,61 @@
+#pragma once
+// The patch engine's one object: the unpacked patch archive, the running job's state and the
+// cancel flag. As the ROM writer's visitor it patches the ROM section by section.
+
+#include "common/bytes.h"
+#include "engine/patch_listener.h"
+#include "rom/rom_visitor.h"
+
+#include <atomic>
+#include <filesystem>
+#include <unordered_map>
+#include <vector>
+
+namespace qm {
+
+class nds_rom;
+
+class patcher : public rom_visitor {
+public:
+    patcher();
+
+    // Opens `source`, checks the game, unpacks the packed archive and writes the patched ROM.
+    // The ROM is written to a temporary file beside `destination` and renamed over it only when
+    // the job ends without error and without a cancel request.
+    void run_patch_job(const std::filesystem::path& source, const std::filesystem::path& destination,
+                       const std::uint8_t* packed, std::uint32_t packed_size, patch_listener& listener);
+
+    // Unpacks the packed archive into `blobs` and builds `records` (needs `rom` and `listener`).
+    void load_archive(const std::uint8_t* packed, std::uint32_t packed_size);
+
+    bytes visit(const bytes& contents, std::uint32_t code) override;
+    void enter_section(std::uint32_t code) override;
+
+    // Set by the front end from any thread; read by the engine between units of work.
+    void request_cancel() noexcept { cancel_flag.store(1, std::memory_order_relaxed); }
+    bool cancel_requested() const noexcept { return cancel_flag.load(std::memory_order_relaxed) != 0; }
+
+    // Remembers the step counter, advances it and reports the remembered value.
+    void advance_progress();
+
+    const std::vector<bytes>& archive_blobs() const noexcept { return blobs; }
+    const std::unordered_map<std::uint16_t, std::uint16_t>& character_index() const noexcept { return char_index; }
+    std::uint32_t steps_done() const noexcept { return step_counter; }
+
+    // For tests and tools that drive the visitor without a whole job.
+    void attach(nds_rom* source_rom, patch_listener* l) noexcept { rom = source_rom; listener = l; }
+
+private:
+    friend class cpk_patcher;
+    const bytes& blob(std::uint32_t n) const;
+
+    std::vector<bytes> blobs;
+    std::unordered_map<std::uint32_t, const std::uint8_t*> records;
+    std::unordered_map<std::uint16_t, std::uint16_t> char_index;
+    nds_rom* rom = nullptr;
+    patch_listener* listener = nullptr;
+    std::uint32_t step_counter = 0;
+    std::atomic<std::uint8_t> cancel_flag{0};
+};
+
+} // namespace qm
