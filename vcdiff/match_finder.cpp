@@ -21,6 +21,10 @@ constexpr std::size_t search_depth = 16;
 // shortest repeat worth a RUN.
 constexpr std::size_t min_offset_match = 4;
 constexpr std::size_t min_run = 6;
+// Copies shorter than hash_length come from the 4-byte index, and only when they cost less
+// than the literal bytes they replace.
+constexpr std::size_t short_length = 4;
+constexpr std::size_t recent_slots = 768;
 // A match at least this long is taken at once; a shorter one may give way to a longer match
 // found a few positions further on.
 constexpr std::size_t good_match = 32;
@@ -38,6 +42,25 @@ inline std::uint64_t load64(const std::uint8_t* p)
 inline std::uint32_t hash8(const std::uint8_t* p, unsigned shift)
 {
     return static_cast<std::uint32_t>((load64(p) * 0x9E3779B97F4A7C15ull) >> shift);
+}
+
+inline std::uint32_t load32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+inline std::uint32_t hash4(const std::uint8_t* p, unsigned shift)
+{
+    return static_cast<std::uint32_t>((load32(p) * 0x9E3779B97F4A7C15ull) >> shift);
+}
+
+unsigned varint_bytes(std::uint64_t v)
+{
+    unsigned n = 1;
+    while (v >>= 7)
+        ++n;
+    return n;
 }
 
 unsigned table_bits(std::size_t entries)
@@ -86,25 +109,58 @@ match_finder::match_finder(byte_span source, byte_span target) : source_(source)
         const unsigned bits = table_bits(source.size() / source_step);
         source_shift_ = 64 - bits;
         // Counting sort of the sampled positions by hash, ascending within each bucket.
+        const std::size_t count = (source.size() - hash_length) / source_step + 1;
+        std::vector<std::uint32_t> hashes(count);
         source_buckets_.assign((std::size_t{1} << bits) + 1, 0);
-        for (std::size_t i = 0; i + hash_length <= source.size(); i += source_step)
-            ++source_buckets_[hash8(source.data() + i, source_shift_) + 1];
+        for (std::size_t k = 0; k < count; ++k) {
+            hashes[k] = hash8(source.data() + k * source_step, source_shift_);
+            ++source_buckets_[hashes[k] + 1];
+        }
         for (std::size_t h = 1; h < source_buckets_.size(); ++h)
             source_buckets_[h] += source_buckets_[h - 1];
-        source_positions_.resize(source_buckets_.back());
-        std::vector<std::uint32_t> fill(source_buckets_.begin(), source_buckets_.end() - 1);
-        for (std::size_t i = 0; i + hash_length <= source.size(); i += source_step)
-            source_positions_[fill[hash8(source.data() + i, source_shift_)]++] = static_cast<std::uint32_t>(i);
+        source_positions_.resize(count);
+        // The bucket starts double as fill cursors; each ends where the next began.
+        for (std::size_t k = 0; k < count; ++k)
+            source_positions_[source_buckets_[hashes[k]]++] = static_cast<std::uint32_t>(k * source_step);
+        for (std::size_t h = source_buckets_.size() - 1; h > 0; --h)
+            source_buckets_[h] = source_buckets_[h - 1];
+        source_buckets_[0] = 0;
     }
     const unsigned bits = table_bits(std::min<std::size_t>(target.size(), std::size_t{1} << 22));
     target_shift_ = 64 - bits;
     target_table_.assign(std::size_t{1} << bits, empty_slot);
+    const unsigned short_bits = std::min(bits, 20u);
+    short_shift_ = 64 - short_bits;
+    short_table_.assign(std::size_t{1} << short_bits, empty_slot);
+    recent_copies_.assign(recent_slots, empty_slot);
 }
 
 void match_finder::remember_target(std::size_t p, std::size_t end)
 {
     if (end - p >= hash_length)
         target_table_[hash8(target_.data() + p, target_shift_)] = static_cast<std::uint32_t>(p);
+    if (end - p >= short_length)
+        short_table_[hash4(target_.data() + p, short_shift_)] = static_cast<std::uint32_t>(p);
+}
+
+match_finder::candidate match_finder::short_target_match(std::size_t p, std::size_t literal_start,
+                                                         std::size_t begin, std::size_t end) const
+{
+    const std::uint8_t* const tgt = target_.data();
+    const std::uint32_t c = short_table_[hash4(tgt + p, short_shift_)];
+    if (c == empty_slot || c < begin || c >= p || load32(tgt + c) != load32(tgt + p))
+        return {};
+    const std::size_t forward = short_length + match_forward(tgt + c + short_length, tgt + p + short_length,
+                                                             end - p - short_length);
+    const std::size_t back = match_backward(tgt + c, tgt + p, std::min<std::size_t>(c - begin, p - literal_start));
+    const std::size_t length = back + forward;
+    const std::size_t from = c - back;
+    // One opcode byte plus the address: one byte if the same address was used lately,
+    // otherwise its distance back from here.
+    const std::size_t cost = 1 + (recent_copies_[from % recent_slots] == from ? 1 : varint_bytes(p - back - from));
+    if (length <= cost)
+        return {};
+    return {p - back, length, from, edit::kind::copy_target};
 }
 
 match_finder::candidate match_finder::source_match(std::size_t p, std::size_t literal_start, std::size_t end) const
@@ -192,6 +248,11 @@ match_finder::candidate match_finder::best_at(std::size_t p, std::size_t literal
         if (back + forward > best.length)
             best = {p - back, back + forward, c - back, edit::kind::copy_target};
     }
+    if (best.length < hash_length) {
+        const candidate m = short_target_match(p, literal_start, begin, end);
+        if (m.length > best.length)
+            best = m;
+    }
     return best;
 }
 
@@ -214,8 +275,10 @@ void match_finder::parse(std::size_t begin, std::size_t end, std::vector<edit>& 
         // starts a few bytes on (source positions are sampled, not all indexed).
         if (m.length < good_match) {
             for (std::size_t k = 1; k <= look_ahead && p + k < end; ++k) {
+                // Only a rival that overlaps m competes with it; one that starts after m
+                // ends can still be taken after it.
                 const candidate n = best_at(p + k, literal_start, begin, end);
-                if (n.length > m.length && n.start + n.length > m.start + m.length)
+                if (n.start < m.start + m.length && n.length > m.length && n.start + n.length > m.start + m.length)
                     m = n;
             }
         }
@@ -225,6 +288,8 @@ void match_finder::parse(std::size_t begin, std::size_t end, std::vector<edit>& 
         edits.push_back({m.what, static_cast<std::uint32_t>(m.length), m.from});
         if (m.what == edit::kind::copy_source && m.length >= good_match)
             source_offset_ = static_cast<std::int64_t>(m.from) - static_cast<std::int64_t>(m.start);
+        if (m.what == edit::kind::copy_target)
+            recent_copies_[m.from % recent_slots] = static_cast<std::uint32_t>(m.from);
         p = literal_start = m.start + m.length;
     }
     literal(literal_start, end);

@@ -39,6 +39,8 @@ private:
     // literal_start. Looks only, changes nothing.
     candidate best_at(std::size_t p, std::size_t literal_start, std::size_t begin, std::size_t end) const;
     candidate source_match(std::size_t p, std::size_t literal_start, std::size_t end) const;
+    candidate short_target_match(std::size_t p, std::size_t literal_start, std::size_t begin,
+                                 std::size_t end) const;
     // Records target position p (in a window ending at end) for later copies.
     void remember_target(std::size_t p, std::size_t end);
 
@@ -50,9 +52,16 @@ private:
     std::vector<std::uint32_t> source_buckets_;
     std::vector<std::uint32_t> source_positions_;
     unsigned source_shift_ = 64;
-    // Target positions by hash, for copies from earlier in the same window.
+    // Target positions by hash of 8 bytes and of 4 bytes, for copies from earlier in the same
+    // window. Only positions left as literals are recorded: copied stretches are found where
+    // they came from, which keeps repeated copies pointing at one address.
     std::vector<std::uint32_t> target_table_;
     unsigned target_shift_ = 64;
+    std::vector<std::uint32_t> short_table_;
+    unsigned short_shift_ = 64;
+    // Target positions recently copied from, by position modulo 768: copying from one of
+    // them again is likely to cost a single address byte.
+    std::vector<std::uint32_t> recent_copies_;
     // Offset from target to source position of the last source copy: edits seldom move the
     // rest of the data, so the bytes after a change are first looked for at the same offset.
     std::int64_t source_offset_ = 0;

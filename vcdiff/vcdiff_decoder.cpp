@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <exception>
 #include <optional>
+#include <vector>
 
 namespace qm {
 
@@ -45,33 +46,48 @@ std::uint8_t read_file_header(section_reader& in, byte_span delta)
     return delta[3];
 }
 
-void decode_window(section_reader& in, byte_span source, bytes& out, bool extended)
+// What a window header says, checked against the source and the target that the earlier
+// windows will have produced.
+struct window {
+    std::uint8_t segment_from = 0; // win_source, win_target or 0
+    std::size_t segment_position = 0;
+    std::size_t segment_length = 0;
+    std::size_t target_length = 0;
+    std::optional<std::uint32_t> checksum;
+    bool interleaved = false;
+    byte_span data;
+    byte_span instructions;
+    byte_span addresses;
+};
+
+window read_window(section_reader& in, std::size_t source_size, std::uint64_t target_before, bool extended)
 {
+    window w;
     const std::uint8_t indicator = in.read_byte("Win_Indicator");
-    const std::uint8_t segment_from = indicator & (win_source | win_target);
-    if (segment_from == (win_source | win_target))
+    w.segment_from = indicator & (win_source | win_target);
+    if (w.segment_from == (win_source | win_target))
         throw decode_error("window has both VCD_SOURCE and VCD_TARGET set");
 
-    std::uint64_t segment_length = 0;
-    std::uint64_t segment_position = 0;
-    if (segment_from) {
+    if (w.segment_from) {
         // VCD_TARGET segments come from the target decoded by all earlier windows.
-        const std::size_t available = segment_from == win_source ? source.size() : out.size();
-        segment_length = in.read_int("source segment length");
-        segment_position = in.read_int("source segment position");
-        if (!in_bounds(available, segment_position, segment_length))
+        const std::uint64_t available = w.segment_from == win_source ? source_size : target_before;
+        const std::uint64_t length = in.read_int("source segment length");
+        const std::uint64_t position = in.read_int("source segment position");
+        if (position > available || length > available - position)
             throw decode_error(std::string("source segment lies outside the ") +
-                               (segment_from == win_source ? "source" : "target decoded so far"));
+                               (w.segment_from == win_source ? "source" : "target decoded so far"));
+        w.segment_length = static_cast<std::size_t>(length);
+        w.segment_position = static_cast<std::size_t>(position);
     }
 
     const std::uint64_t encoding_length = in.read_int("delta encoding length");
     const std::size_t encoding_start = in.position();
     const std::uint64_t target_length = in.read_int("target window length");
-    // Both limits are checked before any memory is set aside for the window.
     if (target_length > max_target_size)
         throw decode_error("target window of " + std::to_string(target_length) + " bytes exceeds the limit");
-    if (target_length > max_target_size - out.size())
+    if (target_length > max_target_size - target_before)
         throw decode_error("decoded target would exceed the size limit");
+    w.target_length = static_cast<std::size_t>(target_length);
     if (in.read_byte("Delta_Indicator") & delta_compressed_sections)
         throw decode_error("compressed delta sections are not supported");
     const std::uint64_t data_length = in.read_int("data section length");
@@ -79,30 +95,36 @@ void decode_window(section_reader& in, byte_span source, bytes& out, bool extend
     const std::uint64_t addresses_length = in.read_int("addresses section length");
     // Only the interleaved variant knows the checksum; in a plain delta the 0x04 bit means
     // nothing, so a checksum written there breaks the length check below.
-    std::optional<std::uint32_t> checksum;
     if (extended && (indicator & win_checksum))
-        checksum = static_cast<std::uint32_t>(in.read_varint("window checksum", max_checksum));
+        w.checksum = static_cast<std::uint32_t>(in.read_varint("window checksum", max_checksum));
     const std::uint64_t header_length = in.position() - encoding_start;
     if (header_length + data_length + instructions_length + addresses_length != encoding_length)
         throw decode_error("section lengths do not add up to the delta encoding length");
 
-    section_reader data(in.take(static_cast<std::size_t>(data_length), "data section"));
-    section_reader instructions(in.take(static_cast<std::size_t>(instructions_length), "instructions section"));
-    section_reader addresses(in.take(static_cast<std::size_t>(addresses_length), "addresses section"));
-
-    const std::size_t start = out.size();
-    out.resize(start + static_cast<std::size_t>(target_length));
-    byte_span segment;
-    if (segment_from == win_source)
-        segment = source.subspan(static_cast<std::size_t>(segment_position), static_cast<std::size_t>(segment_length));
-    else if (segment_from == win_target)
-        segment = byte_span(out).subspan(static_cast<std::size_t>(segment_position),
-                                         static_cast<std::size_t>(segment_length));
-    const mutable_byte_span target = mutable_byte_span(out).subspan(start);
-
+    w.data = in.take(static_cast<std::size_t>(data_length), "data section");
+    w.instructions = in.take(static_cast<std::size_t>(instructions_length), "instructions section");
+    w.addresses = in.take(static_cast<std::size_t>(addresses_length), "addresses section");
     // The interleaved variant puts everything in the instructions section and leaves the
     // other two empty; with either of them non-empty the plain layout applies.
-    if (extended && data_length == 0 && addresses_length == 0) {
+    w.interleaved = extended && data_length == 0 && addresses_length == 0;
+    return w;
+}
+
+void decode_window(const window& w, byte_span source, bytes& out)
+{
+    const std::size_t start = out.size();
+    out.resize(start + w.target_length);
+    byte_span segment;
+    if (w.segment_from == win_source)
+        segment = source.subspan(w.segment_position, w.segment_length);
+    else if (w.segment_from == win_target)
+        segment = byte_span(out).subspan(w.segment_position, w.segment_length);
+    const mutable_byte_span target = mutable_byte_span(out).subspan(start);
+
+    section_reader data(w.data);
+    section_reader instructions(w.instructions);
+    section_reader addresses(w.addresses);
+    if (w.interleaved) {
         decode_window_body(segment, target, instructions, instructions, instructions);
     } else {
         decode_window_body(segment, target, data, instructions, addresses);
@@ -111,7 +133,7 @@ void decode_window(section_reader& in, byte_span source, bytes& out, bool extend
         if (!addresses.at_end())
             throw decode_error("addresses left over after the target window is complete");
     }
-    if (checksum && adler32(target) != *checksum)
+    if (w.checksum && adler32(target) != *w.checksum)
         throw decode_error("window checksum does not match its target");
 }
 
@@ -125,9 +147,17 @@ bool vcdiff_decode(byte_span source, byte_span delta, bytes& target, std::string
         if (!delta.empty()) {
             section_reader in(delta);
             const bool extended = read_file_header(in, delta) == version_interleaved;
-            // There is no end marker: windows follow one another to the end of the delta.
-            while (!in.at_end())
-                decode_window(in, source, out, extended);
+            // There is no end marker: windows follow one another to the end of the delta. All
+            // headers are read and checked first, so that the output is sized once.
+            std::vector<window> windows;
+            std::uint64_t total = 0;
+            while (!in.at_end()) {
+                windows.push_back(read_window(in, source.size(), total, extended));
+                total += windows.back().target_length;
+            }
+            out.reserve(static_cast<std::size_t>(total));
+            for (const window& w : windows)
+                decode_window(w, source, out);
         }
     } catch (const std::exception& e) {
         target.clear();
