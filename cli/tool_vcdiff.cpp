@@ -4,8 +4,10 @@
 #include "common/file_io.h"
 #include "vcdiff/vcdiff_decoder.h"
 #include "vcdiff/vcdiff_encoder.h"
+#include "vcdiff/vcdiff_format.h"
 
 #include <array>
+#include <iostream>
 
 namespace qm::cli {
 
@@ -30,6 +32,9 @@ int vcdiff_make(const args& a)
     const bytes source = read_whole_file(a[0]);
     const bytes target = read_whole_file(a[1]);
     write_whole_file(a[2], vcdiff_encode(source, target));
+    if (target.size() > vcdiff::max_target_size)
+        std::cerr << "quillmoor-tool vcdiff-make: warning: the target exceeds 64 MiB; the patchers' decoder "
+                     "refuses such deltas\n";
     return 0;
 }
 

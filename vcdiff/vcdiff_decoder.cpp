@@ -42,7 +42,8 @@ std::uint8_t read_file_header(section_reader& in, byte_span delta)
     // own table is refused rather than decoded.
     if (indicator & hdr_codetable)
         throw decode_error("custom code tables are not supported");
-    // The remaining bits (application header and unassigned ones) are ignored.
+    // The remaining bits are ignored. An application header (0x04) is not skipped either:
+    // its bytes are read as the first window and normally fail to decode.
     return delta[3];
 }
 

@@ -256,14 +256,8 @@ TEST(vcdiff_decoder, adler32_known_values)
 {
     EXPECT_EQ(vcdiff::adler32({}), 1u);
     EXPECT_EQ(vcdiff::adler32(text("Wikipedia")), 0x11E60398u);
-    // Long enough to need the periodic reduction.
-    const bytes ff(100000, 0xFF);
-    std::uint32_t a = 1, b = 0;
-    for (std::uint8_t x : ff) {
-        a = (a + x) % 65521;
-        b = (b + a) % 65521;
-    }
-    EXPECT_EQ(vcdiff::adler32(ff), (b << 16) | a);
+    // Long enough to need the periodic reduction (value from zlib's adler32).
+    EXPECT_EQ(vcdiff::adler32(bytes(100000, 0xFF)), 0x149A302Cu);
 }
 
 } // namespace

@@ -86,7 +86,7 @@ TEST(vcdiff_encoder, windows_copy_from_the_source_when_they_can)
 TEST(vcdiff_encoder, large_targets_are_split_into_8_mib_windows)
 {
     const bytes source = test::make_text_like(17u << 20 >> 1, 4); // 8.5 MiB
-    const bytes target = test::apply_edits(source, 200, 5);
+    const bytes target = test::apply_edits(source, 50, 5);
     const auto windows = windows_of(round_trip(source, target));
     ASSERT_EQ(windows.size(), 2u);
     EXPECT_EQ(windows[0].target_length, 8u << 20);

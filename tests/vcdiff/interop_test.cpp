@@ -87,12 +87,11 @@ TEST_F(vcdiff_xdelta3_interop, identical_and_empty_files)
 
 TEST_F(vcdiff_xdelta3_interop, several_windows)
 {
-    // 6 MiB: xdelta3 cut into 1 MiB windows; ours into one 8 MiB window plus the 9 MiB case
-    // below for our own window split.
-    const bytes source = test::make_text_like(6u << 20, 18);
-    check_both_ways(source, test::apply_edits(source, 2000, 19), "-S none -A -n -W 1048576");
+    // 3 MiB that xdelta3 cuts into 1 MiB windows, and 9 MiB that our encoder cuts into two.
+    const bytes source = test::make_text_like(3u << 20, 18);
+    check_both_ways(source, test::apply_edits(source, 1000, 19), "-S none -A -n -W 1048576");
     const bytes large = test::make_text_like(9u << 20, 20);
-    check_both_ways(large, test::apply_edits(large, 500, 21));
+    check_both_ways(large, test::apply_edits(large, 100, 21));
 }
 
 TEST_F(vcdiff_xdelta3_interop, plain_deltas_with_xdelta3_checksums_are_refused)
