@@ -2586,15 +2586,15 @@ constexpr int pixel_value(char c)
     }
 }
 
-// Index of the first glyph that breaks a rule of the drawing (listed in the class comment above
-// and here), or char_count when every glyph keeps them. A failing static_assert below shows the
-// index in its note.
+// Index of the first glyph drawn wrongly (out of the character table's order, wider than the
+// cell, a row not 12 pixels long, an unknown pixel character, or ink right of its width), or
+// char_count when all are right. A failing static_assert below shows the index in its note.
 constexpr std::size_t first_bad_glyph()
 {
     for (std::size_t i = 0; i < char_count; ++i) {
         const glyph_art& a = art[i];
         if (a.code != char_table[i])
-            return i; // glyphs must follow the character table's order
+            return i;
         if (a.width > glyph_cell_size || a.advance > glyph_cell_size)
             return i;
         for (std::string_view row : a.rows) {
@@ -2603,7 +2603,7 @@ constexpr std::size_t first_bad_glyph()
             for (unsigned x = 0; x < glyph_cell_size; ++x) {
                 int v = pixel_value(row[x]);
                 if (v < 0 || (v != 0 && x >= a.width))
-                    return i; // unknown pixel character, or ink outside the glyph's width
+                    return i;
             }
         }
     }
@@ -2648,5 +2648,30 @@ constexpr std::array<glyph_cell, char_count> glyph_bitmaps = [] {
             }
     return b;
 }();
+
+namespace {
+
+// Rows that other parts of the program and its users rely on.
+constexpr std::size_t index_of(std::uint16_t code)
+{
+    for (std::size_t i = 0; i < char_count; ++i)
+        if (char_table[i] == code)
+            return i;
+    return char_count;
+}
+constexpr bool row_is(std::uint16_t code, std::array<std::uint8_t, 3> metrics, std::uint8_t height)
+{
+    const std::size_t i = index_of(code);
+    return i < char_count && glyph_metrics[i] == metrics && glyph_heights[i] == height;
+}
+static_assert(row_is(0x0020, {3, 0, 3}, 0));
+static_assert(row_is(0x0021, {0, 2, 2}, 10));
+static_assert(row_is(0x0041, {0, 8, 8}, 9));
+static_assert(row_is(0x0061, {0, 6, 6}, 7));
+static_assert(row_is(0x00E9, {0, 5, 5}, 10));
+static_assert(row_is(0x2122, {0, 8, 8}, 12));
+static_assert(row_is(0x00A0, {5, 0, 5}, 0));
+
+} // namespace
 
 } // namespace qm

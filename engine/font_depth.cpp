@@ -71,7 +71,8 @@ bytes convert_font_to_1bpp(const std::uint8_t* data, std::uint32_t size)
     const std::uint32_t n = z / t;
     if (!in_bounds(size, glyph_data_pos, std::uint64_t{n} * t))
         fail("glyph data outside the font");
-    const std::uint32_t t1 = (w * h + 7) / 8; // at most t, so the block cannot grow by more than padding
+    // t1 <= t and n * t <= z, so the new block is at most 19 bytes longer than the old one.
+    const std::uint32_t t1 = (w * h + 7) / 8;
     const std::uint64_t z1 = round_up(std::uint64_t{t1} * n, 4) + cglp_header_size;
     const std::uint64_t new_size = std::uint64_t{size} - z + z1;
     if (new_size > 0xFFFFFFFFu)
