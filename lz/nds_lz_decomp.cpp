@@ -15,8 +15,8 @@
 // Every malformed form is rejected before anything is read or written outside the buffer: the
 // footer must describe a region inside the input that can produce the decoded length, the stream
 // must not run below R, and a match must stay within [R, D) for both its source and its target.
-// A well-formed form whose decoded length is 0 (what packing empty data gives) decodes to an
-// empty vector.
+// A form whose decoded length D is at most R needs no token: it decodes to its first D bytes
+// whatever its footer says. So the form of empty data (D = 0) decodes to an empty vector.
 
 #include "lz/nds_lz.h"
 
@@ -47,9 +47,9 @@ struct layout {
     std::uint32_t prefix;     // R
 };
 
-// Reads word A and checks that it and the decoded length d describe a form that decodes within
-// [0, max(t, d)). The overlap test of the first token comes first, as the decoding loop would
-// make it before anything else.
+// Reads word A and, when there are tokens to decode, checks that it and the decoded length d
+// describe a form that decodes within [0, max(t, d)). The first token's overlap test comes
+// before everything else, as in the decoding loop.
 layout read_layout(const std::uint8_t* stored, std::uint32_t t, std::uint32_t d)
 {
     const std::uint32_t word_a = get_le32(byte_span(stored, t), t - footer_size);
@@ -58,14 +58,14 @@ layout read_layout(const std::uint8_t* stored, std::uint32_t t, std::uint32_t d)
     const std::int64_t r = std::int64_t{t} - c;
     if (d > r && std::int64_t{t} - h > std::int64_t{d})
         fail("overlap spotted");
+    if (d <= r) // nothing to decode; 0 <= r <= t here
+        return {0, static_cast<std::uint32_t>(r)};
     if (h < footer_size)
         fail("footer length out of range");
     if (h > c)
         fail("footer longer than the compressed region");
     if (c > t)
         fail("compressed region longer than the input");
-    if (d < r)
-        fail("decoded size smaller than the verbatim prefix");
     if (static_cast<std::uint64_t>(d - r) > max_expansion * static_cast<std::uint64_t>(c - h))
         fail("decoded size out of reach of the token stream");
     return {static_cast<std::uint32_t>(t - h), static_cast<std::uint32_t>(r)};

@@ -44,8 +44,17 @@ TEST(nds_lz_decomp, forms_longer_than_their_data)
     EXPECT_EQ(nds_lz_inplace_decomp(
                   from_hex("01 02 03 04 05 06 07 08 00 30 00 00 00 10 00 00 14 00 00 0a f9 ff ff ff")),
               from_hex("01 02 03 04 05 06 07 08 00 00 00 00 00 00 00 00 00"));
+}
+
+TEST(nds_lz_decomp, forms_with_nothing_to_decode)
+{
     // What packing empty data gives decodes to empty data.
     EXPECT_EQ(nds_lz_inplace_decomp(from_hex("08 00 00 08 f8 ff ff ff")), bytes{});
+    // No compressed region: the input is its own verbatim prefix.
+    EXPECT_EQ(nds_lz_inplace_decomp(bytes(8, 0)), bytes(8, 0));
+    // Decoded length 7 below a verbatim prefix of 8: the first 7 bytes, no token read.
+    EXPECT_EQ(nds_lz_inplace_decomp(from_hex("00 80 00 f0 00 00 00 18 08 00 00 08 f7 ff ff ff")),
+              from_hex("00 80 00 f0 00 00 00"));
 }
 
 TEST(nds_lz_decomp, size_failures)
@@ -84,7 +93,6 @@ TEST(nds_lz_decomp, malformed_forms_are_rejected)
         {"00 80 00 f0 00 00 00 18 10 00 00 04 10 00 00 00", "footer length out of range"},
         {"00 80 00 f0 00 00 00 18 0c 00 00 10 10 00 00 00", "footer longer than the compressed region"},
         {"00 80 00 f0 00 00 00 18 11 00 00 08 10 00 00 00", "compressed region longer than the input"},
-        {"00 80 00 f0 00 00 00 18 08 00 00 08 f7 ff ff ff", "decoded size smaller than the verbatim prefix"},
         {"00 80 00 f0 00 00 00 18 10 00 00 08 ff ff ff 7f", "decoded size out of reach of the token stream"},
         // Stream of 8 bytes asked to produce 60: it runs out.
         {"00 80 00 f0 00 00 00 18 10 00 00 08 2c 00 00 00", "token stream runs below the compressed region"},
