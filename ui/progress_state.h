@@ -1,8 +1,11 @@
 #pragma once
 // What the progress display shows: the status line, the bar position and the percentage in the
 // caption, with the rules of the progress dialog (percentage rewritten only when it grows, status
-// and position ignored once the user has cancelled). Shared by the Windows dialog and the
-// command-line patcher; it holds no platform type.
+// and position ignored while the engine's cancel flag is set). Shared by the Windows dialog and
+// the command-line patcher; it holds no platform type.
+//
+// The cancel state is the engine's flag, read at each message, not a copy: the engine clears a
+// request made before the archive is unpacked, and the display then moves on again.
 
 #include <cstdint>
 #include <optional>
@@ -25,19 +28,16 @@ public:
     void set_total(std::uint32_t total) noexcept { total_steps_ = total; }
     std::uint32_t total() const noexcept { return total_steps_; }
 
-    // Applies a position message; returns the new caption when it must be rewritten.
-    // Ignored (nullopt) after cancel.
-    std::optional<std::string> position(std::uint32_t steps_done);
+    // Applies a position message; returns the new caption when it must be rewritten. The whole
+    // message is ignored while `cancelled` is set (the bar does not move either).
+    std::optional<std::string> position(std::uint32_t steps_done, bool cancelled);
     std::uint32_t bar_position() const noexcept { return bar_; }
 
-    // Applies a status message; returns the text to show, nullopt after cancel.
-    std::optional<std::string> status(const std::string& text) const;
-
-    void cancel() noexcept { cancelled_ = true; }
-    bool cancelled() const noexcept { return cancelled_; }
+    // Applies a status message; returns the text to show, nullopt while `cancelled` is set.
+    static std::optional<std::string> status(const std::string& text, bool cancelled);
 
     // 0 when the job succeeded without error and without cancel, -1 otherwise.
-    int result(bool had_error) const noexcept { return had_error || cancelled_ ? -1 : 0; }
+    static int result(bool had_error, bool cancelled) noexcept { return had_error || cancelled ? -1 : 0; }
 
     // floor(position / total * 100) in double precision, division first; 0 for a total of 0.
     static std::uint32_t percent_of(std::uint32_t position, std::uint32_t total) noexcept;
@@ -46,7 +46,6 @@ private:
     std::uint32_t total_steps_ = 0;
     std::uint32_t last_percent_ = 0;
     std::uint32_t bar_ = 0;
-    bool cancelled_ = false;
 };
 
 } // namespace qm::ui
