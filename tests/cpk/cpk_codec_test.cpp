@@ -194,6 +194,7 @@ token_stream encode_tokens(const bytes& prefix, const std::vector<token>& tokens
             form[t - 257 - i / 8] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
     std::copy(prefix.begin(), prefix.end(), form.end() - 256);
 
+    // The expansion, for token lists that describe one (malformed ones leave it empty).
     bytes out(256 + produced, 0);
     std::copy(prefix.begin(), prefix.end(), out.begin());
     std::size_t p = out.size();
@@ -202,6 +203,8 @@ token_stream encode_tokens(const bytes& prefix, const std::vector<token>& tokens
             out[--p] = lit->value;
         } else {
             const match& m = std::get<match>(tk);
+            if (p - 1 + m.distance >= out.size())
+                return {form, {}};
             for (std::uint32_t k = 1; k <= m.length; ++k)
                 out[p - k] = out[p - k + m.distance];
             p -= m.length;
