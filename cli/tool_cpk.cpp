@@ -116,7 +116,7 @@ int build(const args& a)
     return 0;
 }
 
-// --- utf-dump ---
+// utf-dump: the table as indented text, nested tables under the cell that holds them.
 
 const char* type_name(utf_type t)
 {

@@ -99,12 +99,13 @@ std::uint32_t match_length(const std::uint8_t* a, const std::uint8_t* b, std::ui
 // three bytes except the first two, whose hashes saw only one and two bytes.
 //
 // This finder gives the same answers faster. Positions are chained newest first by a hash of
-// their three bytes, and by one of their four bytes. Once the best match found reaches a longer context (4, 6, 8, ... 32 bytes), only
-// positions sharing that many bytes can beat it, so the walk moves on to a chain that links each
-// position to the next older one with the same bytes of that context. Those links do not depend
-// on the cursor; each is worked out the first time a walk needs it (from the chain one context
-// shorter) and kept. Positions are visited nearest first at every level and only a longer match
-// replaces the best, so ties still go to the nearest.
+// their three bytes and by one of their four bytes. Once the best match found reaches a longer
+// context (4, 6, 8, ... 32 bytes), only positions sharing that many bytes can beat it, so the
+// walk moves on to a chain that links each position to the next older one with the same bytes
+// of that context. Beyond four bytes those links do not depend on the cursor; each is worked out
+// the first time a walk needs it (from the chain one context shorter) and kept. Positions are
+// visited nearest first at every level and only a longer match replaces the best, so ties still
+// go to the nearest.
 class match_finder {
 public:
     match_finder(const std::uint8_t* data, std::uint32_t n) : data(data), n(n)

@@ -59,7 +59,7 @@ bytes build(const std::vector<bytes>& files)
     return b.write();
 }
 
-// --- building ---
+// Building.
 
 TEST(cpk_builder, an_archive_without_files)
 {
@@ -206,7 +206,7 @@ TEST(cpk_builder, more_than_65535_files_are_refused)
     EXPECT_EQ(last, 65535u);
 }
 
-// --- reading archives assembled by hand ---
+// Reading archives assembled by hand.
 
 TEST(cpk_visit, ids_spread_over_both_tables_come_in_ascending_order)
 {
@@ -322,7 +322,7 @@ TEST(cpk_visit, a_bad_compressed_entry_fails_after_the_earlier_ones)
     EXPECT_EQ(ids, std::vector<std::uint32_t>{1});
 }
 
-// --- archives that lie ---
+// Archives that lie.
 
 TEST(cpk_visit_malformed, a_file_beyond_the_end_fails_before_it_is_visited)
 {

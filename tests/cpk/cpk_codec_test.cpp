@@ -11,7 +11,6 @@
 namespace qm {
 namespace {
 
-// ---------------------------------------------------------------------------------------------
 // A plain transcription of the compression steps, one bit and one byte at a time, to hold the
 // optimised compressor to the same output. With literal_walk the candidate walk continues while
 // d <= prev; the run then stops and reports when it meets a candidate linking to itself, where
@@ -131,7 +130,6 @@ reference_run reference_compress(const bytes& data, bool literal_walk = false)
     return {};
 }
 
-// ---------------------------------------------------------------------------------------------
 // Tokens, for building streams by hand and for reading what the compressor chose.
 struct literal {
     std::uint8_t value;
@@ -289,7 +287,6 @@ void expect_round_trip(const bytes& data)
     EXPECT_EQ(expand(*form, data.size()), data);
 }
 
-// ---------------------------------------------------------------------------------------------
 
 TEST(cpk_compress, zeros_give_the_268_byte_form)
 {
@@ -524,7 +521,6 @@ TEST(cpk_decompress, the_longest_form_stays_within_the_expansion_bound)
     EXPECT_EQ(cpk_max_extract_size(256), 256u);
 }
 
-// ---------------------------------------------------------------------------------------------
 // The walk that never ends: a new key files itself in the chain slot of a key exactly 8191 older
 // with the same hash, so that older key's link points at itself while it is still inside the
 // window. The hash keeps only the low five bits of the highest of its three bytes, so 0x10, 0x30

@@ -255,7 +255,7 @@ TEST(utf_table_reader, chunk_flag_zero_means_enciphered)
     EXPECT_EQ(utf_table::from_chunk(c).name(), "CpkItocL");
 }
 
-// --- malformed input: every case must fail with a runtime_error, never read outside ---
+// Malformed input: every case must fail with a runtime_error and never read outside.
 
 bytes nested_sample()
 {
