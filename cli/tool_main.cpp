@@ -33,6 +33,7 @@ namespace {
 using group = std::span<const tool_command> (*)();
 // One line per group of commands.
 const std::vector<group> groups = {
+    lz_tool_commands,
     rom_tool_commands,
 };
 

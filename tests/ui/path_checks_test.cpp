@@ -1,0 +1,50 @@
+#include "ui/path_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace qm::ui {
+namespace {
+
+namespace fs = std::filesystem;
+
+class path_checks_fixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("qm-path-checks-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir / "sub");
+        std::ofstream(dir / "rom.nds") << "x";
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+TEST_F(path_checks_fixture, checks_come_in_order_with_their_messages)
+{
+    // A missing source wins even when the destination is a folder.
+    EXPECT_EQ(first_path_error(query_path_facts(dir / "missing.nds", dir / "sub")), "Chemin du fichier source incorrect");
+    EXPECT_EQ(first_path_error(query_path_facts(dir / "sub", dir / "out.nds")), "La source est un répertoire!");
+    EXPECT_EQ(first_path_error(query_path_facts(dir / "rom.nds", dir / "sub")), "La destination est un répertoire!");
+    EXPECT_EQ(first_path_error(query_path_facts(dir / "rom.nds", dir / "rom.nds")),
+              "Les fichiers source et destination sont identiques!");
+    EXPECT_EQ(first_path_error(query_path_facts(dir / "rom.nds", dir / "new.nds")), std::nullopt);
+}
+
+TEST_F(path_checks_fixture, same_file_is_found_through_links_and_dot_dot)
+{
+    fs::create_hard_link(dir / "rom.nds", dir / "hard.nds");
+    fs::create_symlink(dir / "rom.nds", dir / "soft.nds");
+    EXPECT_TRUE(query_path_facts(dir / "rom.nds", dir / "hard.nds").same_file);
+    EXPECT_TRUE(query_path_facts(dir / "rom.nds", dir / "soft.nds").same_file);
+    EXPECT_TRUE(query_path_facts(dir / "rom.nds", dir / "sub" / ".." / "rom.nds").same_file);
+    std::ofstream(dir / "other.nds") << "x";
+    EXPECT_FALSE(query_path_facts(dir / "rom.nds", dir / "other.nds").same_file);
+}
+
+} // namespace
+} // namespace qm::ui
