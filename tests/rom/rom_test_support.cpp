@@ -51,10 +51,11 @@ void recording_visitor::enter_section(std::uint32_t code)
     entered.push_back(code);
 }
 
-void rebuild(const std::filesystem::path& source, const std::filesystem::path& destination, rom_visitor& visitor)
+bytes rebuild(const std::filesystem::path& source, const std::filesystem::path& destination, rom_visitor& visitor)
 {
     nds_rom rom(source);
     rom.copy_to(destination, visitor).commit();
+    return read_whole_file(destination);
 }
 
 rom_description sample_description()
@@ -62,7 +63,6 @@ rom_description sample_description()
     rom_description d;
     d.title = "SAMPLE";
     d.game_code = "QMSP";
-    d.header_size = 0x4000;
     d.header_extra = bytes(0x40, 0x5A);
     for (int i = 0; i < 1000; ++i)
         d.arm9.push_back(static_cast<std::uint8_t>(i * 7));
@@ -70,13 +70,11 @@ rom_description sample_description()
     d.arm7 = bytes(300, 0x77);
     d.root = {
         rom_fs_node::file("readme.txt", {'h', 'i'}),
-        rom_fs_node::directory("data", {
-            rom_fs_node::file("empty.bin"),
-            rom_fs_node::directory("deep", {rom_fs_node::file("leaf.bin", bytes(1000, 0x11))}),
-            rom_fs_node::file("town.bin", bytes(513, 0x22)),
-        }),
+        rom_fs_node::directory("data", {rom_fs_node::file("empty.bin"),
+                                        rom_fs_node::directory("deep", {rom_fs_node::file("leaf.bin", bytes(1000, 0x11))}),
+                                        rom_fs_node::file("town.bin", bytes(513, 0x22))}),
         rom_fs_node::directory("empty_dir"),
-        rom_fs_node::file("zero", {}),
+        rom_fs_node::file("zero"),
     };
     bytes code;
     for (int i = 0; i < 1200; ++i)
@@ -91,49 +89,43 @@ rom_description sample_description()
 bytes hand_made_rom()
 {
     bytes image(0x1000, 0xEE);
-    std::fill(image.begin(), image.begin() + 0x180, 0);
-    std::copy_n("HANDMADE", 8, image.begin());
+    std::fill_n(image.begin(), 0x180, 0);
     std::copy_n("HMAD", 4, image.begin() + 0x0C);
-    put_le32(image, 0x020, 0x200); // ARM9
-    put_le32(image, 0x02C, 0x10);
-    put_le32(image, 0x030, 0x300); // ARM7
-    put_le32(image, 0x03C, 0x10);
-    put_le32(image, 0x040, 0x400); // FNT
-    put_le32(image, 0x044, 11);
-    put_le32(image, 0x048, 0x500); // FAT
-    put_le32(image, 0x04C, 8);
-    put_le32(image, 0x084, 0x200); // header size
+    const std::pair<std::size_t, std::uint32_t> fields[] = {{0x020, 0x200}, {0x02C, 0x10}, {0x030, 0x300}, {0x03C, 0x10},
+                                                             {0x040, 0x400}, {0x044, 11},   {0x048, 0x500}, {0x04C, 8},
+                                                             {0x084, 0x200}, {0x500, 0x600}, {0x504, 0x604}};
+    for (auto [offset, value] : fields)
+        put_le32(image, offset, value);
     const bytes fnt = {8, 0, 0, 0, 0, 0, 1, 0, 0x01, 'a', 0x00};
     std::copy(fnt.begin(), fnt.end(), image.begin() + 0x400);
-    put_le32(image, 0x500, 0x600);
-    put_le32(image, 0x504, 0x604);
     std::copy_n("abcd", 4, image.begin() + 0x600);
     return image;
-}
-
-std::uint32_t field(byte_span image, std::size_t offset)
-{
-    return get_le32(image, offset);
-}
-
-void set_field(bytes& image, std::size_t offset, std::uint32_t value)
-{
-    put_le32(image, offset, value);
 }
 
 void replace_table(bytes& image, std::size_t offset_field, std::size_t size_field, byte_span table)
 {
     image.resize(round_up(image.size(), 4), 0);
-    set_field(image, offset_field, static_cast<std::uint32_t>(image.size()));
-    set_field(image, size_field, static_cast<std::uint32_t>(table.size()));
+    put_le32(image, offset_field, static_cast<std::uint32_t>(image.size()));
+    put_le32(image, size_field, static_cast<std::uint32_t>(table.size()));
     append_bytes(image, table);
 }
 
 bytes fnt_of(byte_span image)
 {
-    const std::uint32_t offset = field(image, nds::hdr_fnt_offset);
-    const auto table = image.subspan(offset, field(image, nds::hdr_fnt_size));
+    const auto table = image.subspan(get_le32(image, nds::hdr_fnt_offset), get_le32(image, nds::hdr_fnt_size));
     return bytes(table.begin(), table.end());
+}
+
+std::pair<std::uint32_t, std::uint32_t> fat_entry(byte_span image, std::uint32_t id)
+{
+    const std::uint32_t fat = get_le32(image, nds::hdr_fat_offset);
+    return {get_le32(image, fat + id * 8), get_le32(image, fat + id * 8 + 4)};
+}
+
+bytes file_bytes(byte_span image, std::uint32_t id)
+{
+    const auto [start, end] = fat_entry(image, id);
+    return bytes(image.begin() + start, image.begin() + end);
 }
 
 void patch_bytes(bytes& image, std::size_t offset, std::size_t length, const bytes& from, const bytes& to)

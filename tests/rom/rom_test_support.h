@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the ROM tests: a scratch folder, visitors that record what they are given,
-// a fixed sample ROM and helpers that edit built images into malformed ones.
+// Shared pieces of the ROM tests: a scratch folder, a visitor that records what it is given, a
+// fixed sample ROM and helpers that edit built images into malformed ones.
 
 #include "common/bytes.h"
 #include "rom/nds_rom.h"
@@ -30,8 +30,7 @@ private:
     std::filesystem::path path_;
 };
 
-// Returns each section's contents unchanged, or what `transform` makes of them; records the
-// calls in order.
+// Returns each section unchanged, or what `transform` makes of it; records the calls in order.
 class recording_visitor : public rom_visitor {
 public:
     std::function<bytes(const bytes&, std::uint32_t)> transform;
@@ -43,31 +42,28 @@ public:
     void enter_section(std::uint32_t code) override;
 };
 
-// Rebuilds `source` into `destination` and commits it.
-void rebuild(const std::filesystem::path& source, const std::filesystem::path& destination, rom_visitor& visitor);
+// Rebuilds `source` into `destination`, commits it and returns its bytes.
+bytes rebuild(const std::filesystem::path& source, const std::filesystem::path& destination, rom_visitor& visitor);
 
-// A small ROM with nested directories, empty files, an ARM9 footer, plain and compressed
-// overlays on both processors and a banner.
+// A small ROM: header size 0x4000, ARM9 of 1000 bytes with a footer, ARM9 overlays 0 (packed)
+// and 1 (plain, 100 bytes), ARM7 overlay 0 (packed), a banner, and files (ids after the three
+// overlay files): readme.txt 3, zero 4 (empty), data/empty.bin 5, data/town.bin 6,
+// data/deep/leaf.bin 7; directories data 0xF001, data/deep 0xF002, empty_dir 0xF003.
 rom_description sample_description();
 
-// A ROM put together byte by byte with literal offsets, independently of the builder:
-// header size 0x200, ARM9 at 0x200 and ARM7 at 0x300 (0x10 bytes each), FNT at 0x400 naming one
-// file "a", FAT at 0x500, the file "abcd" at 0x600; 0x1000 bytes in all, no banner or overlays.
+// Built byte by byte with literal offsets, independently of the builder: header size 0x200,
+// ARM9 at 0x200 and ARM7 at 0x300 (0x10 bytes each), FNT at 0x400 naming one file "a", FAT at
+// 0x500, the file "abcd" at 0x600; 0x1000 bytes filled with 0xEE, no banner or overlays.
 bytes hand_made_rom();
 
-// Header and table fields of an image.
-std::uint32_t field(byte_span image, std::size_t offset);
-void set_field(bytes& image, std::size_t offset, std::uint32_t value);
-
-// Appends `table` at the end of the image (4-byte aligned) and points the header's offset and
-// size fields at it.
+// Appends `table` (4-byte aligned) and points the header's offset and size fields at it.
 void replace_table(bytes& image, std::size_t offset_field, std::size_t size_field, byte_span table);
-
-// A copy of the image's FNT.
 bytes fnt_of(byte_span image);
+// FAT entry `id` of an image as (start, end), and the bytes it spans.
+std::pair<std::uint32_t, std::uint32_t> fat_entry(byte_span image, std::uint32_t id);
+bytes file_bytes(byte_span image, std::uint32_t id);
 
-// Replaces the first occurrence of `from` in [offset, offset + length) of the image by `to`
-// (same length); fails the test when it is not there.
+// Replaces the first occurrence of `from` in [offset, offset + length) by `to`.
 void patch_bytes(bytes& image, std::size_t offset, std::size_t length, const bytes& from, const bytes& to);
 
 } // namespace qm::test
