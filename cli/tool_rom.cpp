@@ -29,19 +29,32 @@ std::string hex(std::uint64_t value, int digits = 8)
 const char* kind_name(std::uint16_t kind)
 {
     switch (kind) {
-    case section_kind::padding: return "padding";
-    case section_kind::header: return "header";
-    case section_kind::arm9: return "arm9";
-    case section_kind::arm7: return "arm7";
-    case section_kind::fnt: return "fnt";
-    case section_kind::fat: return "fat";
-    case section_kind::file: return "file";
-    case section_kind::arm9_ovt: return "arm9_ovt";
-    case section_kind::arm7_ovt: return "arm7_ovt";
-    case section_kind::banner: return "banner";
-    case section_kind::arm9_overlay: return "arm9_overlay";
-    case section_kind::arm7_overlay: return "arm7_overlay";
-    default: return "unknown";
+    case section_kind::padding:
+        return "padding";
+    case section_kind::header:
+        return "header";
+    case section_kind::arm9:
+        return "arm9";
+    case section_kind::arm7:
+        return "arm7";
+    case section_kind::fnt:
+        return "fnt";
+    case section_kind::fat:
+        return "fat";
+    case section_kind::file:
+        return "file";
+    case section_kind::arm9_ovt:
+        return "arm9_ovt";
+    case section_kind::arm7_ovt:
+        return "arm7_ovt";
+    case section_kind::banner:
+        return "banner";
+    case section_kind::arm9_overlay:
+        return "arm9_overlay";
+    case section_kind::arm7_overlay:
+        return "arm7_overlay";
+    default:
+        return "unknown";
     }
 }
 
@@ -80,8 +93,10 @@ int rom_info(const args& a)
     };
     const std::uint16_t stored_crc = get_le16(h, nds::hdr_crc16);
     const std::uint16_t crc = crc16(h.first(nds::hdr_crc16));
-    const auto block = [&](const char* name, std::size_t offset_field, std::size_t size_field, const std::string& note) {
-        std::cout << name << "offset " << hex(field(offset_field)) << "  size " << hex(field(size_field)) << note << "\n";
+    const auto block = [&](const char* name, std::size_t offset_field, std::size_t size_field,
+                           const std::string& note) {
+        std::cout << name << "offset " << hex(field(offset_field)) << "  size " << hex(field(size_field))
+                  << note << "\n";
     };
 
     std::cout << "title         " << text(nds::hdr_title, nds::hdr_title_length) << "\n"
@@ -91,9 +106,10 @@ int rom_info(const args& a)
               << "header size   " << hex(field(nds::hdr_header_size)) << "\n"
               << "used size     " << hex(field(nds::hdr_used_rom_size)) << "\n"
               << "file size     " << hex(rom.size()) << "\n"
-              << "header crc    " << hex(stored_crc, 4) << (stored_crc == crc ? " (ok)" : " (computed " + hex(crc, 4) + ")")
-              << "\n";
-    block("arm9          ", nds::hdr_arm9_offset, nds::hdr_arm9_size, rom.has_arm9_footer() ? "  with footer" : "");
+              << "header crc    " << hex(stored_crc, 4)
+              << (stored_crc == crc ? " (ok)" : " (computed " + hex(crc, 4) + ")") << "\n";
+    block("arm9          ", nds::hdr_arm9_offset, nds::hdr_arm9_size,
+          rom.has_arm9_footer() ? "  with footer" : "");
     block("arm7          ", nds::hdr_arm7_offset, nds::hdr_arm7_size, "");
     block("fnt           ", nds::hdr_fnt_offset, nds::hdr_fnt_size,
           "  (" + std::to_string(get_le16(rom.fnt_bytes(), 6)) + " directories)");
@@ -103,15 +119,16 @@ int rom_info(const args& a)
           "  (" + std::to_string(rom.arm9_ovt_bytes().size() / nds::ovt_entry_length) + " overlays)");
     block("arm7 ovt      ", nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size,
           "  (" + std::to_string(rom.arm7_ovt_bytes().size() / nds::ovt_entry_length) + " overlays)");
-    std::cout << "banner        " << (field(nds::hdr_banner_offset) ? "offset " + hex(field(nds::hdr_banner_offset)) : "none")
+    std::cout << "banner        "
+              << (field(nds::hdr_banner_offset) ? "offset " + hex(field(nds::hdr_banner_offset)) : "none")
               << "\n";
 
     const std::vector<rom_section> sections = rom.list_sections();
     std::cout << "\nsections in writing order (" << sections.size() << "):\n"
               << "  offset      size        code        section\n";
     for (const rom_section& s : sections)
-        std::cout << "  " << hex(s.offset) << "  " << hex(s.size) << "  " << hex(s.code) << "  " << section_label(rom, s)
-                  << "\n";
+        std::cout << "  " << hex(s.offset) << "  " << hex(s.size) << "  " << hex(s.code) << "  "
+                  << section_label(rom, s) << "\n";
     return 0;
 }
 
@@ -165,9 +182,9 @@ int make_test_rom(const args& a)
         expect_args(a, 1, 1);
     const built_rom rom = build_rom_image(random_rom_description(seed));
     write_whole_file(a[0], rom.image);
-    std::cout << "wrote " << a[0] << " (" << rom.image.size() << " bytes, " << rom.files.size() << " files in "
-              << rom.directory_count << " directories, " << rom.arm9_overlay_files.size() << " ARM9 and "
-              << rom.arm7_overlay_files.size() << " ARM7 overlays)\n";
+    std::cout << "wrote " << a[0] << " (" << rom.image.size() << " bytes, " << rom.files.size()
+              << " files in " << rom.directory_count << " directories, " << rom.arm9_overlay_files.size()
+              << " ARM9 and " << rom.arm7_overlay_files.size() << " ARM7 overlays)\n";
     return 0;
 }
 

@@ -83,7 +83,8 @@ bool fnt_is_valid(byte_span fnt, std::uint32_t fat_entries)
     return true;
 }
 
-bool fnt_walk(byte_span fnt, const std::function<bool(const std::string& path, const fnt_entry& entry)>& visit)
+bool fnt_walk(byte_span fnt,
+              const std::function<bool(const std::string& path, const fnt_entry& entry)>& visit)
 {
     struct frame {
         fnt_subtable_cursor cursor;

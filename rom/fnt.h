@@ -49,7 +49,8 @@ bool fnt_is_valid(byte_span fnt, std::uint32_t fat_entries);
 // trailing "/") and the entry, and returns true to stop the walk. Each directory's sub-table is
 // walked at most once, so directories that form a cycle end the walk instead of looping.
 // Returns true when `visit` stopped it.
-bool fnt_walk(byte_span fnt, const std::function<bool(const std::string& path, const fnt_entry& entry)>& visit);
+bool fnt_walk(byte_span fnt,
+              const std::function<bool(const std::string& path, const fnt_entry& entry)>& visit);
 
 // File id at a path whose first character stands for the root ("/dir/name"); nothing when no
 // file is there (a directory, a path ending in "/", an empty component).

@@ -58,8 +58,8 @@ bool nds_rom::load_tables()
     arm7_ovt = read_range(field(nds::hdr_arm7_ovt_offset), field(nds::hdr_arm7_ovt_size));
 
     const std::uint32_t fat_entries = static_cast<std::uint32_t>(fat.size() / nds::fat_entry_length);
-    for (auto [table, offset_field] : {std::pair{&arm9_ovt, nds::hdr_arm9_ovt_offset},
-                                       std::pair{&arm7_ovt, nds::hdr_arm7_ovt_offset}}) {
+    for (auto [table, offset_field] :
+         {std::pair{&arm9_ovt, nds::hdr_arm9_ovt_offset}, std::pair{&arm7_ovt, nds::hdr_arm7_ovt_offset}}) {
         // A table at offset 0 gets no section of its own, so the rebuild could not place it
         // anywhere but over the header.
         if (!table->empty() && field(offset_field) == 0)
@@ -108,7 +108,8 @@ bytes nds_rom::read_range(std::uint32_t offset, std::uint32_t size)
 bytes nds_rom::read_arm9(bool with_footer)
 {
     const std::uint32_t extra = with_footer && arm9_footer ? nds::arm9_footer_length : 0;
-    return read_range(get_le32(raw_header, nds::hdr_arm9_offset), get_le32(raw_header, nds::hdr_arm9_size) + extra);
+    return read_range(get_le32(raw_header, nds::hdr_arm9_offset),
+                      get_le32(raw_header, nds::hdr_arm9_size) + extra);
 }
 
 bytes nds_rom::read_arm7()

@@ -17,7 +17,8 @@ std::string random_suffix()
     // unlikely to meet, and an existing name is skipped anyway.
     thread_local std::mt19937_64 generator([] {
         std::random_device device;
-        const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        const auto now =
+            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
         return (std::uint64_t{device()} << 32) ^ device() ^ now;
     }());
     static constexpr char digits[] = "0123456789abcdef";
@@ -66,8 +67,8 @@ void pending_output::commit()
     std::filesystem::rename(temporary_, destination_, error);
     if (error) {
         discard();
-        throw std::runtime_error("pending_output::commit failed - can't replace the destination (" + error.message() +
-                                 ")");
+        throw std::runtime_error("pending_output::commit failed - can't replace the destination (" +
+                                 error.message() + ")");
     }
     done_ = true;
 }

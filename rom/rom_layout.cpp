@@ -29,13 +29,15 @@ unsigned image_size_exponent(std::uint64_t end) noexcept
 
 std::uint8_t capacity_code(unsigned exponent) noexcept
 {
-    return static_cast<std::uint8_t>(exponent >= nds::capacity_base_exponent ? exponent - nds::capacity_base_exponent : 0);
+    return static_cast<std::uint8_t>(
+        exponent >= nds::capacity_base_exponent ? exponent - nds::capacity_base_exponent : 0);
 }
 
 std::uint32_t overlay_stored_word(std::uint32_t old_word, std::uint64_t stored_length)
 {
     if (stored_length > nds::ovt_stored_size_mask)
-        throw std::runtime_error("nds_rom::copy_to failed - compressed overlay too large for its table entry");
+        throw std::runtime_error(
+            "nds_rom::copy_to failed - compressed overlay too large for its table entry");
     return (old_word & ~nds::ovt_stored_size_mask) | static_cast<std::uint32_t>(stored_length);
 }
 

@@ -49,7 +49,8 @@ public:
         const std::uint64_t end = section_end(start, contents.size());
         if (!contents.empty()) {
             out_.seekp(static_cast<std::streamoff>(start));
-            out_.write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
+            out_.write(reinterpret_cast<const char*>(contents.data()),
+                       static_cast<std::streamsize>(contents.size()));
             written_end_ = end;
         }
         place(section, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(contents.size()));

@@ -7,8 +7,8 @@ namespace qm {
 
 byte_span overlay_entry_of(const nds_rom& rom, const rom_section& section)
 {
-    const bytes& table =
-        section_kind_of(section.code) == section_kind::arm9_overlay ? rom.arm9_ovt_bytes() : rom.arm7_ovt_bytes();
+    const bytes& table = section_kind_of(section.code) == section_kind::arm9_overlay ? rom.arm9_ovt_bytes()
+                                                                                     : rom.arm7_ovt_bytes();
     const std::size_t offset = std::size_t{section.entry} * nds::ovt_entry_length;
     require_bounds(table.size(), offset, nds::ovt_entry_length);
     return byte_span(table).subspan(offset, nds::ovt_entry_length);

@@ -15,7 +15,8 @@ bytes code_like_bytes(seeded_random& random, std::size_t length)
     bytes out;
     out.reserve(length + 3);
     while (out.size() < length)
-        append_le32(out, random.chance(90) ? words[random.below(8)] : static_cast<std::uint32_t>(random.next()));
+        append_le32(out,
+                    random.chance(90) ? words[random.below(8)] : static_cast<std::uint32_t>(random.next()));
     out.resize(length);
     return out;
 }
@@ -42,8 +43,8 @@ bytes file_contents(seeded_random& random, std::uint32_t max_size)
     return random.chance(50) ? code_like_bytes(random, size) : random.fill(size);
 }
 
-void fill_directory(seeded_random& random, const rom_generator_options& options, std::vector<rom_fs_node>& entries,
-                    std::uint32_t depth, std::uint32_t& files_left)
+void fill_directory(seeded_random& random, const rom_generator_options& options,
+                    std::vector<rom_fs_node>& entries, std::uint32_t depth, std::uint32_t& files_left)
 {
     std::set<std::string> taken;
     const std::uint64_t count = random.between(depth == 0 ? 2 : 0, 6);
@@ -54,7 +55,8 @@ void fill_directory(seeded_random& random, const rom_generator_options& options,
             entries.push_back(std::move(dir));
         } else {
             --files_left;
-            entries.push_back(rom_fs_node::file(random_name(random, taken), file_contents(random, options.max_file_size)));
+            entries.push_back(
+                rom_fs_node::file(random_name(random, taken), file_contents(random, options.max_file_size)));
         }
     }
 }

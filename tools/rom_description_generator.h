@@ -9,10 +9,10 @@
 namespace qm {
 
 struct rom_generator_options {
-    std::uint32_t max_files = 24;     // named files in the whole tree
-    std::uint32_t max_depth = 3;      // directory nesting below the root
+    std::uint32_t max_files = 24; // named files in the whole tree
+    std::uint32_t max_depth = 3;  // directory nesting below the root
     std::uint32_t max_file_size = 3000;
-    std::uint32_t max_overlays = 4;   // per overlay table
+    std::uint32_t max_overlays = 4; // per overlay table
 };
 
 // The same seed always gives the same description. Names are unique within each directory and

@@ -37,7 +37,7 @@ constexpr std::uint32_t arm7_entry_address = 0x02380000;
 struct directory_info {
     const std::vector<rom_fs_node>* entries;
     std::uint32_t parent;
-    std::string path;                  // with a trailing "/", empty for the root
+    std::string path;                   // with a trailing "/", empty for the root
     std::vector<std::uint32_t> subdirs; // index of each sub-directory entry, in entry order
     std::uint16_t first_file = 0;
 };
@@ -106,7 +106,8 @@ file_system build_file_system(const std::vector<rom_fs_node>& root, std::uint32_
         std::size_t sub = 0;
         for (const rom_fs_node& node : *dirs[i].entries) {
             const auto length = static_cast<std::uint8_t>(node.name.size());
-            subtables.push_back(node.is_directory ? static_cast<std::uint8_t>(nds::fnt_dir_flag | length) : length);
+            subtables.push_back(node.is_directory ? static_cast<std::uint8_t>(nds::fnt_dir_flag | length)
+                                                  : length);
             subtables.insert(subtables.end(), node.name.begin(), node.name.end());
             if (node.is_directory)
                 append_le16(subtables, static_cast<std::uint16_t>(nds::dir_id_base + dirs[i].subdirs[sub++]));
@@ -131,7 +132,8 @@ struct block {
     std::uint32_t offset = 0;
 };
 
-void put_text(bytes& header, std::size_t offset, const std::string& text, std::size_t length, const char* what)
+void put_text(bytes& header, std::size_t offset, const std::string& text, std::size_t length,
+              const char* what)
 {
     if (text.size() > length)
         throw std::invalid_argument(std::string("rom image: ") + what + " too long");
@@ -194,7 +196,8 @@ built_rom build_rom_image(const rom_description& d)
     for (const bytes* contents : fs.contents)
         add(contents);
     const auto overlay_block = [&](std::size_t i) {
-        return i < d.arm9_overlays.size() ? first_overlay_block + i : first_overlay_block + i + 1 + !arm7_ovt.empty();
+        return i < d.arm9_overlays.size() ? first_overlay_block + i
+                                          : first_overlay_block + i + 1 + !arm7_ovt.empty();
     };
 
     std::vector<std::size_t> order(blocks.size());
@@ -220,12 +223,15 @@ built_rom build_rom_image(const rom_description& d)
     }
 
     for (std::uint32_t id = 0; id < file_count; ++id) {
-        const block& b = id < overlay_count ? blocks[overlay_block(id)] : blocks[first_file_block + id - overlay_count];
+        const block& b =
+            id < overlay_count ? blocks[overlay_block(id)] : blocks[first_file_block + id - overlay_count];
         put_le32(fat, std::size_t{id} * nds::fat_entry_length, b.offset);
-        put_le32(fat, std::size_t{id} * nds::fat_entry_length + 4, static_cast<std::uint32_t>(b.offset + b.size));
+        put_le32(fat, std::size_t{id} * nds::fat_entry_length + 4,
+                 static_cast<std::uint32_t>(b.offset + b.size));
     }
     std::uint32_t overlay_file = 0;
-    for (auto [specs, table] : {std::pair{&d.arm9_overlays, &arm9_ovt}, std::pair{&d.arm7_overlays, &arm7_ovt}}) {
+    for (auto [specs, table] :
+         {std::pair{&d.arm9_overlays, &arm9_ovt}, std::pair{&d.arm7_overlays, &arm7_ovt}}) {
         for (std::size_t i = 0; i < specs->size(); ++i, ++overlay_file) {
             const rom_overlay_spec& o = (*specs)[i];
             const std::size_t e = i * nds::ovt_entry_length;
@@ -238,7 +244,8 @@ built_rom build_rom_image(const rom_description& d)
             put_le32(*table, e + nds::ovt_sinit_end, o.sinit_end);
             put_le32(*table, e + nds::ovt_file_id, overlay_file);
             put_le32(*table, e + nds::ovt_stored,
-                     o.compressed ? (1u << nds::ovt_flag_shift) | (stored_size & nds::ovt_stored_size_mask) : 0);
+                     o.compressed ? (1u << nds::ovt_flag_shift) | (stored_size & nds::ovt_stored_size_mask)
+                                  : 0);
         }
     }
 
@@ -265,8 +272,10 @@ built_rom build_rom_image(const rom_description& d)
     put_text(header, nds::hdr_game_code, d.game_code, 4, "game code");
     put_text(header, nds::hdr_maker_code, d.maker_code, 2, "maker code");
     put_u8(header, nds::hdr_capacity,
-           static_cast<std::uint8_t>(exponent >= nds::capacity_base_exponent ? exponent - nds::capacity_base_exponent : 0));
-    const auto place = [&](std::size_t offset_field, std::size_t size_field, std::size_t index, std::uint64_t size) {
+           static_cast<std::uint8_t>(
+               exponent >= nds::capacity_base_exponent ? exponent - nds::capacity_base_exponent : 0));
+    const auto place = [&](std::size_t offset_field, std::size_t size_field, std::size_t index,
+                           std::uint64_t size) {
         if (index == SIZE_MAX)
             return;
         put_le32(header, offset_field, blocks[index].offset);

@@ -27,8 +27,8 @@ struct rom_fs_node {
 };
 
 struct rom_overlay_spec {
-    std::uint32_t id = 0; // word 0x00 of its table entry; need not be the entry's index
-    bytes contents;       // the overlay as loaded (expanded)
+    std::uint32_t id = 0;    // word 0x00 of its table entry; need not be the entry's index
+    bytes contents;          // the overlay as loaded (expanded)
     bool compressed = false; // store it packed with nds_lz_comp (flag byte 1)
     // Exact bytes to store instead of `contents` (packed or not): for malformed input.
     std::optional<bytes> stored = std::nullopt;
@@ -71,8 +71,8 @@ struct built_rom_file {
 
 struct built_rom {
     bytes image;
-    std::vector<built_rom_file> files;              // every named file, in directory order
-    std::vector<std::uint16_t> arm9_overlay_files;  // file id of each ARM9 overlay, table order
+    std::vector<built_rom_file> files;             // every named file, in directory order
+    std::vector<std::uint16_t> arm9_overlay_files; // file id of each ARM9 overlay, table order
     std::vector<std::uint16_t> arm7_overlay_files;
     std::uint32_t directory_count = 0;
 };

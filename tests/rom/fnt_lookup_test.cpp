@@ -45,8 +45,9 @@ TEST_F(fnt_lookup_test, paths_of_the_sample)
     EXPECT_EQ(id_of("/readme.txt"), "3");
     EXPECT_EQ(id_of("/data/deep/leaf.bin"), "7");
     EXPECT_EQ(id_of("\\readme.txt"), "3"); // the first character stands for the root, whatever it is
-    for (const char* path : {"/README.TXT", "/data", "/data/", "/empty_dir", "/data//town.bin", "//readme.txt",
-                             "/readme.txt/", "/", "", "/data/deep/leaf.bi", "/data/deep/leaf.bin2"})
+    for (const char* path :
+         {"/README.TXT", "/data", "/data/", "/empty_dir", "/data//town.bin", "//readme.txt", "/readme.txt/",
+          "/", "", "/data/deep/leaf.bi", "/data/deep/leaf.bin2"})
         EXPECT_EQ(id_of(path), not_found) << path;
 
     EXPECT_EQ(path_of(3), "readme.txt");
@@ -78,9 +79,9 @@ protected:
     void SetUp() override
     {
         rom_description d;
-        d.root = {rom_fs_node::directory(
-                      "a", {rom_fs_node::directory("b", {rom_fs_node::file("x", {1}), rom_fs_node::directory("c")}),
-                            rom_fs_node::file("y", {2})}),
+        d.root = {rom_fs_node::directory("a", {rom_fs_node::directory("b", {rom_fs_node::file("x", {1}),
+                                                                            rom_fs_node::directory("c")}),
+                                               rom_fs_node::file("y", {2})}),
                   rom_fs_node::file("z", {3})};
         image = build_rom_image(d).image;
     }

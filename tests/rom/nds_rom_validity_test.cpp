@@ -25,8 +25,12 @@ protected:
         return "valid";
     }
     void expect_valid(const bytes& data) { EXPECT_EQ(open(data), "valid"); }
-    void expect_invalid(const bytes& data) { EXPECT_EQ(open(data), "nds_rom::nds_rom - input file is not a valid NDS ROM"); }
-    bytes with(std::size_t offset, std::uint32_t value, std::size_t offset2 = 0, std::uint32_t value2 = 0) const
+    void expect_invalid(const bytes& data)
+    {
+        EXPECT_EQ(open(data), "nds_rom::nds_rom - input file is not a valid NDS ROM");
+    }
+    bytes with(std::size_t offset, std::uint32_t value, std::size_t offset2 = 0,
+               std::uint32_t value2 = 0) const
     {
         bytes copy = image;
         put_le32(copy, offset, value);
@@ -52,8 +56,8 @@ TEST_F(validity_test, hand_made_rom_reads_as_laid_out)
     std::vector<std::array<std::uint32_t, 3>> listed;
     for (const rom_section& s : rom.list_sections())
         listed.push_back({s.offset, s.size, s.code});
-    const std::vector<std::array<std::uint32_t, 3>> expected = {{0, 0x200, 1},  {0x200, 0x10, 2}, {0x300, 0x10, 3},
-                                                                {0x400, 11, 4}, {0x500, 8, 5},    {0x600, 4, 6}};
+    const std::vector<std::array<std::uint32_t, 3>> expected = {
+        {0, 0x200, 1}, {0x200, 0x10, 2}, {0x300, 0x10, 3}, {0x400, 11, 4}, {0x500, 8, 5}, {0x600, 4, 6}};
     EXPECT_EQ(listed, expected);
 }
 
@@ -77,11 +81,12 @@ TEST_F(validity_test, short_or_missing_files)
 
 TEST_F(validity_test, every_block_must_lie_inside_the_file)
 {
-    for (auto [offset_field, size_field] :
-         {std::pair{nds::hdr_arm9_offset, nds::hdr_arm9_size}, std::pair{nds::hdr_arm7_offset, nds::hdr_arm7_size},
-          std::pair{nds::hdr_fnt_offset, nds::hdr_fnt_size}, std::pair{nds::hdr_fat_offset, nds::hdr_fat_size},
-          std::pair{nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size},
-          std::pair{nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size}}) {
+    for (auto [offset_field, size_field] : {std::pair{nds::hdr_arm9_offset, nds::hdr_arm9_size},
+                                            std::pair{nds::hdr_arm7_offset, nds::hdr_arm7_size},
+                                            std::pair{nds::hdr_fnt_offset, nds::hdr_fnt_size},
+                                            std::pair{nds::hdr_fat_offset, nds::hdr_fat_size},
+                                            std::pair{nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size},
+                                            std::pair{nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size}}) {
         SCOPED_TRACE(offset_field);
         bytes truncated = image;
         truncated.resize(at(offset_field) + at(size_field) - 1);
@@ -171,7 +176,8 @@ protected:
         validity_test::SetUp();
         fnt = fnt_of(image);
     }
-    bytes with_fnt(const bytes& table, std::size_t offset = 0, std::uint16_t value = 0, bool edit = false) const
+    bytes with_fnt(const bytes& table, std::size_t offset = 0, std::uint16_t value = 0,
+                   bool edit = false) const
     {
         bytes copy = image;
         bytes edited = table;

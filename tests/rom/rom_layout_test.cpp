@@ -27,7 +27,8 @@ TEST(rom_layout, rebuilt_rom_may_not_reach_4_gib)
 
 TEST(rom_layout, image_size_and_capacity)
 {
-    const std::pair<std::uint64_t, unsigned> sizes[] = {{0, 0}, {1, 0}, {2, 1}, {0x100000, 20}, {0x100001, 21}, {0x80000000, 31}};
+    const std::pair<std::uint64_t, unsigned> sizes[] = {{0, 0},         {1, 0},         {2, 1},
+                                                        {0x100000, 20}, {0x100001, 21}, {0x80000000, 31}};
     for (auto [end, exponent] : sizes)
         EXPECT_EQ(image_size_exponent(end), exponent) << end;
     EXPECT_EQ(capacity_code(21), 4);

@@ -18,7 +18,8 @@ namespace {
 
 // Where a source section ended up in a rebuilt image (header field, FAT or overlay entry) and
 // how many bytes it takes there; `written` is what the visitor returned for it.
-std::pair<std::uint32_t, std::uint32_t> placed(byte_span out, const rom_section& s, std::uint32_t written, bool footer)
+std::pair<std::uint32_t, std::uint32_t> placed(byte_span out, const rom_section& s, std::uint32_t written,
+                                               bool footer)
 {
     const auto block = [&](std::size_t offset_field, std::size_t size_field) {
         return std::pair{get_le32(out, offset_field), get_le32(out, size_field)};
@@ -28,20 +29,29 @@ std::pair<std::uint32_t, std::uint32_t> placed(byte_span out, const rom_section&
         return std::pair{start, end - start};
     };
     switch (section_kind_of(s.code)) {
-    case header: return {0, s.size};
+    case header:
+        return {0, s.size};
     case arm9: { // the size field leaves out the footer's 12 bytes
         const auto [offset, size] = block(nds::hdr_arm9_offset, nds::hdr_arm9_size);
         return {offset, footer && written >= 12 ? size + 12 : size};
     }
-    case arm7: return block(nds::hdr_arm7_offset, nds::hdr_arm7_size);
-    case fnt: return block(nds::hdr_fnt_offset, nds::hdr_fnt_size);
-    case fat: return block(nds::hdr_fat_offset, nds::hdr_fat_size);
-    case arm9_ovt: return block(nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size);
-    case arm7_ovt: return block(nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size);
-    case banner: return {get_le32(out, nds::hdr_banner_offset), written};
-    case file: return fat_span(s.entry);
+    case arm7:
+        return block(nds::hdr_arm7_offset, nds::hdr_arm7_size);
+    case fnt:
+        return block(nds::hdr_fnt_offset, nds::hdr_fnt_size);
+    case fat:
+        return block(nds::hdr_fat_offset, nds::hdr_fat_size);
+    case arm9_ovt:
+        return block(nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size);
+    case arm7_ovt:
+        return block(nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size);
+    case banner:
+        return {get_le32(out, nds::hdr_banner_offset), written};
+    case file:
+        return fat_span(s.entry);
     default: {
-        const std::size_t table = section_kind_of(s.code) == arm9_overlay ? nds::hdr_arm9_ovt_offset : nds::hdr_arm7_ovt_offset;
+        const std::size_t table =
+            section_kind_of(s.code) == arm9_overlay ? nds::hdr_arm9_ovt_offset : nds::hdr_arm7_ovt_offset;
         return fat_span(get_le32(out, get_le32(out, table) + s.entry * 32 + nds::ovt_file_id));
     }
     }
@@ -49,13 +59,16 @@ std::pair<std::uint32_t, std::uint32_t> placed(byte_span out, const rom_section&
 
 // Each section at the first 512-byte boundary after the previous one, in source order; the used
 // size, power-of-two length, capacity and checksum to match. Returns where each section went.
-std::vector<std::pair<std::uint32_t, std::uint32_t>> check_layout(const std::vector<rom_section>& sections, byte_span out,
-                                                                  const recording_visitor& visitor, bool footer)
+std::vector<std::pair<std::uint32_t, std::uint32_t>> check_layout(const std::vector<rom_section>& sections,
+                                                                  byte_span out,
+                                                                  const recording_visitor& visitor,
+                                                                  bool footer)
 {
     std::map<std::uint32_t, std::uint32_t> written;
     for (std::size_t i = 0; i < visitor.visited.size(); ++i)
         written[visitor.visited[i]] = static_cast<std::uint32_t>(
-            visitor.transform ? visitor.transform(visitor.given[i], visitor.visited[i]).size() : visitor.given[i].size());
+            visitor.transform ? visitor.transform(visitor.given[i], visitor.visited[i]).size()
+                              : visitor.given[i].size());
     std::vector<std::pair<std::uint32_t, std::uint32_t>> places;
     std::uint64_t end = 0;
     for (const rom_section& s : sections) {
@@ -106,7 +119,8 @@ TEST_P(rom_property_test, generated_rom_reads_back_as_described)
     for (const rom_section& s : rom.list_sections()) {
         const std::uint16_t kind = section_kind_of(s.code);
         if (kind == arm9_overlay || kind == arm7_overlay) {
-            const rom_overlay_spec& spec = (kind == arm9_overlay ? description.arm9_overlays : description.arm7_overlays)[s.entry];
+            const rom_overlay_spec& spec =
+                (kind == arm9_overlay ? description.arm9_overlays : description.arm7_overlays)[s.entry];
             EXPECT_EQ(section_id_of(s.code), static_cast<std::uint16_t>(spec.id));
             EXPECT_EQ(read_section_contents(rom, s), spec.contents);
         }
@@ -161,7 +175,8 @@ TEST_P(rom_property_test, identity_rebuild_keeps_every_section)
             EXPECT_EQ(read_section_contents(rebuilt, s), expanded);
             EXPECT_EQ(get_le32(new_entry, nds::ovt_ram_size), expanded.size());
             const std::uint32_t word = get_le32(old_entry, nds::ovt_stored);
-            EXPECT_EQ(get_le32(new_entry, nds::ovt_stored), overlay_is_compressed(old_entry) ? (word & 0xFF000000) | length : word);
+            EXPECT_EQ(get_le32(new_entry, nds::ovt_stored),
+                      overlay_is_compressed(old_entry) ? (word & 0xFF000000) | length : word);
             if (!overlay_is_compressed(old_entry)) {
                 EXPECT_EQ(now, before);
             }
@@ -200,7 +215,8 @@ TEST_P(rom_property_test, resized_sections_stay_consistent)
     for (const rom_section& s : src.list_sections()) {
         const std::uint16_t kind = section_kind_of(s.code);
         if (kind == file || kind == arm9_overlay || kind == arm7_overlay || kind == arm7) {
-            EXPECT_EQ(read_section_contents(rebuilt, s), resizing.transform(read_section_contents(src, s), s.code));
+            EXPECT_EQ(read_section_contents(rebuilt, s),
+                      resizing.transform(read_section_contents(src, s), s.code));
         }
     }
 }

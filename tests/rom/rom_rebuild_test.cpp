@@ -21,7 +21,10 @@ protected:
     {
         return rebuild(dir.write("source.nds", image), dir.path() / "out.nds", visitor);
     }
-    bytes rebuild_sample(rom_visitor& visitor) { return rebuild_image(build_rom_image(description).image, visitor); }
+    bytes rebuild_sample(rom_visitor& visitor)
+    {
+        return rebuild_image(build_rom_image(description).image, visitor);
+    }
     static std::uint32_t arm9_ovt_word(byte_span image, std::uint32_t entry, std::size_t word)
     {
         return get_le32(image, get_le32(image, nds::hdr_arm9_ovt_offset) + entry * 32 + word);
@@ -47,8 +50,9 @@ TEST_F(rebuild_test, hand_made_rom_is_laid_out_afresh)
     recording_visitor identity;
     const bytes out = rebuild_image(hand_made_rom(), identity);
     ASSERT_EQ(out.size(), 0x1000u); // the last section ends at 0xA04
-    const std::pair<std::size_t, std::uint32_t> fields[] = {{0x020, 0x200}, {0x02C, 0x10}, {0x030, 0x400}, {0x040, 0x600},
-                                                             {0x044, 11},   {0x048, 0x800}, {0x080, 0xA04}, {0x084, 0x200}};
+    const std::pair<std::size_t, std::uint32_t> fields[] = {{0x020, 0x200}, {0x02C, 0x10}, {0x030, 0x400},
+                                                            {0x040, 0x600}, {0x044, 11},   {0x048, 0x800},
+                                                            {0x080, 0xA04}, {0x084, 0x200}};
     for (auto [offset, value] : fields)
         EXPECT_EQ(get_le32(out, offset), value) << offset;
     EXPECT_EQ(out[0x014], 0);
@@ -69,7 +73,8 @@ TEST_F(rebuild_test, image_is_padded_to_a_power_of_two_with_its_capacity)
     EXPECT_EQ(small[nds::hdr_capacity], 0);
     // leaf.bin (file 7) is the last section: stretch it to end at 1 MiB, then one byte past it.
     const std::uint32_t leaf = fat_entry(small, 7).first;
-    for (auto [end, size, capacity] : {std::tuple{0x100000u, 0x100000u, 3}, std::tuple{0x100001u, 0x200000u, 4}}) {
+    for (auto [end, size, capacity] :
+         {std::tuple{0x100000u, 0x100000u, 3}, std::tuple{0x100001u, 0x200000u, 4}}) {
         recording_visitor stretch;
         stretch.transform = [&, end = end](const bytes& contents, std::uint32_t c) {
             return c == make_section_code(file, 7) ? bytes(end - leaf, 0x42) : contents;

@@ -51,7 +51,8 @@ void recording_visitor::enter_section(std::uint32_t code)
     entered.push_back(code);
 }
 
-bytes rebuild(const std::filesystem::path& source, const std::filesystem::path& destination, rom_visitor& visitor)
+bytes rebuild(const std::filesystem::path& source, const std::filesystem::path& destination,
+              rom_visitor& visitor)
 {
     nds_rom rom(source);
     rom.copy_to(destination, visitor).commit();
@@ -70,9 +71,10 @@ rom_description sample_description()
     d.arm7 = bytes(300, 0x77);
     d.root = {
         rom_fs_node::file("readme.txt", {'h', 'i'}),
-        rom_fs_node::directory("data", {rom_fs_node::file("empty.bin"),
-                                        rom_fs_node::directory("deep", {rom_fs_node::file("leaf.bin", bytes(1000, 0x11))}),
-                                        rom_fs_node::file("town.bin", bytes(513, 0x22))}),
+        rom_fs_node::directory(
+            "data", {rom_fs_node::file("empty.bin"),
+                     rom_fs_node::directory("deep", {rom_fs_node::file("leaf.bin", bytes(1000, 0x11))}),
+                     rom_fs_node::file("town.bin", bytes(513, 0x22))}),
         rom_fs_node::directory("empty_dir"),
         rom_fs_node::file("zero"),
     };
@@ -91,9 +93,9 @@ bytes hand_made_rom()
     bytes image(0x1000, 0xEE);
     std::fill_n(image.begin(), 0x180, 0);
     std::copy_n("HMAD", 4, image.begin() + 0x0C);
-    const std::pair<std::size_t, std::uint32_t> fields[] = {{0x020, 0x200}, {0x02C, 0x10}, {0x030, 0x300}, {0x03C, 0x10},
-                                                             {0x040, 0x400}, {0x044, 11},   {0x048, 0x500}, {0x04C, 8},
-                                                             {0x084, 0x200}, {0x500, 0x600}, {0x504, 0x604}};
+    const std::pair<std::size_t, std::uint32_t> fields[] = {
+        {0x020, 0x200}, {0x02C, 0x10}, {0x030, 0x300}, {0x03C, 0x10},  {0x040, 0x400}, {0x044, 11},
+        {0x048, 0x500}, {0x04C, 8},    {0x084, 0x200}, {0x500, 0x600}, {0x504, 0x604}};
     for (auto [offset, value] : fields)
         put_le32(image, offset, value);
     const bytes fnt = {8, 0, 0, 0, 0, 0, 1, 0, 0x01, 'a', 0x00};
@@ -112,7 +114,8 @@ void replace_table(bytes& image, std::size_t offset_field, std::size_t size_fiel
 
 bytes fnt_of(byte_span image)
 {
-    const auto table = image.subspan(get_le32(image, nds::hdr_fnt_offset), get_le32(image, nds::hdr_fnt_size));
+    const auto table =
+        image.subspan(get_le32(image, nds::hdr_fnt_offset), get_le32(image, nds::hdr_fnt_size));
     return bytes(table.begin(), table.end());
 }
 

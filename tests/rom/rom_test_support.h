@@ -43,7 +43,8 @@ public:
 };
 
 // Rebuilds `source` into `destination`, commits it and returns its bytes.
-bytes rebuild(const std::filesystem::path& source, const std::filesystem::path& destination, rom_visitor& visitor);
+bytes rebuild(const std::filesystem::path& source, const std::filesystem::path& destination,
+              rom_visitor& visitor);
 
 // A small ROM: header size 0x4000, ARM9 of 1000 bytes with a footer, ARM9 overlays 0 (packed)
 // and 1 (plain, 100 bytes), ARM7 overlay 0 (packed), a banner, and files (ids after the three
