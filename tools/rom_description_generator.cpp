@@ -61,14 +61,14 @@ void fill_directory(seeded_random& random, const rom_generator_options& options,
     }
 }
 
-std::vector<rom_overlay_spec> random_overlays(seeded_random& random, const rom_generator_options& options)
+std::vector<rom_overlay> random_overlays(seeded_random& random, const rom_generator_options& options)
 {
-    std::vector<rom_overlay_spec> overlays(random.between(0, options.max_overlays));
+    std::vector<rom_overlay> overlays(random.between(0, options.max_overlays));
     // Ids are usually the entry indexes, as in real games, but not always.
     const bool index_ids = random.chance(60);
     std::set<std::uint32_t> ids;
     for (std::size_t i = 0; i < overlays.size(); ++i) {
-        rom_overlay_spec& o = overlays[i];
+        rom_overlay& o = overlays[i];
         std::uint32_t id = static_cast<std::uint32_t>(i);
         if (!index_ids)
             while (!ids.insert(id = static_cast<std::uint32_t>(random.below(0x10000))).second) {

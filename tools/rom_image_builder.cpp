@@ -118,7 +118,7 @@ file_system build_file_system(const std::vector<rom_fs_node>& root, std::uint32_
     return fs;
 }
 
-bytes stored_form(const rom_overlay_spec& overlay)
+bytes stored_form(const rom_overlay& overlay)
 {
     if (overlay.stored)
         return *overlay.stored;
@@ -161,7 +161,7 @@ built_rom build_rom_image(const rom_description& d)
 
     std::vector<bytes> overlay_data;
     for (const auto* table : {&d.arm9_overlays, &d.arm7_overlays})
-        for (const rom_overlay_spec& overlay : *table)
+        for (const rom_overlay& overlay : *table)
             overlay_data.push_back(stored_form(overlay));
 
     bytes arm9 = d.arm9;
@@ -230,10 +230,10 @@ built_rom build_rom_image(const rom_description& d)
                  static_cast<std::uint32_t>(b.offset + b.size));
     }
     std::uint32_t overlay_file = 0;
-    for (auto [specs, table] :
+    for (auto [overlays, table] :
          {std::pair{&d.arm9_overlays, &arm9_ovt}, std::pair{&d.arm7_overlays, &arm7_ovt}}) {
-        for (std::size_t i = 0; i < specs->size(); ++i, ++overlay_file) {
-            const rom_overlay_spec& o = (*specs)[i];
+        for (std::size_t i = 0; i < overlays->size(); ++i, ++overlay_file) {
+            const rom_overlay& o = (*overlays)[i];
             const std::size_t e = i * nds::ovt_entry_length;
             const auto stored_size = static_cast<std::uint32_t>(overlay_data[overlay_file].size());
             put_le32(*table, e + nds::ovt_id, o.id);

@@ -26,7 +26,7 @@ struct rom_fs_node {
     static rom_fs_node directory(std::string name, std::vector<rom_fs_node> children = {});
 };
 
-struct rom_overlay_spec {
+struct rom_overlay {
     std::uint32_t id = 0;    // word 0x00 of its table entry; need not be the entry's index
     bytes contents;          // the overlay as loaded (expanded)
     bool compressed = false; // store it packed with nds_lz_comp (flag byte 1)
@@ -58,8 +58,8 @@ struct rom_description {
     std::optional<std::array<std::uint8_t, 8>> arm9_footer; // the 8 bytes after the footer's magic word
     bytes arm7;
     std::vector<rom_fs_node> root; // the root directory's entries
-    std::vector<rom_overlay_spec> arm9_overlays;
-    std::vector<rom_overlay_spec> arm7_overlays;
+    std::vector<rom_overlay> arm9_overlays;
+    std::vector<rom_overlay> arm7_overlays;
     std::optional<bytes> banner; // exactly 0x840 bytes
     rom_layout_options layout;
 };

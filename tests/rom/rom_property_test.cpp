@@ -119,10 +119,10 @@ TEST_P(rom_property_test, generated_rom_reads_back_as_described)
     for (const rom_section& s : rom.list_sections()) {
         const std::uint16_t kind = section_kind_of(s.code);
         if (kind == arm9_overlay || kind == arm7_overlay) {
-            const rom_overlay_spec& spec =
+            const rom_overlay& overlay =
                 (kind == arm9_overlay ? description.arm9_overlays : description.arm7_overlays)[s.entry];
-            EXPECT_EQ(section_id_of(s.code), static_cast<std::uint16_t>(spec.id));
-            EXPECT_EQ(read_section_contents(rom, s), spec.contents);
+            EXPECT_EQ(section_id_of(s.code), static_cast<std::uint16_t>(overlay.id));
+            EXPECT_EQ(read_section_contents(rom, s), overlay.contents);
         }
     }
 }
