@@ -34,6 +34,8 @@ using group = std::span<const tool_command> (*)();
 // One line per group of commands.
 const std::vector<group> groups = {
     lz_tool_commands,
+    font_tool_commands,
+    vcdiff_tool_commands,
     rom_tool_commands,
 };
 
