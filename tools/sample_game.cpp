@@ -299,7 +299,9 @@ sample_summary make_sample(const std::filesystem::path& dir, const sample_option
     }
     add_file(d.root, staff_path, utf16_file(staff_english));
     for (const file_group& g : file_groups) {
-        const std::uint64_t share = file_bulk * g.weight / weight_total;
+        // At least a little data per file, so that even the smallest sample has no empty files
+        // other than the empty group's.
+        const std::uint64_t share = std::max<std::uint64_t>(file_bulk * g.weight / weight_total, g.weight * 1024u);
         for (std::uint32_t i = 0; i < g.count; ++i) {
             const std::uint64_t length = share == 0 ? 0 : files_random.between(share / 2, share * 3 / 2);
             add_file(d.root, numbered(g, i), bulk_data(files_random, g.kind, length));
