@@ -37,10 +37,11 @@ constexpr const char* fr_things[] = {"la dernière plume", "une lettre scellée"
                                      "le registre de la lande", "une clé de fer", "le clocher",
                                      "une page déchirée", "l’encrier d’argent", "la lanterne",
                                      "la vieille chapelle", "nos provisions", "le cœur du manuscrit",
-                                     "l’œuvre du maître", "les vœux de sa sœur"};
+                                     "l’œuvre du maître", "les vœux de sa sœur", "le garçon du château"};
 constexpr const char* fr_places[] = {"à l’aube", "près du moulin", "sous le pont", "à la bibliothèque",
                                      "avant l’orage", "au bord de la rivière", "à l’auberge", "dans la cave",
-                                     "sur la route du nord", "après minuit", "où nul ne va", "là-bas, à l’est"};
+                                     "sur la route du nord", "après minuit", "où nul ne va", "là-bas, à l’est",
+                                     "sur l’île", "à côté de l’hôtel"};
 constexpr const char* fr_openers[] = {"Écoute.", "Attends !", "Dépêche-toi.", "Eh bien…", "Regarde !",
                                       "Silence.", "Je le savais.", "Encore ?", "Approche.", "Sois prudent.",
                                       "Ça alors !", "Ô misère…", "Œil pour œil."};
