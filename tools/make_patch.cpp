@@ -56,6 +56,11 @@ std::string label_of(const nds_rom& rom, std::uint32_t code)
     case section_kind::arm9: return "ARM9 binary";
     case section_kind::arm7: return "ARM7 binary";
     case section_kind::banner: return "Banner";
+    case section_kind::header: return "Header";
+    case section_kind::fnt: return "FNT";
+    case section_kind::fat: return "FAT";
+    case section_kind::arm9_ovt: return "ARM9 OVT";
+    case section_kind::arm7_ovt: return "ARM7 OVT";
     case section_kind::file: return "/" + rom.fid_to_string(section_id_of(code)); // as the archive names it
     case section_kind::arm9_overlay:
     case section_kind::arm7_overlay:
@@ -294,6 +299,12 @@ void verify(const std::filesystem::path& original, const std::filesystem::path& 
         std::ostringstream s;
         s << "make-patch - verification failed: the patched original differs from the translation at offset 0x"
           << std::hex << *at;
+        nds_rom rom(translated);
+        for (const rom_section& section : rom.list_sections())
+            if (*at >= section.offset && *at - section.offset < section.size) {
+                s << " (" << label_of(rom, section.code) << ")";
+                break;
+            }
         throw std::runtime_error(s.str());
     }
     if (listener.total != total_steps || listener.last_position + 1 != total_steps)

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
+#include <future>
 #include <unordered_map>
 
 namespace qm {
@@ -230,19 +232,28 @@ std::string numbered(const file_group& g, std::uint32_t i)
 // Hands the writer the translated sections; everything else passes unchanged.
 class translating_visitor : public rom_visitor {
 public:
-    std::unordered_map<std::uint32_t, bytes> replacements;              // section code -> contents
-    std::unordered_map<std::uint32_t, const sample_archive*> archives; // section code -> archive
+    std::unordered_map<std::uint32_t, bytes> replacements; // section code -> contents
 
     bytes visit(const bytes& contents, std::uint32_t code) override
     {
         if (auto it = replacements.find(code); it != replacements.end())
             return it->second;
-        if (auto it = archives.find(code); it != archives.end())
-            return build_translated_archive(*it->second);
         return contents;
     }
     void enter_section(std::uint32_t) override {}
 };
+
+// Builds the archives side by side: packing their entries is most of the sample's making.
+std::vector<bytes> build_all(const std::vector<sample_archive>& archives, bytes (*build)(const sample_archive&))
+{
+    std::vector<std::future<bytes>> jobs;
+    for (const sample_archive& a : archives)
+        jobs.push_back(std::async(std::launch::async, build, std::cref(a)));
+    std::vector<bytes> out;
+    for (std::future<bytes>& job : jobs)
+        out.push_back(job.get());
+    return out;
+}
 
 std::uint64_t entry_bytes(const std::vector<sample_archive>& archives)
 {
@@ -292,11 +303,9 @@ sample_summary make_sample(const std::filesystem::path& dir, const sample_option
         weight_total += g.count * g.weight;
     const std::uint64_t file_bulk = bulk - bulk / 3;
     seeded_random files_random = sample_stream(seed, files_purpose);
-    std::vector<std::string> archive_paths;
-    for (const sample_archive& a : archives) {
-        add_file(d.root, a.path, build_original_archive(a));
-        archive_paths.push_back(a.path);
-    }
+    std::vector<bytes> built_archives = build_all(archives, build_original_archive);
+    for (std::size_t i = 0; i < archives.size(); ++i)
+        add_file(d.root, archives[i].path, std::move(built_archives[i]));
     add_file(d.root, staff_path, utf16_file(staff_english));
     for (const file_group& g : file_groups) {
         // At least a little data per file, so that even the smallest sample has no empty files
@@ -336,8 +345,10 @@ sample_summary make_sample(const std::filesystem::path& dir, const sample_option
                 *o.translated;
     visitor.replacements[make_section_code(section_kind::file, rom.get_file_id(std::string("/") + staff_path))] =
         utf16_file(staff_french);
-    for (const sample_archive& a : archives)
-        visitor.archives[make_section_code(section_kind::file, rom.get_file_id("/" + a.path))] = &a;
+    built_archives = build_all(archives, build_translated_archive);
+    for (std::size_t i = 0; i < archives.size(); ++i)
+        visitor.replacements[make_section_code(section_kind::file, rom.get_file_id("/" + archives[i].path))] =
+            std::move(built_archives[i]);
 
     const std::filesystem::path translated_path = dir / sample_translation_name;
     pending_output output = rom.copy_to(translated_path, visitor);
