@@ -33,6 +33,8 @@ namespace {
 using group = std::span<const tool_command> (*)();
 // One line per group of commands.
 const std::vector<group> groups = {
+    lz_tool_commands,
+    font_tool_commands,
     archive_tool_commands,
 };
 
