@@ -36,6 +36,7 @@ const std::vector<group> groups = {
     lz_tool_commands,
     font_tool_commands,
     archive_tool_commands,
+    vcdiff_tool_commands,
 };
 
 const tool_command* find_command(std::string_view name)
