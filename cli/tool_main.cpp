@@ -37,6 +37,7 @@ const std::vector<group> groups = {
     font_tool_commands,
     archive_tool_commands,
     vcdiff_tool_commands,
+    cpk_tool_commands,
 };
 
 const tool_command* find_command(std::string_view name)
