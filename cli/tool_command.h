@@ -39,9 +39,6 @@ std::span<const tool_command> archive_tool_commands();
 std::span<const tool_command> lz_tool_commands();
 std::span<const tool_command> font_tool_commands();
 std::span<const tool_command> vcdiff_tool_commands();
-<<<<<<< HEAD
-=======
 std::span<const tool_command> cpk_tool_commands();
->>>>>>> main
 
 } // namespace qm::cli
