@@ -38,6 +38,7 @@ const std::vector<group> groups = {
     archive_tool_commands,
     vcdiff_tool_commands,
     cpk_tool_commands,
+    rom_tool_commands,
 };
 
 const tool_command* find_command(std::string_view name)
