@@ -40,12 +40,14 @@ void report(const char* what, double seconds, std::uint64_t bytes)
 
 int main(int argc, char** argv)
 {
-    const std::uint32_t size = argc > 1 ? static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 128;
+    const std::uint32_t size =
+        argc > 1 ? static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 128;
     if (size == 0) {
         std::fputs("usage: sample_bench [SIZE_MIB]\n", stderr);
         return 2;
     }
-    const auto dir = std::filesystem::temp_directory_path() / ("quillmoor-sample-bench-" + std::to_string(size));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("quillmoor-sample-bench-" + std::to_string(size));
     std::filesystem::remove_all(dir);
     try {
         auto start = std::chrono::steady_clock::now();
@@ -61,8 +63,8 @@ int main(int argc, char** argv)
         start = std::chrono::steady_clock::now();
         qm::patcher engine;
         silent_listener listener;
-        engine.run_patch_job(original, dir / "patched.nds", p.packed.data(), static_cast<std::uint32_t>(p.packed.size()),
-                             listener);
+        engine.run_patch_job(original, dir / "patched.nds", p.packed.data(),
+                             static_cast<std::uint32_t>(p.packed.size()), listener);
         report("patch job", seconds_since(start), s.original_bytes);
         std::printf("original %llu bytes, archive %llu bytes packed, %u steps\n",
                     static_cast<unsigned long long>(s.original_bytes),

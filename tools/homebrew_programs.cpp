@@ -6,6 +6,7 @@ namespace {
 
 // Machine code of the team's own test programs (ARM state, little-endian), assembled from short
 // GNU as sources and kept here as bytes so that the build needs no ARM assembler.
+// clang-format off
 constexpr std::uint8_t arm9_red[108] = {
     0x4c, 0x00, 0x9f, 0xe5, 0x4c, 0x10, 0x9f, 0xe5, 0xb0, 0x10, 0xc0, 0xe1, // POWCNT1 = 0x8203
     0x01, 0x03, 0xa0, 0xe3, 0x01, 0x18, 0xa0, 0xe3, 0x00, 0x10, 0x80, 0xe5, // DISPCNT A = mode 1
@@ -34,11 +35,21 @@ constexpr std::uint8_t arm7[20] = {
     0x22, 0x06, 0xa0, 0xe3, 0x04, 0x10, 0x9f, 0xe5, 0x00, 0x10, 0x80, 0xe5, // [0x02200000] = marker
     0xfe, 0xff, 0xff, 0xea, 0x07, 0xde, 0xc0, 0x37,                         // spin; literal pool
 };
+// clang-format on
 
 } // namespace
 
-byte_span homebrew_arm9_red() noexcept { return arm9_red; }
-byte_span homebrew_arm9_blue() noexcept { return arm9_blue; }
-byte_span homebrew_arm7() noexcept { return arm7; }
+byte_span homebrew_arm9_red() noexcept
+{
+    return arm9_red;
+}
+byte_span homebrew_arm9_blue() noexcept
+{
+    return arm9_blue;
+}
+byte_span homebrew_arm7() noexcept
+{
+    return arm7;
+}
 
 } // namespace qm

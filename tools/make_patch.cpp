@@ -53,21 +53,33 @@ std::string label_of(const nds_rom& rom, std::uint32_t code)
 {
     char buf[32];
     switch (section_kind_of(code)) {
-    case section_kind::arm9: return "ARM9 binary";
-    case section_kind::arm7: return "ARM7 binary";
-    case section_kind::banner: return "Banner";
-    case section_kind::header: return "Header";
-    case section_kind::fnt: return "FNT";
-    case section_kind::fat: return "FAT";
-    case section_kind::arm9_ovt: return "ARM9 OVT";
-    case section_kind::arm7_ovt: return "ARM7 OVT";
-    case section_kind::file: return "/" + rom.fid_to_string(section_id_of(code)); // as the archive names it
+    case section_kind::arm9:
+        return "ARM9 binary";
+    case section_kind::arm7:
+        return "ARM7 binary";
+    case section_kind::banner:
+        return "Banner";
+    case section_kind::header:
+        return "Header";
+    case section_kind::fnt:
+        return "FNT";
+    case section_kind::fat:
+        return "FAT";
+    case section_kind::arm9_ovt:
+        return "ARM9 OVT";
+    case section_kind::arm7_ovt:
+        return "ARM7 OVT";
+    case section_kind::file:
+        return "/" + rom.fid_to_string(section_id_of(code)); // as the archive names it
     case section_kind::arm9_overlay:
     case section_kind::arm7_overlay:
-        std::snprintf(buf, sizeof buf, "OVL%d-%04u", section_kind_of(code) == section_kind::arm9_overlay ? 9 : 7,
+        std::snprintf(buf, sizeof buf, "OVL%d-%04u",
+                      section_kind_of(code) == section_kind::arm9_overlay ? 9 : 7,
                       static_cast<unsigned>(section_id_of(code)));
         return buf;
-    default: std::snprintf(buf, sizeof buf, "section 0x%08X", static_cast<unsigned>(code)); return buf;
+    default:
+        std::snprintf(buf, sizeof buf, "section 0x%08X", static_cast<unsigned>(code));
+        return buf;
     }
 }
 
@@ -107,10 +119,11 @@ public:
         const std::uint32_t container_length = get_le32(chunk, 4);
         if (!in_bounds(chunk.size(), chunk_header_length, container_length))
             return std::nullopt;
-        bytes container(chunk.begin() + chunk_header_length, chunk.begin() + chunk_header_length + container_length);
+        bytes container(chunk.begin() + chunk_header_length,
+                        chunk.begin() + chunk_header_length + container_length);
         try {
-            const bytes rebuilt = assemble_script_entry(old, static_cast<std::uint32_t>(prefix_length), container,
-                                                        build_font(used_chars(index_, container)));
+            const bytes rebuilt = assemble_script_entry(old, static_cast<std::uint32_t>(prefix_length),
+                                                        container, build_font(used_chars(index_, container)));
             if (rebuilt == now)
                 return container;
         } catch (const std::runtime_error&) {
@@ -257,12 +270,13 @@ std::optional<std::uint64_t> first_difference(const std::filesystem::path& a, co
     if (!fa || !fb)
         throw std::runtime_error("make-patch - can't read back " + (!fa ? a : b).string());
     std::vector<char> ba(1 << 20), bb(1 << 20);
-    for (std::uint64_t offset = 0;; ) {
+    for (std::uint64_t offset = 0;;) {
         fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
         fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
         const auto na = static_cast<std::size_t>(fa.gcount()), nb = static_cast<std::size_t>(fb.gcount());
         const std::size_t n = std::min(na, nb);
-        const auto mismatch = std::mismatch(ba.begin(), ba.begin() + static_cast<std::ptrdiff_t>(n), bb.begin());
+        const auto mismatch =
+            std::mismatch(ba.begin(), ba.begin() + static_cast<std::ptrdiff_t>(n), bb.begin());
         if (mismatch.first != ba.begin() + static_cast<std::ptrdiff_t>(n))
             return offset + static_cast<std::uint64_t>(mismatch.first - ba.begin());
         if (na != nb)
@@ -274,8 +288,8 @@ std::optional<std::uint64_t> first_difference(const std::filesystem::path& a, co
 }
 
 // Patches the original with the archive and compares the result with the translation.
-void verify(const std::filesystem::path& original, const std::filesystem::path& translated, const bytes& packed,
-            std::uint32_t total_steps)
+void verify(const std::filesystem::path& original, const std::filesystem::path& translated,
+            const bytes& packed, std::uint32_t total_steps)
 {
     const std::filesystem::path out = scratch_path();
     struct remover {
@@ -290,14 +304,16 @@ void verify(const std::filesystem::path& original, const std::filesystem::path& 
     patcher engine;
     quiet_listener listener;
     try {
-        engine.run_patch_job(original, out, packed.data(), static_cast<std::uint32_t>(packed.size()), listener);
+        engine.run_patch_job(original, out, packed.data(), static_cast<std::uint32_t>(packed.size()),
+                             listener);
     } catch (const std::exception& e) {
-        throw std::runtime_error(std::string("make-patch - verification failed: patching the original fails: ") +
-                                 e.what());
+        throw std::runtime_error(
+            std::string("make-patch - verification failed: patching the original fails: ") + e.what());
     }
     if (auto at = first_difference(out, translated)) {
         std::ostringstream s;
-        s << "make-patch - verification failed: the patched original differs from the translation at offset 0x"
+        s << "make-patch - verification failed: the patched original differs from the translation at offset "
+             "0x"
           << std::hex << *at;
         nds_rom rom(translated);
         for (const rom_section& section : rom.list_sections())
@@ -309,19 +325,21 @@ void verify(const std::filesystem::path& original, const std::filesystem::path& 
     }
     if (listener.total != total_steps || listener.last_position + 1 != total_steps)
         throw std::runtime_error("make-patch - verification failed: the job took " +
-                                 std::to_string(listener.last_position + 1) + " steps, the archive announces " +
-                                 std::to_string(listener.total));
+                                 std::to_string(listener.last_position + 1) +
+                                 " steps, the archive announces " + std::to_string(listener.total));
 }
 
 } // namespace
 
-authored_patch make_patch(const std::filesystem::path& original_path, const std::filesystem::path& translated_path)
+authored_patch make_patch(const std::filesystem::path& original_path,
+                          const std::filesystem::path& translated_path)
 {
     nds_rom original(original_path);
     nds_rom translated(translated_path);
     if (original.fnt_bytes() != translated.fnt_bytes())
-        throw std::runtime_error("make-patch - the translation's file names differ from the original's: a patch can "
-                                 "change files, not add, remove or rename them");
+        throw std::runtime_error(
+            "make-patch - the translation's file names differ from the original's: a patch can "
+            "change files, not add, remove or rename them");
     const std::vector<rom_section> sections = original.list_sections();
     std::unordered_map<std::uint32_t, rom_section> translated_sections;
     for (const rom_section& s : translated.list_sections())
@@ -345,15 +363,15 @@ authored_patch make_patch(const std::filesystem::path& original_path, const std:
         const std::string label = label_of(original, s.code);
         std::string summary;
         std::optional<std::vector<std::uint32_t>> body;
-        if (kind == section_kind::file && old.size() >= 4 && old[0] == 'C' && old[1] == 'P' && old[2] == 'K' &&
-            old[3] == ' ')
+        if (kind == section_kind::file && old.size() >= 4 && old[0] == 'C' && old[1] == 'P' &&
+            old[2] == 'K' && old[3] == ' ')
             body = a.entry_list(old, now, summary);
         if (body) {
             ++a.report.entry_lists;
         } else {
             bytes d = vcdiff_encode(old, now);
-            summary = "delta, " + std::to_string(d.size()) + " bytes (" + std::to_string(old.size()) + " -> " +
-                      std::to_string(now.size()) + ")";
+            summary = "delta, " + std::to_string(d.size()) + " bytes (" + std::to_string(old.size()) +
+                      " -> " + std::to_string(now.size()) + ")";
             body = std::vector<std::uint32_t>{delta_record, crc_of(old), a.builder.add_blob(std::move(d))};
             ++a.report.delta_records;
         }
@@ -392,9 +410,10 @@ std::string format_patch_report(const patch_report& r)
         entries += n;
     s << "records:     " << r.records << " (" << r.delta_records << " delta, " << r.entry_lists
       << " CPK entry lists)\n";
-    s << "entries:     " << entries << " (type 0 script with prefix " << t[0] << ", type 1 script without prefix "
-      << t[1] << ", type 2 whole " << t[2] << ", type 3 delta " << t[3] << ", type 4 font to 1 bpp " << t[4]
-      << ", type 5 filled placeholder " << t[5] << "), " << r.append_items << " appended\n";
+    s << "entries:     " << entries << " (type 0 script with prefix " << t[0]
+      << ", type 1 script without prefix " << t[1] << ", type 2 whole " << t[2] << ", type 3 delta " << t[3]
+      << ", type 4 font to 1 bpp " << t[4] << ", type 5 filled placeholder " << t[5] << "), "
+      << r.append_items << " appended\n";
     s << "blobs:       " << r.blobs << "\n";
     s << "archive:     " << r.unpacked_bytes << " bytes unpacked, " << r.packed_bytes << " bytes packed\n";
     s << "total steps: " << r.total_steps << "\n";

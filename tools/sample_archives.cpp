@@ -14,15 +14,15 @@ namespace qm {
 namespace {
 
 enum class role : std::uint8_t {
-    scene_script,   // changed, keeps its scene chunk
-    bare_script,    // changed, no scene chunk
-    kept_script,    // left in English (debug scenes)
-    table_changed,  // names of a data table translated in place
-    replaced,       // new contents unrelated to the old ones
-    placeholder,    // empty in the original, filled by the translation
-    font_redrawn,   // the shared 2-bit font, redrawn at 1 bit per pixel
-    font_kept,      // other fonts, unchanged
-    bulk,           // unchanged data
+    scene_script,  // changed, keeps its scene chunk
+    bare_script,   // changed, no scene chunk
+    kept_script,   // left in English (debug scenes)
+    table_changed, // names of a data table translated in place
+    replaced,      // new contents unrelated to the old ones
+    placeholder,   // empty in the original, filled by the translation
+    font_redrawn,  // the shared 2-bit font, redrawn at 1 bit per pixel
+    font_kept,     // other fonts, unchanged
+    bulk,          // unchanged data
 };
 
 struct archive_shape {
@@ -46,8 +46,8 @@ constexpr archive_shape shapes[] = {
 
 constexpr std::uint32_t entry_count(const archive_shape& s)
 {
-    return s.scene_scripts + s.bare_scripts + s.kept_scripts + s.tables_changed + s.replaced + s.placeholders +
-           s.fonts_redrawn + s.fonts_kept + s.bulk;
+    return s.scene_scripts + s.bare_scripts + s.kept_scripts + s.tables_changed + s.replaced +
+           s.placeholders + s.fonts_redrawn + s.fonts_kept + s.bulk;
 }
 
 constexpr std::uint32_t bulk_entry_count()
@@ -91,7 +91,8 @@ bytes script_entry(const char_index_map& index, byte_span prefix, byte_span cont
 
 class archive_maker {
 public:
-    explicit archive_maker(std::uint64_t seed) : roles_(sample_stream(seed, roles_purpose)), index_(make_char_index())
+    explicit archive_maker(std::uint64_t seed)
+        : roles_(sample_stream(seed, roles_purpose)), index_(make_char_index())
     {
         seeded_random fonts = sample_stream(seed, fonts_purpose);
         shared_font_ = build_font(font_set(fonts, 100));
@@ -151,16 +152,23 @@ private:
         switch (r) {
         case role::scene_script:
         case role::bare_script:
-        case role::kept_script: return script(r);
-        case role::table_changed: return table();
-        case role::replaced: return {roles_.fill(roles_.between(400, 1600)), roles_.fill(roles_.between(400, 1600))};
-        case role::placeholder: return {bytes{}, roles_.fill(roles_.between(100, 700))};
+        case role::kept_script:
+            return script(r);
+        case role::table_changed:
+            return table();
+        case role::replaced:
+            return {roles_.fill(roles_.between(400, 1600)), roles_.fill(roles_.between(400, 1600))};
+        case role::placeholder:
+            return {bytes{}, roles_.fill(roles_.between(100, 700))};
         case role::font_redrawn: {
-            bytes redrawn = convert_font_to_1bpp(shared_font_.data(), static_cast<std::uint32_t>(shared_font_.size()));
+            bytes redrawn =
+                convert_font_to_1bpp(shared_font_.data(), static_cast<std::uint32_t>(shared_font_.size()));
             return {shared_font_, std::move(redrawn)};
         }
-        case role::font_kept: break;
-        case role::bulk: return {bytes{}, std::nullopt, true};
+        case role::font_kept:
+            break;
+        case role::bulk:
+            return {bytes{}, std::nullopt, true};
         }
         return {};
     }

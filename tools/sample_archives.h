@@ -29,7 +29,7 @@ struct sample_entry {
 };
 
 struct sample_archive {
-    std::string path; // in the ROM's file system, without the leading "/"
+    std::string path;                  // in the ROM's file system, without the leading "/"
     std::vector<sample_entry> entries; // ids 1, 2, 3, ... in this order
     std::vector<bytes> appended;       // entries that only the translation has
 };

@@ -39,7 +39,9 @@ bytes bulk_data(seeded_random& random, bulk_kind kind, std::size_t length)
         for (std::size_t i = 0; i < length; i += 16) {
             const std::uint64_t v = random.next();
             for (std::size_t k = 0; k < 16 && i + k < length; ++k)
-                out[i + k] = k < 4 ? static_cast<std::uint8_t>(v >> (8 * k)) & 0x3F : k < 8 ? 0 : static_cast<std::uint8_t>(k);
+                out[i + k] = k < 4   ? static_cast<std::uint8_t>(v >> (8 * k)) & 0x3F
+                             : k < 8 ? 0
+                                     : static_cast<std::uint8_t>(k);
         }
         break;
     }

@@ -89,8 +89,14 @@ arm9_pair make_arm9(std::uint64_t seed)
 // ARM9 overlays: 0 to 11, some stored packed. Overlays 3, 7 and 10 hold menu strings that the
 // translation changes; overlay 10 also gets a second table of its own.
 constexpr std::uint32_t overlay_count = 12;
-constexpr bool overlay_packed(std::uint32_t id) { return id == 1 || id == 3 || id == 4 || id == 6 || id == 9 || id == 10; }
-constexpr bool overlay_translated(std::uint32_t id) { return id == 3 || id == 7 || id == 10; }
+constexpr bool overlay_packed(std::uint32_t id)
+{
+    return id == 1 || id == 3 || id == 4 || id == 6 || id == 9 || id == 10;
+}
+constexpr bool overlay_translated(std::uint32_t id)
+{
+    return id == 3 || id == 7 || id == 10;
+}
 constexpr std::size_t overlay_strings_at = 0x200;
 
 struct overlay_pair {
@@ -167,15 +173,45 @@ bytes utf16_file(const std::vector<std::string>& lines)
     return out;
 }
 
-const std::vector<std::string> staff_english = {
-    "QUILLMOOR", "", "Director", "  Ada Penrose", "Script", "  Oswin Hale", "  Mirela Vant", "Art",
-    "  Jun Okada", "  Petra Linde", "Music", "  Colm Ashby", "Programming", "  Ravi Menon", "  Hedda Strom",
-    "", "Thank you for playing!"};
-const std::vector<std::string> staff_french = {
-    "QUILLMOOR", "", "Réalisation", "  Ada Penrose", "Scénario", "  Oswin Hale", "  Mirela Vant",
-    "Graphismes", "  Jun Okada", "  Petra Linde", "Musique", "  Colm Ashby", "Programmation", "  Ravi Menon",
-    "  Hedda Strom", "", "Traduction française", "  L’équipe Plume & Cœur", "Relecture", "  Noémie Duval",
-    "", "Merci d’avoir joué !"};
+const std::vector<std::string> staff_english = {"QUILLMOOR",
+                                                "",
+                                                "Director",
+                                                "  Ada Penrose",
+                                                "Script",
+                                                "  Oswin Hale",
+                                                "  Mirela Vant",
+                                                "Art",
+                                                "  Jun Okada",
+                                                "  Petra Linde",
+                                                "Music",
+                                                "  Colm Ashby",
+                                                "Programming",
+                                                "  Ravi Menon",
+                                                "  Hedda Strom",
+                                                "",
+                                                "Thank you for playing!"};
+const std::vector<std::string> staff_french = {"QUILLMOOR",
+                                               "",
+                                               "Réalisation",
+                                               "  Ada Penrose",
+                                               "Scénario",
+                                               "  Oswin Hale",
+                                               "  Mirela Vant",
+                                               "Graphismes",
+                                               "  Jun Okada",
+                                               "  Petra Linde",
+                                               "Musique",
+                                               "  Colm Ashby",
+                                               "Programmation",
+                                               "  Ravi Menon",
+                                               "  Hedda Strom",
+                                               "",
+                                               "Traduction française",
+                                               "  L’équipe Plume & Cœur",
+                                               "Relecture",
+                                               "  Noémie Duval",
+                                               "",
+                                               "Merci d’avoir joué !"};
 
 // The plain files, in file-system order: folder, name stem, extension, count, contents.
 struct file_group {
@@ -244,7 +280,8 @@ public:
 };
 
 // Builds the archives side by side: packing their entries is most of the sample's making.
-std::vector<bytes> build_all(const std::vector<sample_archive>& archives, bytes (*build)(const sample_archive&))
+std::vector<bytes> build_all(const std::vector<sample_archive>& archives,
+                             bytes (*build)(const sample_archive&))
 {
     std::vector<std::future<bytes>> jobs;
     for (const sample_archive& a : archives)
@@ -310,7 +347,8 @@ sample_summary make_sample(const std::filesystem::path& dir, const sample_option
     for (const file_group& g : file_groups) {
         // At least a little data per file, so that even the smallest sample has no empty files
         // other than the empty group's.
-        const std::uint64_t share = std::max<std::uint64_t>(file_bulk * g.weight / weight_total, g.weight * 1024u);
+        const std::uint64_t share =
+            std::max<std::uint64_t>(file_bulk * g.weight / weight_total, g.weight * 1024u);
         for (std::uint32_t i = 0; i < g.count; ++i) {
             const std::uint64_t length = share == 0 ? 0 : files_random.between(share / 2, share * 3 / 2);
             add_file(d.root, numbered(g, i), bulk_data(files_random, g.kind, length));
@@ -341,9 +379,10 @@ sample_summary make_sample(const std::filesystem::path& dir, const sample_option
     visitor.replacements[make_section_code(section_kind::banner)] = banner.translated;
     for (const overlay_pair& o : overlays)
         if (o.translated)
-            visitor.replacements[make_section_code(section_kind::arm9_overlay, static_cast<std::uint16_t>(o.spec.id))] =
-                *o.translated;
-    visitor.replacements[make_section_code(section_kind::file, rom.get_file_id(std::string("/") + staff_path))] =
+            visitor.replacements[make_section_code(section_kind::arm9_overlay,
+                                                   static_cast<std::uint16_t>(o.spec.id))] = *o.translated;
+    visitor
+        .replacements[make_section_code(section_kind::file, rom.get_file_id(std::string("/") + staff_path))] =
         utf16_file(staff_french);
     built_archives = build_all(archives, build_translated_archive);
     for (std::size_t i = 0; i < archives.size(); ++i)

@@ -8,51 +8,61 @@ namespace qm {
 
 namespace {
 
-template <std::size_t N>
-const char* pick(seeded_random& random, const char* const (&words)[N])
+template <std::size_t N> const char* pick(seeded_random& random, const char* const (&words)[N])
 {
     return words[random.below(N)];
 }
 
 // English vocabulary of the scenes.
-constexpr const char* en_names[] = {"Elise", "Corwin", "Maud", "the Archivist", "Brother Tam", "Ysolde",
-                                    "the old scribe", "Captain Rook", "Nettle", "the Inkwarden"};
-constexpr const char* en_verbs[] = {"found", "lost", "carried", "burned", "copied", "hid", "sealed", "read",
-                                    "forgot", "mended", "guarded", "stole"};
-constexpr const char* en_things[] = {"the last quill", "a sealed letter", "the map of the marsh",
-                                     "the moor's ledger", "an iron key", "the bell tower", "a torn page",
-                                     "the silver inkpot", "the lantern", "the old chapel", "our supplies"};
-constexpr const char* en_places[] = {"at dawn", "near the mill", "under the bridge", "in the library",
-                                     "before the storm", "by the river", "at the inn", "in the cellar",
-                                     "on the north road", "after midnight"};
-constexpr const char* en_openers[] = {"Listen.", "Wait!", "Hurry up.", "Well...", "Look!", "Quiet.",
-                                      "I knew it.", "Not again!", "Come closer.", "Be careful."};
+constexpr const char* en_names[] = {"Elise",       "Corwin",       "Maud",           "the Archivist",
+                                    "Brother Tam", "Ysolde",       "the old scribe", "Captain Rook",
+                                    "Nettle",      "the Inkwarden"};
+constexpr const char* en_verbs[] = {"found",  "lost", "carried", "burned", "copied",  "hid",
+                                    "sealed", "read", "forgot",  "mended", "guarded", "stole"};
+constexpr const char* en_things[] = {"the last quill",    "a sealed letter",   "the map of the marsh",
+                                     "the moor's ledger", "an iron key",       "the bell tower",
+                                     "a torn page",       "the silver inkpot", "the lantern",
+                                     "the old chapel",    "our supplies"};
+constexpr const char* en_places[] = {
+    "at dawn",      "near the mill", "under the bridge", "in the library",    "before the storm",
+    "by the river", "at the inn",    "in the cellar",    "on the north road", "after midnight"};
+constexpr const char* en_openers[] = {"Listen.", "Wait!",      "Hurry up.",  "Well...",      "Look!",
+                                      "Quiet.",  "I knew it.", "Not again!", "Come closer.", "Be careful."};
 
 // French vocabulary: every accent the translation needs, apostrophes as U+2019 and oe ligatures.
-constexpr const char* fr_names[] = {"Élise", "Corwin", "Maud", "l’Archiviste", "frère Tam", "Ysolde",
-                                    "le vieux scribe", "la capitaine Rook", "Ortie", "la Gardienne d’encre"};
-constexpr const char* fr_verbs[] = {"a trouvé", "a perdu", "a porté", "a brûlé", "a recopié", "a caché",
-                                    "a scellé", "a lu", "a oublié", "a réparé", "a gardé", "a dérobé"};
-constexpr const char* fr_things[] = {"la dernière plume", "une lettre scellée", "la carte du marais",
-                                     "le registre de la lande", "une clé de fer", "le clocher",
-                                     "une page déchirée", "l’encrier d’argent", "la lanterne",
-                                     "la vieille chapelle", "nos provisions", "le cœur du manuscrit",
-                                     "l’œuvre du maître", "les vœux de sa sœur", "le garçon du château"};
-constexpr const char* fr_places[] = {"à l’aube", "près du moulin", "sous le pont", "à la bibliothèque",
-                                     "avant l’orage", "au bord de la rivière", "à l’auberge", "dans la cave",
-                                     "sur la route du nord", "après minuit", "où nul ne va", "là-bas, à l’est",
-                                     "sur l’île", "à côté de l’hôtel"};
-constexpr const char* fr_openers[] = {"Écoute.", "Attends !", "Dépêche-toi.", "Eh bien…", "Regarde !",
-                                      "Silence.", "Je le savais.", "Encore ?", "Approche.", "Sois prudent.",
-                                      "Ça alors !", "Ô misère…", "Œil pour œil."};
+constexpr const char* fr_names[] = {"Élise",
+                                    "Corwin",
+                                    "Maud",
+                                    "l’Archiviste",
+                                    "frère Tam",
+                                    "Ysolde",
+                                    "le vieux scribe",
+                                    "la capitaine Rook",
+                                    "Ortie",
+                                    "la Gardienne d’encre"};
+constexpr const char* fr_verbs[] = {"a trouvé", "a perdu", "a porté",  "a brûlé",  "a recopié", "a caché",
+                                    "a scellé", "a lu",    "a oublié", "a réparé", "a gardé",   "a dérobé"};
+constexpr const char* fr_things[] = {
+    "la dernière plume", "une lettre scellée",  "la carte du marais",  "le registre de la lande",
+    "une clé de fer",    "le clocher",          "une page déchirée",   "l’encrier d’argent",
+    "la lanterne",       "la vieille chapelle", "nos provisions",      "le cœur du manuscrit",
+    "l’œuvre du maître", "les vœux de sa sœur", "le garçon du château"};
+constexpr const char* fr_places[] = {"à l’aube",          "près du moulin",   "sous le pont",
+                                     "à la bibliothèque", "avant l’orage",    "au bord de la rivière",
+                                     "à l’auberge",       "dans la cave",     "sur la route du nord",
+                                     "après minuit",      "où nul ne va",     "là-bas, à l’est",
+                                     "sur l’île",         "à côté de l’hôtel"};
+constexpr const char* fr_openers[] = {
+    "Écoute.",  "Attends !", "Dépêche-toi.",  "Eh bien…",   "Regarde !", "Silence.",     "Je le savais.",
+    "Encore ?", "Approche.", "Sois prudent.", "Ça alors !", "Ô misère…", "Œil pour œil."};
 
-constexpr const char* en_items[] = {"Quill", "Inkpot", "Candle", "Lantern", "Seal", "Ledger", "Ribbon",
-                                    "Satchel", "Compass", "Key", "Scroll", "Feather"};
+constexpr const char* en_items[] = {"Quill",  "Inkpot",  "Candle",  "Lantern", "Seal",   "Ledger",
+                                    "Ribbon", "Satchel", "Compass", "Key",     "Scroll", "Feather"};
 constexpr const char* en_adjectives[] = {"Old", "Iron", "Silver", "Bright", "Heavy", "Torn", "Lucky", "Grey"};
-constexpr const char* fr_items[] = {"Plume", "Encrier", "Bougie", "Lanterne", "Sceau", "Registre", "Ruban",
-                                    "Besace", "Boussole", "Clé", "Parchemin", "Pièce"};
-constexpr const char* fr_adjectives[] = {"ancienne", "de fer", "d’argent", "éclatante", "lourde", "déchirée",
-                                         "bénie", "grisâtre", "de l’œuvre"};
+constexpr const char* fr_items[] = {"Plume", "Encrier", "Bougie",   "Lanterne", "Sceau",     "Registre",
+                                    "Ruban", "Besace",  "Boussole", "Clé",      "Parchemin", "Pièce"};
+constexpr const char* fr_adjectives[] = {"ancienne", "de fer", "d’argent", "éclatante", "lourde",
+                                         "déchirée", "bénie",  "grisâtre", "de l’œuvre"};
 
 std::u16string capitalised(std::u16string s)
 {
@@ -101,10 +111,18 @@ std::vector<std::u16string> english_lines(seeded_random& random, std::size_t cou
     std::vector<std::u16string> lines;
     for (std::size_t i = 0; i < count; ++i) {
         switch (random.below(4)) {
-        case 0: lines.push_back(u"\"" + english_sentence(random) + u".\""); break;
-        case 1: lines.push_back(utf16_of(pick(random, en_openers)) + u" " + english_sentence(random) + u"?"); break;
-        case 2: lines.push_back(english_sentence(random) + u"..."); break;
-        default: lines.push_back(english_sentence(random) + u", and " + english_sentence(random) + u"."); break;
+        case 0:
+            lines.push_back(u"\"" + english_sentence(random) + u".\"");
+            break;
+        case 1:
+            lines.push_back(utf16_of(pick(random, en_openers)) + u" " + english_sentence(random) + u"?");
+            break;
+        case 2:
+            lines.push_back(english_sentence(random) + u"...");
+            break;
+        default:
+            lines.push_back(english_sentence(random) + u", and " + english_sentence(random) + u".");
+            break;
         }
     }
     return lines;
@@ -117,13 +135,19 @@ std::vector<std::u16string> french_lines(seeded_random& random, std::size_t coun
     std::vector<std::u16string> lines;
     for (std::size_t i = 0; i < count; ++i) {
         switch (random.below(4)) {
-        case 0: lines.push_back(u"\u00AB" + nbsp + french_sentence(random) + u"." + nbsp + u"\u00BB"); break;
-        case 1:
-            lines.push_back(u"\u2014 " + utf16_of(pick(random, fr_openers)) + u" " + french_sentence(random) + nbsp +
-                            u"?");
+        case 0:
+            lines.push_back(u"\u00AB" + nbsp + french_sentence(random) + u"." + nbsp + u"\u00BB");
             break;
-        case 2: lines.push_back(french_sentence(random) + u"\u2026"); break;
-        default: lines.push_back(french_sentence(random) + u", et " + french_sentence(random) + u"."); break;
+        case 1:
+            lines.push_back(u"\u2014 " + utf16_of(pick(random, fr_openers)) + u" " + french_sentence(random) +
+                            nbsp + u"?");
+            break;
+        case 2:
+            lines.push_back(french_sentence(random) + u"\u2026");
+            break;
+        default:
+            lines.push_back(french_sentence(random) + u", et " + french_sentence(random) + u".");
+            break;
         }
     }
     return lines;
@@ -164,7 +188,8 @@ bytes make_script_container(std::uint32_t script_number, const std::vector<std::
     return out;
 }
 
-void put_utf16_field(mutable_byte_span out, std::size_t offset, const std::u16string& text, std::size_t code_units)
+void put_utf16_field(mutable_byte_span out, std::size_t offset, const std::u16string& text,
+                     std::size_t code_units)
 {
     for (std::size_t i = 0; i < code_units; ++i)
         put_le16(out, offset + 2 * i, i < text.size() ? static_cast<std::uint16_t>(text[i]) : 0);

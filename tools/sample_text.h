@@ -33,7 +33,8 @@ bytes make_script_container(std::uint32_t script_number, const std::vector<std::
                             byte_span commands);
 
 // A UTF-16LE string in a field of `code_units` units, zero-filled (the string is cut to fit).
-void put_utf16_field(mutable_byte_span out, std::size_t offset, const std::u16string& text, std::size_t code_units);
+void put_utf16_field(mutable_byte_span out, std::size_t offset, const std::u16string& text,
+                     std::size_t code_units);
 
 // Item, place and creature names for the data tables.
 std::u16string english_name(seeded_random& random);

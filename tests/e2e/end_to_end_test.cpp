@@ -26,8 +26,8 @@ job_result patch_with_engine(const std::filesystem::path& source, const std::fil
     if (on_section)
         r.listener.on_section = [&](std::uint32_t code) { on_section(p, code); };
     try {
-        p.run_patch_job(source, dest, sample_patch().data(), static_cast<std::uint32_t>(sample_patch().size()),
-                        r.listener);
+        p.run_patch_job(source, dest, sample_patch().data(),
+                        static_cast<std::uint32_t>(sample_patch().size()), r.listener);
     } catch (const std::exception& e) {
         r.error = e.what();
     }
@@ -62,11 +62,12 @@ TEST(end_to_end, quillmoor_patch_turns_the_original_into_the_translation)
     scratch_dir dir;
     std::string err;
     // The archive built into the program, then the same archive given as a file.
-    ASSERT_EQ(run_program({patch_binary().string(), sample_original().string(), (dir / "a.nds").string()}, &err), 0)
+    ASSERT_EQ(
+        run_program({patch_binary().string(), sample_original().string(), (dir / "a.nds").string()}, &err), 0)
         << err;
     EXPECT_EQ(read_whole_file(dir / "a.nds"), read_whole_file(sample_translation()));
-    ASSERT_EQ(run_program({patch_binary().string(), sample_original().string(), (dir / "b.nds").string(), "--archive",
-                           (sample_dir() / "patch.bin").string(), "--quiet"},
+    ASSERT_EQ(run_program({patch_binary().string(), sample_original().string(), (dir / "b.nds").string(),
+                           "--archive", (sample_dir() / "patch.bin").string(), "--quiet"},
                           &err),
               0)
         << err;
@@ -83,7 +84,9 @@ TEST(end_to_end, changed_byte_in_a_patched_section_is_refused)
     EXPECT_FALSE(std::filesystem::exists(dir / "out.nds"));
 
     std::string err;
-    EXPECT_EQ(run_program({patch_binary().string(), source.string(), (dir / "cli.nds").string(), "--quiet"}, &err), 1);
+    EXPECT_EQ(
+        run_program({patch_binary().string(), source.string(), (dir / "cli.nds").string(), "--quiet"}, &err),
+        1);
     EXPECT_NE(err.find("Une erreur s'est produite:"), std::string::npos) << err;
     EXPECT_NE(err.find("patcher::visit - bad checksum"), std::string::npos) << err;
     EXPECT_FALSE(std::filesystem::exists(dir / "cli.nds"));
@@ -142,7 +145,8 @@ TEST(end_to_end, another_game_is_refused)
     EXPECT_FALSE(std::filesystem::exists(dir / "out.nds"));
 
     std::string err;
-    EXPECT_EQ(run_program({patch_binary().string(), (dir / "other.nds").string(), (dir / "cli.nds").string()}, &err),
+    EXPECT_EQ(run_program({patch_binary().string(), (dir / "other.nds").string(), (dir / "cli.nds").string()},
+                          &err),
               1);
     EXPECT_NE(err.find("Input is not a valid Quillmoor game"), std::string::npos) << err;
 }
@@ -163,7 +167,8 @@ TEST(end_to_end, cancelling_leaves_no_destination_and_keeps_an_existing_one)
     r = patch_with_engine(sample_original(), dir / "old.nds", cancel_midway);
     EXPECT_EQ(r.error, "");
     EXPECT_EQ(read_whole_file(dir / "old.nds"), before);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "temporary files left";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
+        << "temporary files left";
 }
 
 TEST(end_to_end, rebuilding_the_translation_changes_nothing)

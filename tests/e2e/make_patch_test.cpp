@@ -30,7 +30,8 @@ public:
     void enter_section(std::uint32_t) override {}
 };
 
-void write_variant(const std::filesystem::path& original, const std::filesystem::path& out, editing_visitor& v)
+void write_variant(const std::filesystem::path& original, const std::filesystem::path& out,
+                   editing_visitor& v)
 {
     nds_rom rom(original);
     rom.copy_to(out, v).commit();
@@ -39,7 +40,8 @@ void write_variant(const std::filesystem::path& original, const std::filesystem:
 std::vector<bytes> entries_of(const bytes& archive)
 {
     std::vector<bytes> out;
-    cpk_visit(archive, [&](std::uint32_t, const std::uint8_t* d, std::uint32_t n) { out.emplace_back(d, d + n); });
+    cpk_visit(archive,
+              [&](std::uint32_t, const std::uint8_t* d, std::uint32_t n) { out.emplace_back(d, d + n); });
     return out;
 }
 
@@ -78,10 +80,12 @@ TEST(make_patch, sample_archive_has_the_shape_of_the_shipped_one)
             ++by_type[e.type];
         }
     }
-    EXPECT_EQ(non_file_keys, (std::multiset<std::uint32_t>{2, 9, (3u << 16) | 10, (7u << 16) | 10, (10u << 16) | 10}));
+    EXPECT_EQ(non_file_keys,
+              (std::multiset<std::uint32_t>{2, 9, (3u << 16) | 10, (7u << 16) | 10, (10u << 16) | 10}));
     EXPECT_EQ(file_deltas, 1u);
     EXPECT_EQ(entry_lists, 8u);
-    EXPECT_EQ(by_type, (std::map<std::uint32_t, std::uint32_t>{{0, 551}, {1, 12}, {2, 5}, {3, 126}, {4, 2}, {5, 2}}));
+    EXPECT_EQ(by_type,
+              (std::map<std::uint32_t, std::uint32_t>{{0, 551}, {1, 12}, {2, 5}, {3, 126}, {4, 2}, {5, 2}}));
     EXPECT_EQ(appended, 1u);
 }
 
@@ -92,7 +96,8 @@ TEST(make_patch, each_kind_of_difference_is_reproduced)
     const std::uint32_t menu = make_section_code(section_kind::file, rom.get_file_id("/ui/menu.cpk"));
     const std::uint32_t item = make_section_code(section_kind::file, rom.get_file_id("/data/item.cpk"));
     const std::uint32_t monster = make_section_code(section_kind::file, rom.get_file_id("/data/monster.cpk"));
-    const std::uint32_t sound = make_section_code(section_kind::file, rom.get_file_id("/sound/se/se001.swav"));
+    const std::uint32_t sound =
+        make_section_code(section_kind::file, rom.get_file_id("/sound/se/se001.swav"));
 
     editing_visitor v;
     v.edit = [&](const bytes& c, std::uint32_t code) -> std::optional<bytes> {
@@ -130,13 +135,15 @@ TEST(make_patch, each_kind_of_difference_is_reproduced)
     EXPECT_EQ(p.report.append_items, 1u);
     EXPECT_EQ(p.report.entries_by_type, (std::array<std::uint32_t, 6>{}));
     EXPECT_EQ(p.report.total_steps, 370u + entries_of(rom.read_file(section_id_of(menu))).size() + 1);
-    const std::vector<std::string> expected_starts = {"ARM7 binary: delta", "OVL9-0001: delta", "OVL9-0000: delta",
-                                                      "/ui/menu.cpk: entry list, 0 of", "/data/item.cpk: delta",
-                                                      "/data/monster.cpk: delta", "/sound/se/se001.swav: delta"};
+    const std::vector<std::string> expected_starts = {
+        "ARM7 binary: delta",         "OVL9-0001: delta",
+        "OVL9-0000: delta",           "/ui/menu.cpk: entry list, 0 of",
+        "/data/item.cpk: delta",      "/data/monster.cpk: delta",
+        "/sound/se/se001.swav: delta"};
     for (const std::string& start : expected_starts)
-        EXPECT_TRUE(std::any_of(p.report.changes.begin(), p.report.changes.end(),
-                                [&](const std::string& c) { return c.rfind(start, 0) == 0; }))
-            << start;
+        EXPECT_TRUE(std::any_of(p.report.changes.begin(), p.report.changes.end(), [&](const std::string& c) {
+            return c.rfind(start, 0) == 0;
+        })) << start;
 }
 
 TEST(make_patch, a_rom_against_itself_gives_a_patch_that_changes_nothing)

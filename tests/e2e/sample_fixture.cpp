@@ -17,7 +17,8 @@ namespace {
 bool sample_complete(const std::filesystem::path& dir)
 {
     return std::filesystem::exists(dir / sample_original_name) &&
-           std::filesystem::exists(dir / sample_translation_name) && std::filesystem::exists(dir / "patch.bin");
+           std::filesystem::exists(dir / sample_translation_name) &&
+           std::filesystem::exists(dir / "patch.bin");
 }
 
 std::string unique_suffix()
@@ -47,8 +48,9 @@ const std::filesystem::path& sample_dir()
             // half of it.
             const std::filesystem::path aside = d.parent_path() / ("sample-" + unique_suffix());
             make_sample(aside, sample_options{1, 1});
-            write_whole_file(aside / "patch.bin",
-                             make_patch(aside / sample_original_name, aside / sample_translation_name).packed);
+            write_whole_file(
+                aside / "patch.bin",
+                make_patch(aside / sample_original_name, aside / sample_translation_name).packed);
             std::error_code ec;
             std::filesystem::remove_all(d, ec);
             std::filesystem::rename(aside, d, ec);
@@ -60,8 +62,14 @@ const std::filesystem::path& sample_dir()
     return dir;
 }
 
-std::filesystem::path sample_original() { return sample_dir() / sample_original_name; }
-std::filesystem::path sample_translation() { return sample_dir() / sample_translation_name; }
+std::filesystem::path sample_original()
+{
+    return sample_dir() / sample_original_name;
+}
+std::filesystem::path sample_translation()
+{
+    return sample_dir() / sample_translation_name;
+}
 
 const bytes& sample_patch()
 {
@@ -100,8 +108,14 @@ int run_program(const std::vector<std::string>& argv, std::string* err)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::filesystem::path tool_binary() { return std::filesystem::path(QM_BINARY_DIR) / "cli" / "quillmoor-tool"; }
-std::filesystem::path patch_binary() { return std::filesystem::path(QM_BINARY_DIR) / "cli" / "quillmoor-patch"; }
+std::filesystem::path tool_binary()
+{
+    return std::filesystem::path(QM_BINARY_DIR) / "cli" / "quillmoor-tool";
+}
+std::filesystem::path patch_binary()
+{
+    return std::filesystem::path(QM_BINARY_DIR) / "cli" / "quillmoor-patch";
+}
 
 std::uint32_t file_offset(byte_span image, std::uint16_t id)
 {

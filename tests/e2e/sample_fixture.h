@@ -76,7 +76,7 @@ struct read_record {
     std::uint32_t key;
     std::string path; // kind 6 records
     std::uint32_t patch_type;
-    std::vector<read_entry> entries;  // type 1
+    std::vector<read_entry> entries;     // type 1
     std::vector<std::uint32_t> appended; // type 1: blob numbers
 };
 struct read_archive {

@@ -48,7 +48,7 @@ TEST(sample_game, header_is_what_an_emulator_needs_to_boot_it)
         EXPECT_EQ(get_le32(rom, 0x38), homebrew_arm7_address);
         EXPECT_EQ(get_le16(rom, 0x6C), 0); // secure area CRC: none
         EXPECT_EQ(get_le32(rom, 0x84), 0x4000u);
-        EXPECT_EQ(get_le32(rom, 0x20), 0x4000u); // ARM9 right after the header
+        EXPECT_EQ(get_le32(rom, 0x20), 0x4000u);   // ARM9 right after the header
         EXPECT_LT(get_le32(rom, 0x2C), 0x200000u); // below the ARM7's marker at 0x02200000
         EXPECT_EQ(slice(rom, get_le32(rom, 0x30), get_le32(rom, 0x3C)), as_bytes(homebrew_arm7()));
     }
