@@ -100,7 +100,7 @@ constexpr bool overlay_translated(std::uint32_t id)
 constexpr std::size_t overlay_strings_at = 0x200;
 
 struct overlay_pair {
-    rom_overlay spec;
+    rom_overlay overlay;
     std::optional<bytes> translated;
 };
 
@@ -110,14 +110,14 @@ std::vector<overlay_pair> make_overlays(std::uint64_t seed)
     std::vector<overlay_pair> out;
     for (std::uint32_t id = 0; id < overlay_count; ++id) {
         overlay_pair o;
-        o.spec.id = id;
-        o.spec.compressed = overlay_packed(id);
-        o.spec.ram_address = 0x02100000;
-        o.spec.bss_size = static_cast<std::uint32_t>(random.between(0, 64) * 32);
-        o.spec.contents = code_like_bytes(random, random.between(6, 24) * 1024);
+        o.overlay.id = id;
+        o.overlay.compressed = overlay_packed(id);
+        o.overlay.ram_address = 0x02100000;
+        o.overlay.bss_size = static_cast<std::uint32_t>(random.between(0, 64) * 32);
+        o.overlay.contents = code_like_bytes(random, random.between(6, 24) * 1024);
         if (overlay_translated(id)) {
-            put_bytes(o.spec.contents, overlay_strings_at, string_table(false));
-            bytes translated = o.spec.contents;
+            put_bytes(o.overlay.contents, overlay_strings_at, string_table(false));
+            bytes translated = o.overlay.contents;
             put_bytes(translated, overlay_strings_at, string_table(true));
             if (id == 10)
                 append_bytes(translated, string_table(true));
@@ -315,7 +315,7 @@ sample_summary make_sample(const std::filesystem::path& dir, const sample_option
     // does not spill into the next power of two); a third goes to the archives.
     std::uint64_t fixed = arm9.original.size() + entry_bytes(archives);
     for (const overlay_pair& o : overlays)
-        fixed += o.spec.contents.size();
+        fixed += o.overlay.contents.size();
     const std::uint64_t target = std::uint64_t{options.size_mib} * mib / 8 * 7;
     const std::uint64_t bulk = target > fixed ? target - fixed : 0;
     fill_bulk_entries(archives, seed, bulk / 3);
@@ -332,7 +332,7 @@ sample_summary make_sample(const std::filesystem::path& dir, const sample_option
     d.arm7_ram_address = d.arm7_entry_address = homebrew_arm7_address;
     d.banner = banner.original;
     for (const overlay_pair& o : overlays)
-        d.arm9_overlays.push_back(o.spec);
+        d.arm9_overlays.push_back(o.overlay);
 
     // File system: the archives and the staff file first, then the groups of plain files.
     std::uint32_t weight_total = 0;
@@ -380,7 +380,7 @@ sample_summary make_sample(const std::filesystem::path& dir, const sample_option
     for (const overlay_pair& o : overlays)
         if (o.translated)
             visitor.replacements[make_section_code(section_kind::arm9_overlay,
-                                                   static_cast<std::uint16_t>(o.spec.id))] = *o.translated;
+                                                   static_cast<std::uint16_t>(o.overlay.id))] = *o.translated;
     visitor
         .replacements[make_section_code(section_kind::file, rom.get_file_id(std::string("/") + staff_path))] =
         utf16_file(staff_french);
