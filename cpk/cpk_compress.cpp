@@ -16,29 +16,37 @@ constexpr std::uint32_t max_distance = max_offset + min_distance;
 constexpr std::uint32_t min_match = 3;
 
 // Writes bits most significant first into bytes taken from below the verbatim prefix downwards.
+// Bits gather in a register and leave it a whole byte at a time; flush writes the last, partly
+// filled byte with its free low bits zero.
 class bit_writer {
 public:
-    bit_writer(std::uint8_t* buffer, std::size_t stream_top) : buf(buffer), top(stream_top) {}
+    bit_writer(std::uint8_t* buffer, std::size_t stream_top) : out(buffer + stream_top) {}
 
-    void put(std::uint32_t value, unsigned n)
+    void put(std::uint32_t value, unsigned n) noexcept
     {
-        while (n > 0) {
-            const unsigned used = bits % 8;
-            const unsigned room = 8 - used;
-            const unsigned take = std::min(room, n);
-            const std::uint32_t chunk = (value >> (n - take)) & ((1u << take) - 1);
-            buf[top - 1 - bits / 8] |= static_cast<std::uint8_t>(chunk << (room - take));
-            bits += take;
-            n -= take;
+        pending = (pending << n) | value;
+        pending_bits += n;
+        bits += n;
+        while (pending_bits >= 8) {
+            pending_bits -= 8;
+            *--out = static_cast<std::uint8_t>(pending >> pending_bits);
         }
+    }
+
+    void flush() noexcept
+    {
+        if (pending_bits != 0)
+            *--out = static_cast<std::uint8_t>(pending << (8 - pending_bits));
+        pending_bits = 0;
     }
 
     // Stream bytes before the one holding the latest bit (that partly filled byte excluded).
     std::uint64_t full_bytes() const noexcept { return bits == 0 ? 0 : (bits - 1) / 8; }
 
 private:
-    std::uint8_t* buf;
-    std::size_t top;
+    std::uint8_t* out;
+    std::uint64_t pending = 0; // the low pending_bits bits are not written yet
+    unsigned pending_bits = 0;
     std::uint64_t bits = 0;
 };
 
@@ -98,33 +106,44 @@ std::uint32_t match_length(const std::uint8_t* a, const std::uint8_t* b, std::ui
 // bytes differ from the cursor's play no part. Every position is filed under the hash of its
 // three bytes except the first two, whose hashes saw only one and two bytes.
 //
-// This finder gives the same answers faster. Positions are chained newest first by a hash of
-// their three bytes and by one of their four bytes. Once the best match found reaches a longer
-// context (4, 6, 8, ... 32 bytes), only positions sharing that many bytes can beat it, so the
-// walk moves on to a chain that links each position to the next older one with the same bytes
-// of that context. Beyond four bytes those links do not depend on the cursor; each is worked out
-// the first time a walk needs it (from the chain one context shorter) and kept. Positions are
-// visited nearest first at every level and only a longer match replaces the best, so ties still
-// go to the nearest.
+// This finder gives the same answers faster. Positions are chained newest first, level by level,
+// by a hash of their first 3, 4, 8, 16 and 32 bytes (the bytes below them, going down). Once the
+// best match found reaches a level's length, only positions sharing that many bytes can beat it,
+// so the walk moves on to that level's chain from where it stands. The two short levels are kept
+// as positions are filed; a longer level files the positions within reach the first time a walk
+// needs it, then keeps up as the cursor moves down, so data with only short matches never pays
+// for it. Positions are visited nearest first at every level and only a longer match replaces the
+// best, so ties still go to the nearest.
+//
+// Runs of one byte would make the walk visit every position of every long enough run. When the
+// cursor starts with r equal bytes x, a position inside a run of x shares min(r, its own run
+// length) bytes with it unless both run lengths are r; so within one run only the position whose
+// run length is r (or, when the run is shorter, its top) can give the run's best, and the walk
+// steps over the rest of the run.
 class match_finder {
 public:
     match_finder(const std::uint8_t* data, std::uint32_t n) : data(data), n(n)
     {
         hash_bits = std::clamp<std::uint32_t>(std::bit_width(n), 10, 16);
-        heads.assign(std::size_t(hashed_levels) << hash_bits, 0);
         // Positions within reach of the cursor (at most 8192 of them) never share a slot.
         ring_mask = std::min<std::uint32_t>(std::bit_ceil(n + 1), 1u << 13) - 1;
-        ring.assign(std::size_t(levels) * (ring_mask + 1), 0);
+        for (std::uint32_t l = 0; l < levels; ++l) {
+            filled[l] = n + 1;
+            weight[l] = 1;
+            for (std::uint32_t j = 1; j < context[l]; ++j)
+                weight[l] *= roll_base;
+        }
+        for (std::uint32_t l = 0; l < kept_levels; ++l)
+            prepare(l);
     }
 
-    // Files position s (the bytes below it end at s - 1); positions come in descending order.
+    // Files position s in the kept levels; positions come in descending order.
     void insert(std::uint32_t s) noexcept
     {
-        std::uint32_t* links = &ring[std::size_t(s & ring_mask) * levels];
         const std::uint64_t below = load64(data + s - 8);
-        for (std::uint32_t l = 0; l < hashed_levels; ++l) {
-            std::uint32_t& head = heads[(std::size_t(l) << hash_bits) + hash(l, below)];
-            links[l] = head;
+        for (std::uint32_t l = 0; l < kept_levels; ++l) {
+            std::uint32_t& head = heads[l][short_hash(l, below)];
+            links[l][s & ring_mask] = head;
             head = s;
         }
     }
@@ -135,84 +154,143 @@ public:
     };
 
     // The longest match for the bytes below cursor c among the filed positions within reach.
-    result find(std::uint32_t c) noexcept
+    result find(std::uint32_t c)
     {
         const std::uint32_t limit = c - cpk_verbatim_prefix; // a match stops above the verbatim prefix
         top = c + max_distance;
         std::uint32_t level = 0;
-        std::uint32_t s = heads[hash(0, load64(data + c - 8))];
+        std::uint32_t s = heads[0][short_hash(0, load64(data + c - 8))];
         result best{0, 0};
+        const std::uint32_t run = cursor_run(c);
+        const bool cursor_in_run = run >= min_match && run < limit && run < run_cap;
+        const std::uint8_t x = data[c - 1];
         while (s != 0 && s <= top) {
-            // Only a candidate that also matches at byte `best` can be longer than the best.
-            if (data[s - 1 - best.length] == data[c - 1 - best.length] && filed_under_cursor_hash(s, c)) {
-                const std::uint32_t len = match_length(data + s, data + c, limit);
-                if (len > best.length) {
-                    best = {len, s};
-                    if (len == limit)
-                        break; // nothing can be longer
-                    while (level + 1 < levels && context[level + 1] <= len)
-                        ++level;
+            std::uint32_t candidate = s;
+            std::uint32_t len = 0;
+            std::uint32_t resume = s; // the walk goes on from this position's link
+            if (cursor_in_run && context[level] <= run && data[s - 1] == x && down[s] >= context[level] &&
+                down[s] + up[s] < run_cap && s + up[s] <= top && s + up[s] + 1 < n) {
+                // s is the lowest position of its run on this level's chain; its run ends at t.
+                const std::uint32_t t = s + up[s];
+                resume = t;
+                if (down[s] > run) {
+                    len = run; // the whole run shares exactly the cursor's run; s is the nearest
+                } else if (s + (run - down[s]) <= t) {
+                    candidate = s + (run - down[s]); // same run length as the cursor: compare on
+                    if (data[candidate - 1 - best.length] == data[c - 1 - best.length])
+                        len = match_length(data + candidate, data + c, limit);
+                } else {
+                    candidate = t; // the run is shorter than the cursor's: its top shares most
+                    len = down[t];
+                }
+            } else if (data[s - 1 - best.length] == data[c - 1 - best.length] && filed_under_cursor_hash(s, c)) {
+                // Only a candidate that also matches at byte `best` can be longer than the best.
+                len = match_length(data + s, data + c, limit);
+            }
+            if (len > best.length) {
+                best = {len, candidate};
+                if (len == limit)
+                    break; // nothing can be longer
+                std::uint32_t to = level;
+                while (to + 1 < levels && context[to + 1] <= len)
+                    ++to;
+                if (to != level) {
+                    level = to;
+                    resume = candidate;
+                    if (level >= kept_levels)
+                        fill(level, c);
                 }
             }
-            s = next(level, s);
+            s = links[level][resume & ring_mask];
         }
         return best;
     }
 
 private:
-    // Levels below hashed_levels are hash chains kept as positions are filed; the others are
-    // exact and worked out on demand.
-    static constexpr std::uint32_t levels = 8;
-    static constexpr std::uint32_t hashed_levels = 2;
-    static constexpr std::uint32_t context[levels] = {3, 4, 6, 8, 12, 16, 24, 32};
+    static constexpr std::uint32_t levels = 5;
+    static constexpr std::uint32_t kept_levels = 2;
+    static constexpr std::uint32_t context[levels] = {3, 4, 8, 16, 32};
+    static constexpr std::uint32_t run_cap = 255;
+    static constexpr std::uint64_t roll_base = 0x100000001B3ull;
+    static constexpr std::uint64_t mix = 0x9E3779B97F4A7C15ull;
+
+    // The run length at cursor c; the run tables are made the first time a cursor needs them.
+    std::uint32_t cursor_run(std::uint32_t c)
+    {
+        if (data[c - 2] != data[c - 1] || data[c - 3] != data[c - 1])
+            return 1; // the run does not matter below three bytes
+        if (down.empty())
+            measure_runs();
+        return down[c];
+    }
+
+    // down[q]: equal bytes from data[q - 1] downwards; up[q]: positions above q whose first byte
+    // continues that run. Both stop at run_cap.
+    void measure_runs()
+    {
+        down.assign(std::size_t(n) + 1, 0);
+        up.assign(std::size_t(n) + 1, 0);
+        std::uint32_t length = 0;
+        for (std::uint32_t q = 1; q <= n; ++q) {
+            length = q > 1 && data[q - 1] == data[q - 2] ? std::min(length + 1, run_cap) : 1;
+            down[q] = static_cast<std::uint8_t>(length);
+        }
+        length = 0;
+        for (std::uint32_t q = n - 1; q >= 1; --q) {
+            length = data[q] == data[q - 1] ? std::min(length + 1, run_cap) : 0;
+            up[q] = static_cast<std::uint8_t>(length);
+        }
+    }
+
+    void prepare(std::uint32_t level)
+    {
+        // The long levels only ever hold the positions within reach: a smaller table will do.
+        level_bits[level] = level < kept_levels ? hash_bits : std::min<std::uint32_t>(hash_bits, 14);
+        heads[level].assign(std::size_t(1) << level_bits[level], 0);
+        links[level].assign(std::size_t(ring_mask) + 1, 0);
+    }
 
     // Hash of the 3 or 4 bytes at the top of the eight bytes below a position.
-    std::uint32_t hash(std::uint32_t level, std::uint64_t below) const noexcept
+    std::uint32_t short_hash(std::uint32_t level, std::uint64_t below) const noexcept
     {
         if constexpr (std::endian::native == std::endian::big)
             below = __builtin_bswap64(below);
         const std::uint64_t key = below >> (64 - 8 * context[level]);
-        return static_cast<std::uint32_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - hash_bits));
+        return static_cast<std::uint32_t>((key * mix) >> (64 - hash_bits));
     }
 
-    // The next older position in s's chain at this level (0 when none is within reach).
-    std::uint32_t next(std::uint32_t level, std::uint32_t s) noexcept
+    // Files on a long level every position within reach of cursor c that it has not seen yet,
+    // with a polynomial hash of the level's bytes rolled down one position at a time (and kept,
+    // so that the next call goes on from here).
+    void fill(std::uint32_t level, std::uint32_t c) noexcept
     {
-        std::uint32_t& link = ring[std::size_t(s & ring_mask) * levels + level];
-        if (level < hashed_levels)
-            return link;
-        // A worked-out link lies within 8191 bytes above s, and s itself stands for none. Values
-        // left by earlier holders of the slot (all more than 8191 bytes higher) mean unknown.
-        if (link == s)
-            return 0;
-        if (link > s && link - s <= max_offset)
-            return link;
-        // Along the shorter context's chain to the first position with the same longer context.
-        // Beyond the current cursor's reach nothing counts, now or for any later (lower) cursor.
+        if (heads[level].empty())
+            prepare(level);
+        std::uint32_t q = std::min(filled[level] - 1, top);
+        if (q < c + 3)
+            return;
         const std::uint32_t k = context[level];
-        std::uint32_t t = next(level - 1, s);
-        while (t != 0 && t <= top && !same_context(t, s, k))
-            t = next(level - 1, t);
-        if (t == 0 || t > top)
-            t = 0;
-        link = t != 0 ? t : s;
-        return t;
-    }
-
-    // Whether the k bytes below a and below b are equal (k at most 32).
-    bool same_context(std::uint32_t a, std::uint32_t b, std::uint32_t k) const noexcept
-    {
-        for (std::uint32_t done = 0; done < k; done += 8) {
-            std::uint64_t x = load64(data + a - 8 - done) ^ load64(data + b - 8 - done);
-            if (k - done < 8) {
-                if constexpr (std::endian::native == std::endian::big)
-                    x = __builtin_bswap64(x);
-                x >>= 64 - 8 * (k - done); // keep the highest k - done bytes
-            }
-            if (x != 0)
-                return false;
+        std::uint64_t v = 0;
+        if (q + 1 == filled[level] && filled[level] <= n) {
+            v = (rolled[level] - data[q] * weight[level]) * roll_base + data[q - k];
+        } else {
+            for (std::uint32_t j = 0; j < k; ++j)
+                v = v * roll_base + data[q - 1 - j];
         }
-        return true;
+        std::uint32_t* const head_table = heads[level].data();
+        std::uint32_t* const link_ring = links[level].data();
+        const std::uint32_t shift = 64 - level_bits[level];
+        for (;;) {
+            std::uint32_t& head = head_table[(v * mix) >> shift];
+            link_ring[q & ring_mask] = head;
+            head = q;
+            if (q == c + 3)
+                break;
+            v = (v - data[q - 1] * weight[level]) * roll_base + data[q - 1 - k];
+            --q;
+        }
+        rolled[level] = v;
+        filled[level] = c + 3;
     }
 
     // The first two positions filed, n and n - 1, sit under hashes of one and two bytes and are
@@ -231,9 +309,14 @@ private:
     std::uint32_t hash_bits;
     std::uint32_t ring_mask;
     std::uint32_t top = 0; // highest position within reach of the current cursor
-    std::vector<std::uint32_t> heads;
-    // For each position by its low bits, its link at every level.
-    std::vector<std::uint32_t> ring;
+    std::vector<std::uint8_t> down;
+    std::vector<std::uint8_t> up;
+    std::uint32_t filled[levels];   // lowest position filed on each level (n + 1: none)
+    std::uint32_t level_bits[levels] = {};
+    std::uint64_t weight[levels];   // roll_base to the power (level length - 1)
+    std::uint64_t rolled[levels] = {}; // the hash of the position filled[level]
+    std::vector<std::uint32_t> heads[levels];
+    std::vector<std::uint32_t> links[levels]; // per level, each position's next older one, by its low bits
 };
 
 } // namespace
@@ -266,20 +349,19 @@ std::optional<bytes> cpk_compress(const std::uint8_t* data, std::uint32_t n)
 
         if (best.length < min_match) {
             --c;
-            out.put(0, 1);
-            out.put(data[c], 8);
+            out.put(data[c], 9); // a 0 bit, then the byte
             continue;
         }
         // File the positions the match covers, except those no later cursor can reach.
         const std::uint32_t next = c - best.length;
         for (std::uint32_t q = std::min(c + 2, next + max_distance); q >= next + 4; --q)
             finder.insert(q);
-        out.put(1, 1);
-        out.put(best.source - c - min_distance, 13);
+        out.put((1u << 13) | (best.source - c - min_distance), 14); // a 1 bit, then the offset
         c = next;
         put_length(out, best.length);
     }
 
+    out.flush();
     // Three to six zero bytes stay in front of the stream for the reader's look-ahead.
     const std::uint64_t used = prefix + out.full_bytes() + 1;
     const std::uint64_t t = round_up(used + 3, 4);

@@ -360,6 +360,40 @@ TEST(cpk_compress, output_equals_the_plain_transcription)
     EXPECT_GT(compressed, 80);
 }
 
+// Runs of one byte are where the finder steps over positions; every way a candidate's run can
+// relate to the cursor's (shorter, equal, longer, reaching past 255 bytes, touching either end of
+// the file or the verbatim prefix) must still give the transcription's answer.
+TEST(cpk_compress, runs_of_equal_bytes_give_the_plain_transcription_output)
+{
+    std::mt19937 rng(77);
+    int compressed = 0;
+    for (int i = 0; i < 60; ++i) {
+        const std::size_t n = 384 + rng() % (i < 40 ? 4000 : 30000);
+        const std::uint32_t longest_run = i % 3 == 0 ? 16 : i % 3 == 1 ? 40 : 600;
+        std::uint8_t palette[4];
+        for (auto& p : palette)
+            p = static_cast<std::uint8_t>(rng() % 3 == 0 ? 0 : rng());
+        bytes data;
+        while (data.size() < n)
+            data.insert(data.end(), 1 + rng() % longest_run, palette[rng() % (i % 2 ? 2 : 4)]);
+        data.resize(n);
+        // Long runs at the top of the file (the first positions filed) and at the bottom.
+        if (i % 4 == 1)
+            std::fill(data.end() - static_cast<std::ptrdiff_t>(rng() % 300), data.end(), palette[0]);
+        if (i % 4 == 2)
+            std::fill(data.begin(), data.begin() + 256 + rng() % 100, palette[0]);
+        const std::optional<bytes> fast = compress(data);
+        const reference_run slow = reference_compress(data);
+        ASSERT_FALSE(slow.walk_would_loop);
+        ASSERT_EQ(fast, slow.form) << "input " << i << " of " << n << " bytes";
+        if (fast) {
+            ++compressed;
+            expect_round_trip(data);
+        }
+    }
+    EXPECT_GT(compressed, 50);
+}
+
 TEST(cpk_compress, round_trips_at_boundary_sizes)
 {
     for (std::size_t n : {384u, 385u, 386u, 387u, 388u, 511u, 512u, 513u, 8450u, 8451u, 70000u}) {
