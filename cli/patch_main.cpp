@@ -1,15 +1,18 @@
-// quillmoor-patch SOURCE DEST [--archive PACKED] [--quiet]
+// quillmoor-patch SOURCE DEST [--archive PACKED] [--quiet] [--timing]
 // Runs the patch job with the archive built into the program (or PACKED). Exit status: 0 success,
-// 1 error, 2 bad usage, 130 cancelled with Ctrl-C (nothing left at DEST).
+// 1 error, 2 bad usage, 130 cancelled with Ctrl-C (nothing left at DEST). --timing prints, once the
+// job has run, how long each of its phases took (for benchmarks).
 
 #include "cli/console_progress.h"
 #include "cli/embedded_archive.h"
 #include "common/file_io.h"
+#include "common/phase_timer.h"
 #include "engine/patcher.h"
 #include "ui/path_checks.h"
 #include "ui/progress_state.h"
 #include "ui/ui_texts.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -31,8 +34,26 @@ extern "C" void on_interrupt(int)
 
 int usage()
 {
-    std::fputs("usage: quillmoor-patch SOURCE DEST [--archive PACKED] [--quiet]\n", stderr);
+    std::fputs("usage: quillmoor-patch SOURCE DEST [--archive PACKED] [--quiet] [--timing]\n", stderr);
     return 2;
+}
+
+// The phases in seconds, one per line; what no phase covers is the rest of the job.
+void print_timing(const qm::phase_timer& timer, std::chrono::steady_clock::duration total)
+{
+    const auto seconds = [](std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); };
+    std::fputs("timing:\n", stderr);
+    std::chrono::steady_clock::duration covered{};
+    for (std::size_t i = 0; i < qm::job_phase_count; ++i) {
+        const auto phase = static_cast<qm::job_phase>(i);
+        covered += timer.total(phase);
+        std::fprintf(stderr, "  %-26s %8.4f s", qm::job_phase_name(phase), seconds(timer.total(phase)));
+        if (timer.helper_total(phase).count() != 0)
+            std::fprintf(stderr, "  (+ %.4f s on helper threads)", seconds(timer.helper_total(phase)));
+        std::fputc('\n', stderr);
+    }
+    std::fprintf(stderr, "  %-26s %8.4f s\n", "rest of the job", seconds(total - covered));
+    std::fprintf(stderr, "  %-26s %8.4f s\n", "total", seconds(total));
 }
 
 } // namespace
@@ -42,6 +63,7 @@ int main(int argc, char** argv)
     std::vector<std::string> positional;
     std::string archive_path;
     bool quiet = false;
+    bool timing = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--archive") {
@@ -50,6 +72,8 @@ int main(int argc, char** argv)
             archive_path = argv[i];
         } else if (a == "--quiet") {
             quiet = true;
+        } else if (a == "--timing") {
+            timing = true;
         } else if (a == "-h" || a == "--help") {
             usage();
             return 0;
@@ -72,6 +96,10 @@ int main(int argc, char** argv)
     qm::bytes archive_file;
     qm::byte_span archive = qm::embedded_archive();
     qm::patcher engine;
+    qm::phase_timer timer;
+    if (timing)
+        engine.time_phases(&timer);
+    std::chrono::steady_clock::duration job_time{};
     auto style = quiet ? qm::console_progress::style::quiet
                  : ::isatty(STDERR_FILENO) ? qm::console_progress::style::bar
                                            : qm::console_progress::style::lines;
@@ -84,8 +112,10 @@ int main(int argc, char** argv)
         running = &engine;
         std::signal(SIGINT, on_interrupt);
         std::signal(SIGTERM, on_interrupt);
+        const auto start = std::chrono::steady_clock::now();
         engine.run_patch_job(source, destination, archive.data(), static_cast<std::uint32_t>(archive.size()),
                              progress);
+        job_time = std::chrono::steady_clock::now() - start;
         running = nullptr;
     } catch (const std::exception& e) {
         running = nullptr;
@@ -93,6 +123,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", qm::ui::error_text(e.what()).c_str());
         return 1;
     }
+    if (timing)
+        print_timing(timer, job_time);
     if (engine.cancel_requested()) {
         progress.show_cancelling();
         progress.close_line();

@@ -1,5 +1,6 @@
 #include "cpk/cpk_builder.h"
 
+#include "common/phase_timer.h"
 #include "cpk/cpk_compress.h"
 #include "cpk/cpk_visit.h"
 
@@ -67,8 +68,10 @@ void cpk_builder::add_file(const std::uint8_t* data, std::uint32_t size)
         throw std::runtime_error("cpk_builder::add_file failed - a CPK archive holds at most 65535 files");
 
     std::optional<bytes> compressed;
-    if (size >= cpk_min_compress_size)
+    if (size >= cpk_min_compress_size) {
+        const timed_phase timing(job_phase::cpk_compression);
         compressed = cpk_compress(data, size);
+    }
     bytes blob = compressed ? std::move(*compressed) : bytes(data, data + size);
     const std::uint32_t stored = static_cast<std::uint32_t>(blob.size());
 

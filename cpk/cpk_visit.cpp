@@ -1,5 +1,6 @@
 #include "cpk/cpk_visit.h"
 
+#include "common/phase_timer.h"
 #include "cpk/cpk_decompress.h"
 #include "cpk/utf_table.h"
 
@@ -92,7 +93,10 @@ void cpk_visit(byte_span archive, cpk_visitor_ref visitor)
         if (e.extract_size > cpk_max_extract_size(e.file_size))
             fail(what + " claims more expanded bytes than its form can hold");
         bytes expanded(e.extract_size, 0);
-        cpk_decompress(stored, e.file_size, expanded.data(), e.extract_size);
+        {
+            const timed_phase timing(job_phase::cpk_decoding);
+            cpk_decompress(stored, e.file_size, expanded.data(), e.extract_size);
+        }
         visitor(e.id, expanded.data(), e.extract_size);
     }
 }

@@ -1,5 +1,6 @@
 #include "engine/patcher.h"
 
+#include "common/phase_timer.h"
 #include "rom/nds_rom.h"
 
 #include <cstring>
@@ -25,6 +26,7 @@ void patcher::run_patch_job(const std::filesystem::path& source, const std::file
                             const std::uint8_t* packed, std::uint32_t packed_size, patch_listener& l)
 {
     listener = &l;
+    const phase_timer_binding timing(phase_times);
     l.opening_source();
     nds_rom source_rom(source);
     if (!is_expected_game(source_rom))

@@ -1,5 +1,6 @@
 #include "engine/patcher.h"
 
+#include "common/phase_timer.h"
 #include "engine/apply_patch.h"
 #include "engine/char_table.h"
 #include "engine/cpk_patcher.h"
@@ -36,12 +37,15 @@ void patcher::advance_progress()
 
 void patcher::load_archive(const std::uint8_t* packed, std::uint32_t packed_size)
 {
-    bytes unpacked = unpack_archive(byte_span(packed, packed_size));
-    for (bytes& b : split_archive(unpacked))
-        blobs.push_back(std::move(b));
-    unpacked = bytes();
-
-    archive_index index = parse_archive_index(blobs[0]);
+    archive_index index;
+    {
+        const timed_phase timing(job_phase::archive_unpacking);
+        bytes unpacked = unpack_archive(byte_span(packed, packed_size));
+        for (bytes& b : split_archive(unpacked))
+            blobs.push_back(std::move(b));
+        unpacked = bytes();
+        index = parse_archive_index(blobs[0]);
+    }
     records.clear();
     if (listener)
         listener->set_total(index.total_steps);

@@ -14,6 +14,7 @@
 namespace qm {
 
 class nds_rom;
+class phase_timer;
 
 class patcher : public rom_visitor {
 public:
@@ -30,6 +31,9 @@ public:
 
     bytes visit(const bytes& contents, std::uint32_t code) override;
     void enter_section(std::uint32_t code) override;
+
+    // From then on, run_patch_job adds the time of each of its phases to `timer` (null: none).
+    void time_phases(phase_timer* timer) noexcept { phase_times = timer; }
 
     // Set by the front end from any thread; read by the engine between units of work.
     void request_cancel() noexcept { cancel_flag.store(1, std::memory_order_relaxed); }
@@ -58,6 +62,7 @@ private:
     nds_rom* rom = nullptr;
     patch_listener* listener = nullptr;
     std::uint32_t step_counter = 0;
+    phase_timer* phase_times = nullptr;
     std::atomic<std::uint8_t> cancel_flag{0};
 };
 

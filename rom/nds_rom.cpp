@@ -3,6 +3,7 @@
 
 #include "rom/nds_rom.h"
 
+#include "common/phase_timer.h"
 #include "rom/fnt.h"
 #include "rom/nds_format.h"
 
@@ -100,6 +101,7 @@ bytes nds_rom::read_range(std::uint32_t offset, std::uint32_t size)
     if (!in_bounds(file_size, offset, size))
         throw std::runtime_error("nds_rom::read_range failed - range outside the input file");
     bytes data(size);
+    const timed_phase timing(job_phase::reading);
     seekg(offset);
     read(reinterpret_cast<char*>(data.data()), size);
     return data;

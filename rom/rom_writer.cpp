@@ -1,6 +1,7 @@
 // copy_to: the rebuilt ROM, written front to back in one pass into a temporary file, with the
 // header and the tables written again at the end once every section has its new place.
 
+#include "common/phase_timer.h"
 #include "lz/nds_lz.h"
 #include "rom/nds_format.h"
 #include "rom/nds_rom.h"
@@ -48,6 +49,7 @@ public:
         }
         const std::uint64_t end = section_end(start, contents.size());
         if (!contents.empty()) {
+            const timed_phase timing(job_phase::writing);
             out_.seekp(static_cast<std::streamoff>(start));
             out_.write(reinterpret_cast<const char*>(contents.data()),
                        static_cast<std::streamsize>(contents.size()));
@@ -67,6 +69,7 @@ public:
         // Gaps were skipped by seeking, so they read as zero; the padding up to the power of two
         // is made the same way, by writing its last byte.
         const std::uint64_t image_size = std::uint64_t{1} << exponent;
+        const timed_phase timing(job_phase::writing);
         if (written_end_ < image_size) {
             out_.seekp(static_cast<std::streamoff>(image_size - 1));
             out_.put(0);
@@ -93,6 +96,7 @@ private:
         bytes contents = visitor_.visit(read_section_contents(rom_, section), section.code);
         const std::uint64_t ram_size = contents.size();
         if (compressed) {
+            const timed_phase timing(job_phase::lz_packing);
             contents = nds_lz_comp(contents);
             put_le32(table, entry + nds::ovt_stored, overlay_stored_word(stored_word, contents.size()));
         }
@@ -183,6 +187,7 @@ pending_output nds_rom::copy_to(const std::filesystem::path& destination, rom_vi
     for (const rom_section& section : list_sections())
         rebuild.add(section);
     rebuild.finish();
+    const timed_phase timing(job_phase::writing);
     out.close(); // a failed flush or close throws here, before anything is handed back
     return output;
 }
