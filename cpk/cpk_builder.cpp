@@ -62,17 +62,51 @@ void cpk_builder::add_file(byte_span data)
     add_file(data.data(), static_cast<std::uint32_t>(data.size()));
 }
 
+namespace {
+
+// No compression is tried below 384 bytes.
+std::optional<bytes> compressed_form(const std::uint8_t* data, std::uint32_t size)
+{
+    if (size < cpk_min_compress_size)
+        return std::nullopt;
+    const timed_phase timing(job_phase::cpk_compression);
+    return cpk_compress(data, size);
+}
+
+} // namespace
+
+cpk_stored_file cpk_store(const std::uint8_t* data, std::uint32_t size)
+{
+    std::optional<bytes> compressed = compressed_form(data, size);
+    return {size, compressed ? std::move(*compressed) : bytes(data, data + size)};
+}
+
+cpk_stored_file cpk_store(bytes&& data)
+{
+    if (data.size() > 0xFFFFFFFFu)
+        throw std::runtime_error("cpk_builder::add_file failed - file of 4 GiB or more");
+    const auto size = static_cast<std::uint32_t>(data.size());
+    std::optional<bytes> compressed = compressed_form(data.data(), size);
+    return {size, compressed ? std::move(*compressed) : std::move(data)};
+}
+
+void cpk_builder::check_room(std::uint64_t more) const
+{
+    if (blobs.size() + more > cpk_max_files)
+        throw std::runtime_error("cpk_builder::add_file failed - a CPK archive holds at most 65535 files");
+}
+
 void cpk_builder::add_file(const std::uint8_t* data, std::uint32_t size)
 {
-    if (blobs.size() >= cpk_max_files)
-        throw std::runtime_error("cpk_builder::add_file failed - a CPK archive holds at most 65535 files");
+    check_room();
+    add_stored(cpk_store(data, size));
+}
 
-    std::optional<bytes> compressed;
-    if (size >= cpk_min_compress_size) {
-        const timed_phase timing(job_phase::cpk_compression);
-        compressed = cpk_compress(data, size);
-    }
-    bytes blob = compressed ? std::move(*compressed) : bytes(data, data + size);
+void cpk_builder::add_stored(cpk_stored_file file)
+{
+    check_room();
+    const std::uint32_t size = file.size;
+    bytes blob = std::move(file.blob);
     const std::uint32_t stored = static_cast<std::uint32_t>(blob.size());
 
     // The table is chosen by the expanded size, whatever the stored one.

@@ -15,6 +15,17 @@ constexpr std::uint32_t cpk_content_offset = 0x800;
 // IDs are 16-bit and start at 1.
 constexpr std::uint32_t cpk_max_files = 0xFFFF;
 
+// A file as the archive will store it: its compressed form, or its bytes as they are.
+struct cpk_stored_file {
+    std::uint32_t size = 0; // expanded
+    bytes blob;
+};
+
+// The stored form of a file: compressed when it is 384 bytes or more and that makes it smaller.
+// Depends on nothing but the bytes, so files may be prepared on any thread, in any order.
+cpk_stored_file cpk_store(const std::uint8_t* data, std::uint32_t size);
+cpk_stored_file cpk_store(bytes&& data); // keeps the buffer as the blob when storing it as it is
+
 class cpk_builder {
 public:
     cpk_builder();
@@ -23,6 +34,10 @@ public:
     // already holds 65,535 files.
     void add_file(const std::uint8_t* data, std::uint32_t size);
     void add_file(byte_span data);
+    // The same for a file already prepared by cpk_store.
+    void add_stored(cpk_stored_file file);
+    // Throws as add_file would when `more` further files would not fit.
+    void check_room(std::uint64_t more = 1) const;
 
     // The whole archive: header chunk, the files from 0x800 at 512-byte steps, the ITOC chunk last.
     bytes write() const;

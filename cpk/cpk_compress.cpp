@@ -230,14 +230,18 @@ private:
     {
         down.assign(std::size_t(n) + 1, 0);
         up.assign(std::size_t(n) + 1, 0);
-        std::uint32_t length = 0;
-        for (std::uint32_t q = 1; q <= n; ++q) {
-            length = q > 1 && data[q - 1] == data[q - 2] ? std::min(length + 1, run_cap) : 1;
+        // Without branches: whether two bytes are equal is as good as random in such data.
+        std::uint32_t length = 1;
+        down[1] = 1;
+        for (std::uint32_t q = 2; q <= n; ++q) {
+            const std::uint32_t same = data[q - 1] == data[q - 2];
+            length = std::min(length * same + 1, run_cap);
             down[q] = static_cast<std::uint8_t>(length);
         }
         length = 0;
         for (std::uint32_t q = n - 1; q >= 1; --q) {
-            length = data[q] == data[q - 1] ? std::min(length + 1, run_cap) : 0;
+            const std::uint32_t same = data[q] == data[q - 1];
+            length = std::min((length + 1) * same, run_cap);
             up[q] = static_cast<std::uint8_t>(length);
         }
     }

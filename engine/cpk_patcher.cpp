@@ -44,7 +44,12 @@ std::uint32_t cpk_patcher::take()
 
 void cpk_patcher::add(const std::uint8_t* data, std::uint32_t size)
 {
-    builder_.add_file(size ? data : nullptr, size);
+    queue_.add_file(bytes(data, data + size));
+}
+
+void cpk_patcher::add(bytes b)
+{
+    queue_.add_file(std::move(b));
 }
 
 bytes cpk_patcher::run(const bytes& archive)
@@ -59,6 +64,9 @@ bytes cpk_patcher::run(const bytes& archive)
         owner_.advance_progress();
         add(owner_.blob(take()));
     }
+    // Entries still being compressed belong to the build; a cancel drops them with the queue.
+    if (!owner_.cancel_requested())
+        queue_.finish();
     if (owner_.cancel_requested())
         return {};
     return builder_.write();

@@ -7,6 +7,7 @@
 
 #include "common/bytes.h"
 #include "cpk/cpk_builder.h"
+#include "cpk/cpk_store_queue.h"
 
 namespace qm {
 
@@ -24,7 +25,7 @@ public:
 
 private:
     void add(const std::uint8_t* data, std::uint32_t size);
-    void add(const bytes& b) { add(b.data(), static_cast<std::uint32_t>(b.size())); }
+    void add(bytes b);
     bytes patch_entry(std::uint32_t type, const std::uint8_t* data, std::uint32_t size);
 
     bool at_end() const noexcept { return cursor_ + 4 > list_.size(); }
@@ -35,6 +36,8 @@ private:
     byte_span list_;
     std::size_t cursor_ = 0; // byte offset of the next word in list_
     cpk_builder builder_;
+    // Entries are compressed for the builder on helper threads while the walk goes on.
+    cpk_store_queue queue_{builder_};
 };
 
 } // namespace qm
