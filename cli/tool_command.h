@@ -37,5 +37,6 @@ std::uint64_t parse_number(const std::string& s);
 // One function per group of commands (tool_<group>.cpp).
 std::span<const tool_command> lz_tool_commands();
 std::span<const tool_command> font_tool_commands();
+std::span<const tool_command> vcdiff_tool_commands();
 
 } // namespace qm::cli
