@@ -38,5 +38,7 @@ std::uint64_t parse_number(const std::string& s);
 std::span<const tool_command> lz_tool_commands();
 std::span<const tool_command> font_tool_commands();
 std::span<const tool_command> vcdiff_tool_commands();
+std::span<const tool_command> cpk_tool_commands();
+std::span<const tool_command> rom_tool_commands();
 
 } // namespace qm::cli

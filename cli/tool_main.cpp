@@ -36,6 +36,8 @@ const std::vector<group> groups = {
     lz_tool_commands,
     font_tool_commands,
     vcdiff_tool_commands,
+    cpk_tool_commands,
+    rom_tool_commands,
 };
 
 const tool_command* find_command(std::string_view name)

@@ -34,6 +34,10 @@ struct rom_section {
     std::uint32_t offset; // in the source
     std::uint32_t size;   // in the source
     std::uint32_t code;
+    // Which table entry the section came from: the FAT index for files, the entry's index in its
+    // overlay table for overlays (overlay ids need not match indexes, and file ids above 0xFFFF do
+    // not fit in the code), 0 otherwise.
+    std::uint32_t entry = 0;
 };
 
 class rom_visitor {

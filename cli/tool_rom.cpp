@@ -1,0 +1,206 @@
+// quillmoor-tool commands on ROM images: rom-info, rom-ls, rom-extract, rom-rebuild, make-test-rom.
+
+#include "cli/tool_command.h"
+#include "common/file_io.h"
+#include "rom/fnt.h"
+#include "rom/nds_format.h"
+#include "rom/nds_rom.h"
+#include "rom/section_contents.h"
+#include "tools/rom_description_generator.h"
+#include "tools/rom_image_builder.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <set>
+#include <string>
+
+namespace qm::cli {
+
+namespace {
+
+std::string hex(std::uint64_t value, int digits = 8)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%0*llx", digits, static_cast<unsigned long long>(value));
+    return text;
+}
+
+const char* kind_name(std::uint16_t kind)
+{
+    switch (kind) {
+    case section_kind::padding:
+        return "padding";
+    case section_kind::header:
+        return "header";
+    case section_kind::arm9:
+        return "arm9";
+    case section_kind::arm7:
+        return "arm7";
+    case section_kind::fnt:
+        return "fnt";
+    case section_kind::fat:
+        return "fat";
+    case section_kind::file:
+        return "file";
+    case section_kind::arm9_ovt:
+        return "arm9_ovt";
+    case section_kind::arm7_ovt:
+        return "arm7_ovt";
+    case section_kind::banner:
+        return "banner";
+    case section_kind::arm9_overlay:
+        return "arm9_overlay";
+    case section_kind::arm7_overlay:
+        return "arm7_overlay";
+    default:
+        return "unknown";
+    }
+}
+
+// "file 12 data/town.bin", "arm9_overlay 3 (compressed)", "banner".
+std::string section_label(const nds_rom& rom, const rom_section& section)
+{
+    const std::uint16_t kind = section_kind_of(section.code);
+    std::string label = kind_name(kind);
+    if (kind == section_kind::file) {
+        label += " " + std::to_string(section.entry);
+        if (const auto path = fnt_path_of(rom.fnt_bytes(), section_id_of(section.code)))
+            label += " " + *path;
+    } else if (kind == section_kind::arm9_overlay || kind == section_kind::arm7_overlay) {
+        label += " " + std::to_string(section_id_of(section.code));
+        if (overlay_is_compressed(overlay_entry_of(rom, section)))
+            label += " (compressed)";
+    }
+    return label;
+}
+
+class identity_visitor : public rom_visitor {
+public:
+    bytes visit(const bytes& contents, std::uint32_t) override { return contents; }
+    void enter_section(std::uint32_t) override {}
+};
+
+int rom_info(const args& a)
+{
+    expect_args(a, 1, 1);
+    nds_rom rom(a[0]);
+    const auto h = rom.header();
+    const auto field = [&](std::size_t offset) { return get_le32(h, offset); };
+    const auto text = [&](std::size_t offset, std::size_t length) {
+        std::string s(reinterpret_cast<const char*>(h.data() + offset), length);
+        return s.substr(0, s.find('\0'));
+    };
+    const std::uint16_t stored_crc = get_le16(h, nds::hdr_crc16);
+    const std::uint16_t crc = crc16(h.first(nds::hdr_crc16));
+    const auto block = [&](const char* name, std::size_t offset_field, std::size_t size_field,
+                           const std::string& note) {
+        std::cout << name << "offset " << hex(field(offset_field)) << "  size " << hex(field(size_field))
+                  << note << "\n";
+    };
+
+    std::cout << "title         " << text(nds::hdr_title, nds::hdr_title_length) << "\n"
+              << "game code     " << text(nds::hdr_game_code, 4) << " (" << hex(rom.game_code()) << ")\n"
+              << "maker code    " << text(nds::hdr_maker_code, 2) << "\n"
+              << "capacity      " << unsigned{h[nds::hdr_capacity]} << "\n"
+              << "header size   " << hex(field(nds::hdr_header_size)) << "\n"
+              << "used size     " << hex(field(nds::hdr_used_rom_size)) << "\n"
+              << "file size     " << hex(rom.size()) << "\n"
+              << "header crc    " << hex(stored_crc, 4)
+              << (stored_crc == crc ? " (ok)" : " (computed " + hex(crc, 4) + ")") << "\n";
+    block("arm9          ", nds::hdr_arm9_offset, nds::hdr_arm9_size,
+          rom.has_arm9_footer() ? "  with footer" : "");
+    block("arm7          ", nds::hdr_arm7_offset, nds::hdr_arm7_size, "");
+    block("fnt           ", nds::hdr_fnt_offset, nds::hdr_fnt_size,
+          "  (" + std::to_string(get_le16(rom.fnt_bytes(), 6)) + " directories)");
+    block("fat           ", nds::hdr_fat_offset, nds::hdr_fat_size,
+          "  (" + std::to_string(rom.fat_bytes().size() / nds::fat_entry_length) + " files)");
+    block("arm9 ovt      ", nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size,
+          "  (" + std::to_string(rom.arm9_ovt_bytes().size() / nds::ovt_entry_length) + " overlays)");
+    block("arm7 ovt      ", nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size,
+          "  (" + std::to_string(rom.arm7_ovt_bytes().size() / nds::ovt_entry_length) + " overlays)");
+    std::cout << "banner        "
+              << (field(nds::hdr_banner_offset) ? "offset " + hex(field(nds::hdr_banner_offset)) : "none")
+              << "\n";
+
+    const std::vector<rom_section> sections = rom.list_sections();
+    std::cout << "\nsections in writing order (" << sections.size() << "):\n"
+              << "  offset      size        code        section\n";
+    for (const rom_section& s : sections)
+        std::cout << "  " << hex(s.offset) << "  " << hex(s.size) << "  " << hex(s.code) << "  "
+                  << section_label(rom, s) << "\n";
+    return 0;
+}
+
+int rom_ls(const args& a)
+{
+    expect_args(a, 1, 1);
+    nds_rom rom(a[0]);
+    for (const auto& [id, path] : fnt_list_files(rom.fnt_bytes()))
+        std::cout << id << " " << path << "\n";
+    return 0;
+}
+
+int rom_extract(const args& a)
+{
+    expect_args(a, 2, 2);
+    nds_rom rom(a[0]);
+    const std::filesystem::path dir = a[1];
+    std::filesystem::create_directories(dir);
+    std::set<std::string> names;
+    std::size_t count = 0;
+    for (const rom_section& s : rom.list_sections()) {
+        // <code>-<kind>.bin; a second section with the same code (two overlays sharing an id)
+        // gets the index of its table entry too.
+        std::string name = hex(s.code).substr(2) + "-" + kind_name(section_kind_of(s.code));
+        if (!names.insert(name).second)
+            name += "-" + std::to_string(s.entry);
+        write_whole_file(dir / (name + ".bin"), read_section_contents(rom, s));
+        ++count;
+    }
+    std::cout << "extracted " << count << " sections to " << dir.string() << "\n";
+    return 0;
+}
+
+int rom_rebuild(const args& a)
+{
+    expect_args(a, 2, 2);
+    nds_rom rom(a[0]);
+    identity_visitor visitor;
+    pending_output output = rom.copy_to(a[1], visitor);
+    output.commit();
+    std::cout << "wrote " << a[1] << " (" << std::filesystem::file_size(a[1]) << " bytes)\n";
+    return 0;
+}
+
+int make_test_rom(const args& a)
+{
+    std::uint64_t seed = 1;
+    if (a.size() == 3 && a[1] == "--seed")
+        seed = parse_number(a[2]);
+    else
+        expect_args(a, 1, 1);
+    const built_rom rom = build_rom_image(random_rom_description(seed));
+    write_whole_file(a[0], rom.image);
+    std::cout << "wrote " << a[0] << " (" << rom.image.size() << " bytes, " << rom.files.size()
+              << " files in " << rom.directory_count << " directories, " << rom.arm9_overlay_files.size()
+              << " ARM9 and " << rom.arm7_overlay_files.size() << " ARM7 overlays)\n";
+    return 0;
+}
+
+const tool_command commands[] = {
+    {"rom-info", "ROM", "header fields and the section list in writing order", rom_info},
+    {"rom-ls", "ROM", "files named in the FNT, one per line: id path", rom_ls},
+    {"rom-extract", "ROM DIR", "every section as DIR/<code>-<kind>.bin (overlays expanded)", rom_extract},
+    {"rom-rebuild", "SRC DST", "rebuild a ROM without changing any section", rom_rebuild},
+    {"make-test-rom", "OUT [--seed N]", "write a small generated ROM for trying the tools", make_test_rom},
+};
+
+} // namespace
+
+std::span<const tool_command> rom_tool_commands()
+{
+    return commands;
+}
+
+} // namespace qm::cli

@@ -1,0 +1,136 @@
+#include "cpk/cpk_builder.h"
+
+#include "cpk/cpk_compress.h"
+#include "cpk/cpk_visit.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace qm {
+namespace {
+
+utf_table itoc_table(const char* name, utf_type size_type)
+{
+    return utf_table(name, {{"ID", utf_u16, true}, {"FileSize", size_type, true}, {"ExtractSize", size_type, true}});
+}
+
+// Column list of the archive header; only the stored columns have values in its row.
+utf_table header_table()
+{
+    return utf_table("CpkHeader", {
+                                      {"UpdateDateTime", utf_u64, false},
+                                      {"FileSize", utf_u64, false},
+                                      {"ContentOffset", utf_u64, true},
+                                      {"ContentSize", utf_u64, false},
+                                      {"TocOffset", utf_u64, false},
+                                      {"TocSize", utf_u64, false},
+                                      {"EtocOffset", utf_u64, false},
+                                      {"EtocSize", utf_u64, false},
+                                      {"ItocOffset", utf_u64, true},
+                                      {"ItocSize", utf_u64, true},
+                                      {"EnabledPackedSize", utf_u64, true},
+                                      {"EnabledDataSize", utf_u64, true},
+                                      {"TotalDataSize", utf_u64, false},
+                                      {"Tocs", utf_u32, false},
+                                      {"Files", utf_u32, true},
+                                      {"TotalFiles", utf_u32, false},
+                                      {"Directories", utf_u32, false},
+                                      {"Updates", utf_u32, false},
+                                      {"Version", utf_u16, true},
+                                      {"Revision", utf_u16, true},
+                                      {"Align", utf_u16, true},
+                                      {"Sorted", utf_u16, true},
+                                      {"Tvers", utf_string, true},
+                                      {"Comment", utf_string, false},
+                                  });
+}
+
+void set(utf_table& t, const char* column, std::uint64_t value)
+{
+    t.cell(0, t.column_index(column)) = value;
+}
+
+} // namespace
+
+cpk_builder::cpk_builder() : low(itoc_table("CpkItocL", utf_u16)), high(itoc_table("CpkItocH", utf_u32)) {}
+
+void cpk_builder::add_file(byte_span data)
+{
+    if (data.size() > 0xFFFFFFFFu)
+        throw std::runtime_error("cpk_builder::add_file failed - file of 4 GiB or more");
+    add_file(data.data(), static_cast<std::uint32_t>(data.size()));
+}
+
+void cpk_builder::add_file(const std::uint8_t* data, std::uint32_t size)
+{
+    if (blobs.size() >= cpk_max_files)
+        throw std::runtime_error("cpk_builder::add_file failed - a CPK archive holds at most 65535 files");
+
+    std::optional<bytes> compressed;
+    if (size >= cpk_min_compress_size)
+        compressed = cpk_compress(data, size);
+    bytes blob = compressed ? std::move(*compressed) : bytes(data, data + size);
+    const std::uint32_t stored = static_cast<std::uint32_t>(blob.size());
+
+    // The table is chosen by the expanded size, whatever the stored one.
+    utf_table& table = size <= 0xFFFF ? low : high;
+    const std::uint32_t row = table.add_row();
+    table.cell(row, 0) = next_id;
+    table.cell(row, 1) = stored;
+    table.cell(row, 2) = size;
+
+    total_extract_size += size;
+    total_stored_size += stored;
+    content_size += round_up(blob.size(), cpk_file_alignment);
+    blobs.push_back(std::move(blob));
+    ++next_id;
+}
+
+bytes cpk_builder::write() const
+{
+    utf_table itoc("CpkItocInfo", {{"FilesL", utf_u32, true},
+                                   {"FilesH", utf_u32, true},
+                                   {"DataL", utf_data, true},
+                                   {"DataH", utf_data, true}});
+    itoc.add_row();
+    itoc.cell(0, 0) = low.row_count();
+    itoc.cell(0, 1) = high.row_count();
+    itoc.set_table(0, 2, low);
+    itoc.set_table(0, 3, high);
+    const bytes itoc_chunk = itoc.to_chunk("ITOC");
+
+    const std::uint64_t itoc_offset = cpk_content_offset + content_size;
+    const std::uint64_t length = itoc_offset + itoc_chunk.size();
+    if (length > 0xFFFFFFFFu)
+        throw std::runtime_error("cpk_builder::write failed - archive of 4 GiB or more");
+
+    utf_table header = header_table();
+    header.add_row();
+    set(header, "ContentOffset", cpk_content_offset);
+    set(header, "ItocOffset", itoc_offset);
+    set(header, "ItocSize", itoc_chunk.size());
+    // Packed gets the expanded total and Data the stored one, though the names suggest otherwise.
+    set(header, "EnabledPackedSize", total_extract_size);
+    set(header, "EnabledDataSize", total_stored_size);
+    set(header, "Files", low.row_count() + high.row_count());
+    set(header, "Version", 2);
+    set(header, "Revision", 3);
+    set(header, "Align", cpk_file_alignment);
+    set(header, "Sorted", 0);
+    header.set_string(0, header.column_index("Tvers"), "CPK Library 1.05");
+    const bytes header_chunk = header.to_chunk("CPK ");
+    if (header_chunk.size() > cpk_content_offset)
+        throw std::runtime_error("cpk_builder::write failed - header larger than its area");
+
+    bytes out(length, 0);
+    std::copy(header_chunk.begin(), header_chunk.end(), out.begin());
+    std::size_t at = cpk_content_offset;
+    for (const bytes& blob : blobs) {
+        std::copy(blob.begin(), blob.end(), out.begin() + at);
+        at += round_up(blob.size(), cpk_file_alignment);
+    }
+    std::copy(itoc_chunk.begin(), itoc_chunk.end(), out.begin() + at);
+    return out;
+}
+
+} // namespace qm

@@ -1,0 +1,85 @@
+#include "rom/pending_output.h"
+
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+namespace qm {
+
+namespace {
+
+std::string random_suffix()
+{
+    // Seeded once per thread from the system's entropy and the clock; names only need to be
+    // unlikely to meet, and an existing name is skipped anyway.
+    thread_local std::mt19937_64 generator([] {
+        std::random_device device;
+        const auto now =
+            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        return (std::uint64_t{device()} << 32) ^ device() ^ now;
+    }());
+    static constexpr char digits[] = "0123456789abcdef";
+    std::uint64_t value = generator();
+    std::string text(16, '0');
+    for (char& c : text) {
+        c = digits[value & 0xF];
+        value >>= 4;
+    }
+    return text;
+}
+
+} // namespace
+
+pending_output::pending_output(std::filesystem::path destination) : destination_(std::move(destination))
+{
+    // ".<name>.tmp-<random>" beside the destination, so that the final rename stays within one
+    // file system and cannot be mistaken for a finished file.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::filesystem::path name = ".";
+        name += destination_.filename();
+        name += ".tmp-" + random_suffix();
+        temporary_ = destination_.parent_path() / name;
+        std::error_code error;
+        if (!std::filesystem::exists(temporary_, error))
+            break;
+    }
+}
+
+pending_output::~pending_output()
+{
+    discard();
+}
+
+pending_output::pending_output(pending_output&& other) noexcept
+    : destination_(std::move(other.destination_)), temporary_(std::move(other.temporary_)), done_(other.done_)
+{
+    other.done_ = true;
+}
+
+void pending_output::commit()
+{
+    if (done_)
+        throw std::runtime_error("pending_output::commit failed - nothing left to commit");
+    std::error_code error;
+    std::filesystem::rename(temporary_, destination_, error);
+    if (error) {
+        discard();
+        throw std::runtime_error("pending_output::commit failed - can't replace the destination (" +
+                                 error.message() + ")");
+    }
+    done_ = true;
+}
+
+void pending_output::discard() noexcept
+{
+    if (done_)
+        return;
+    done_ = true;
+    std::error_code error;
+    std::filesystem::remove(temporary_, error);
+}
+
+} // namespace qm

@@ -1,0 +1,190 @@
+// copy_to: the rebuilt ROM, written front to back in one pass into a temporary file, with the
+// header and the tables written again at the end once every section has its new place.
+
+#include "lz/nds_lz.h"
+#include "rom/nds_format.h"
+#include "rom/nds_rom.h"
+#include "rom/rom_layout.h"
+#include "rom/section_contents.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace qm {
+
+namespace {
+
+// The working copies of one rebuild: the header and the tables that the new layout rewrites.
+// The source ROM itself is only read.
+class rom_rebuild {
+public:
+    rom_rebuild(nds_rom& rom, std::ofstream& out, rom_visitor& visitor)
+        : rom_(rom), out_(out), visitor_(visitor), header_(rom.header().begin(), rom.header().end()),
+          fat_(rom.fat_bytes()), arm9_ovt_(rom.arm9_ovt_bytes()), arm7_ovt_(rom.arm7_ovt_bytes())
+    {
+    }
+
+    void add(const rom_section& section)
+    {
+        visitor_.enter_section(section.code);
+        const std::uint64_t start = section_start(end_);
+        const std::uint16_t kind = section_kind_of(section.code);
+        bytes contents;
+        switch (kind) {
+        case section_kind::header:
+        case section_kind::fnt:
+        case section_kind::fat:
+        case section_kind::arm9_ovt:
+        case section_kind::arm7_ovt:
+            contents = rom_.read_range(section.offset, section.size); // copied as stored
+            break;
+        case section_kind::arm9_overlay:
+        case section_kind::arm7_overlay:
+            contents = rebuild_overlay(section, start);
+            break;
+        default:
+            contents = visitor_.visit(read_section_contents(rom_, section), section.code);
+            break;
+        }
+        const std::uint64_t end = section_end(start, contents.size());
+        if (!contents.empty()) {
+            out_.seekp(static_cast<std::streamoff>(start));
+            out_.write(reinterpret_cast<const char*>(contents.data()),
+                       static_cast<std::streamsize>(contents.size()));
+            written_end_ = end;
+        }
+        place(section, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(contents.size()));
+        end_ = end;
+    }
+
+    void finish()
+    {
+        put_le32(header_, nds::hdr_used_rom_size, static_cast<std::uint32_t>(end_));
+        const unsigned exponent = image_size_exponent(end_);
+        put_u8(header_, nds::hdr_capacity, capacity_code(exponent));
+
+        visitor_.enter_section(make_section_code(section_kind::padding));
+        // Gaps were skipped by seeking, so they read as zero; the padding up to the power of two
+        // is made the same way, by writing its last byte.
+        const std::uint64_t image_size = std::uint64_t{1} << exponent;
+        if (written_end_ < image_size) {
+            out_.seekp(static_cast<std::streamoff>(image_size - 1));
+            out_.put(0);
+        }
+
+        put_le16(header_, nds::hdr_crc16, crc16(byte_span(header_).first(nds::hdr_crc16)));
+        write_at(0, header_);
+        write_at(get_le32(header_, nds::hdr_fat_offset), fat_);
+        write_at(get_le32(header_, nds::hdr_arm9_ovt_offset), arm9_ovt_);
+        write_at(get_le32(header_, nds::hdr_arm7_ovt_offset), arm7_ovt_);
+    }
+
+private:
+    // The overlay as the visitor returns it, packed again when its entry says it is stored
+    // compressed; updates the entry it came from and the FAT entry of its file.
+    bytes rebuild_overlay(const rom_section& section, std::uint64_t start)
+    {
+        bytes& table = section_kind_of(section.code) == section_kind::arm9_overlay ? arm9_ovt_ : arm7_ovt_;
+        const std::size_t entry = std::size_t{section.entry} * nds::ovt_entry_length;
+        const std::uint32_t file = get_le32(table, entry + nds::ovt_file_id);
+        const std::uint32_t stored_word = get_le32(table, entry + nds::ovt_stored);
+        const bool compressed = overlay_is_compressed(byte_span(table).subspan(entry, nds::ovt_entry_length));
+
+        bytes contents = visitor_.visit(read_section_contents(rom_, section), section.code);
+        const std::uint64_t ram_size = contents.size();
+        if (compressed) {
+            contents = nds_lz_comp(contents);
+            put_le32(table, entry + nds::ovt_stored, overlay_stored_word(stored_word, contents.size()));
+        }
+        const std::uint64_t end = section_end(start, contents.size());
+        put_le32(table, entry + nds::ovt_ram_size, static_cast<std::uint32_t>(ram_size));
+        set_fat_entry(file, start, end);
+        return contents;
+    }
+
+    void place(const rom_section& section, std::uint32_t start, std::uint32_t length)
+    {
+        const auto set = [&](std::size_t offset_field, std::size_t size_field) {
+            put_le32(header_, offset_field, start);
+            put_le32(header_, size_field, length);
+        };
+        switch (section_kind_of(section.code)) {
+        case section_kind::arm9:
+            set(nds::hdr_arm9_offset, nds::hdr_arm9_size);
+            // The footer's 12 bytes are not counted in the binary's size.
+            if (rom_.has_arm9_footer() && length >= nds::arm9_footer_length)
+                put_le32(header_, nds::hdr_arm9_size, length - nds::arm9_footer_length);
+            break;
+        case section_kind::arm7:
+            set(nds::hdr_arm7_offset, nds::hdr_arm7_size);
+            break;
+        case section_kind::fnt:
+            set(nds::hdr_fnt_offset, nds::hdr_fnt_size);
+            break;
+        case section_kind::fat:
+            set(nds::hdr_fat_offset, nds::hdr_fat_size);
+            break;
+        case section_kind::arm9_ovt:
+            set(nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size);
+            break;
+        case section_kind::arm7_ovt:
+            set(nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size);
+            break;
+        case section_kind::banner:
+            put_le32(header_, nds::hdr_banner_offset, start);
+            break;
+        case section_kind::file:
+            set_fat_entry(section.entry, start, std::uint64_t{start} + length);
+            break;
+        default: // the header stays at 0; overlays were placed while they were packed
+            break;
+        }
+    }
+
+    void set_fat_entry(std::uint32_t file, std::uint64_t start, std::uint64_t end)
+    {
+        const std::size_t entry = std::size_t{file} * nds::fat_entry_length;
+        put_le32(fat_, entry, static_cast<std::uint32_t>(start));
+        put_le32(fat_, entry + 4, static_cast<std::uint32_t>(end));
+    }
+
+    void write_at(std::uint32_t offset, const bytes& data)
+    {
+        if (data.empty())
+            return;
+        out_.seekp(offset);
+        out_.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    }
+
+    nds_rom& rom_;
+    std::ofstream& out_;
+    rom_visitor& visitor_;
+    bytes header_;
+    bytes fat_;
+    bytes arm9_ovt_;
+    bytes arm7_ovt_;
+    std::uint64_t end_ = 0;         // P: the end of the last section placed
+    std::uint64_t written_end_ = 0; // the end of the last bytes actually written
+};
+
+} // namespace
+
+pending_output nds_rom::copy_to(const std::filesystem::path& destination, rom_visitor& visitor)
+{
+    // Declared before the stream, so that on an error the stream is closed before the temporary
+    // file is removed.
+    pending_output output(destination);
+    std::ofstream out(output.temporary_path(), std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw std::runtime_error("nds_rom::copy_to failed - can't open output file");
+    out.exceptions(std::ios::failbit | std::ios::badbit);
+
+    rom_rebuild rebuild(*this, out, visitor);
+    for (const rom_section& section : list_sections())
+        rebuild.add(section);
+    rebuild.finish();
+    out.close(); // a failed flush or close throws here, before anything is handed back
+    return output;
+}
+
+} // namespace qm

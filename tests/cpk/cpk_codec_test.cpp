@@ -1,0 +1,571 @@
+#include "cpk/cpk_compress.h"
+#include "cpk/cpk_decompress.h"
+
+#include "cpk_test_data.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <variant>
+
+namespace qm {
+namespace {
+
+// A plain transcription of the compression steps, one bit and one byte at a time, to hold the
+// optimised compressor to the same output. With literal_walk the candidate walk continues while
+// d <= prev; the run then stops and reports when it meets a candidate linking to itself, where
+// that walk would never end.
+struct reference_run {
+    std::optional<bytes> form;
+    bool walk_would_loop = false;
+};
+
+reference_run reference_compress(const bytes& data, bool literal_walk = false)
+{
+    const std::uint32_t n = static_cast<std::uint32_t>(data.size());
+    const std::uint32_t e = ((n - 256) * 9 + 7) / 8 + 256;
+    bytes b(e, 0);
+    std::copy(data.begin(), data.begin() + 256, b.end() - 256);
+    std::uint32_t w = e - 256;
+    std::uint32_t f = 8;
+    auto bit = [&](std::uint32_t v) {
+        if (f == 0) {
+            f = 8;
+            --w;
+        }
+        --f;
+        b[w - 1] |= static_cast<std::uint8_t>(v << f);
+    };
+    auto bits = [&](std::uint32_t v, int count) {
+        for (int i = count - 1; i >= 0; --i)
+            bit((v >> i) & 1);
+    };
+    auto hash = [](std::uint32_t h, std::uint8_t x) { return ((h << 5) ^ x) & 0x7FFF; };
+    std::vector<std::uint32_t> head(32768, 0), chain(8191, 0);
+    std::uint32_t hi = 0;
+    std::uint32_t hl = hash(hash(0, data[n - 1]), data[n - 2]);
+    std::uint32_t c = n;
+    std::uint32_t min_est = 0xFFFFFFFF;
+    while (c > 256) {
+        min_est = std::min(min_est, c + (e - w));
+        if (c + 2 < n) {
+            hi = hash(hi, data[c]);
+            const std::uint32_t k = n - c - 2;
+            chain[k % 8191] = head[hi];
+            head[hi] = k;
+        }
+        std::uint32_t best = 0, src = 0;
+        if (c - 3 >= 256) {
+            hl = hash(hl, data[c - 3]);
+            std::uint32_t d = head[hl];
+            std::uint32_t prev = d;
+            bool first = true;
+            while (d != 0 && (literal_walk ? d <= prev : (first || d < prev))) {
+                if (!first && d == prev)
+                    return {std::nullopt, true};
+                const std::uint32_t s = n - d + 1;
+                if (s - c - 3 > 8191)
+                    break;
+                std::uint32_t len = 0;
+                while (c - 1 - len >= 256 && data[s - 1 - len] == data[c - 1 - len])
+                    ++len;
+                if (len > best) {
+                    best = len;
+                    src = s;
+                }
+                prev = d;
+                d = chain[d % 8191];
+                first = false;
+            }
+        }
+        if (best < 3) {
+            --c;
+            bit(0);
+            bits(data[c], 8);
+            continue;
+        }
+        for (std::uint32_t q = c + 2; q >= c + 4 - best; --q) {
+            hi = hash(hi, data[q - 3]);
+            const std::uint32_t k = n - q + 1;
+            chain[k % 8191] = head[hi];
+            head[hi] = k;
+        }
+        bit(1);
+        bits(src - c - 3, 13);
+        c -= best;
+        for (std::uint32_t j = 0; j < 2; ++j)
+            if (c - 1 - j >= 256)
+                hl = hash(hl, data[c - 1 - j]);
+        const std::uint32_t l = best - 3;
+        if (l < 3) {
+            bits(l, 2);
+        } else {
+            bits(3, 2);
+            if (l < 10) {
+                bits(l - 3, 3);
+            } else {
+                bits(7, 3);
+                if (l < 41) {
+                    bits(l - 10, 5);
+                } else {
+                    bits(31, 5);
+                    if (l < 296) {
+                        bits(l - 41, 8);
+                    } else {
+                        std::uint32_t m = 41;
+                        do {
+                            bits(255, 8);
+                            m += 255;
+                        } while (l - m >= 255);
+                        bits(l - m, 8);
+                    }
+                }
+            }
+        }
+    }
+    const std::uint32_t u = e - w + 1;
+    const std::uint32_t t = (u + 3 + 3) / 4 * 4;
+    if (t < n && min_est > t)
+        return {bytes(b.end() - t, b.end()), false};
+    return {};
+}
+
+// Tokens, for building streams by hand and for reading what the compressor chose.
+struct literal {
+    std::uint8_t value;
+};
+struct match {
+    std::uint32_t length;
+    std::uint32_t distance;
+};
+using token = std::variant<literal, match>;
+
+struct token_stream {
+    bytes form;
+    bytes expanded;
+};
+
+// Encodes the tokens after a 256-byte prefix into a compressed form, and what it must expand to.
+token_stream encode_tokens(const bytes& prefix, const std::vector<token>& tokens)
+{
+    std::vector<bool> bitv;
+    auto put = [&](std::uint32_t v, int count) {
+        for (int i = count - 1; i >= 0; --i)
+            bitv.push_back((v >> i) & 1);
+    };
+    std::uint32_t produced = 0;
+    for (const token& t : tokens) {
+        if (auto* lit = std::get_if<literal>(&t)) {
+            put(0, 1);
+            put(lit->value, 8);
+            produced += 1;
+            continue;
+        }
+        const match& m = std::get<match>(t);
+        put(1, 1);
+        put(m.distance - 3, 13);
+        const std::uint32_t l = m.length - 3;
+        if (l < 3) {
+            put(l, 2);
+        } else if (l < 10) {
+            put(3, 2), put(l - 3, 3);
+        } else if (l < 41) {
+            put(3, 2), put(7, 3), put(l - 10, 5);
+        } else if (l < 296) {
+            put(3, 2), put(7, 3), put(31, 5), put(l - 41, 8);
+        } else {
+            put(3, 2), put(7, 3), put(31, 5), put(255, 8);
+            std::uint32_t rest = l - 296;
+            while (rest >= 255) {
+                put(255, 8);
+                rest -= 255;
+            }
+            put(rest, 8);
+        }
+        produced += m.length;
+    }
+    const std::size_t stream = (bitv.size() + 7) / 8;
+    const std::size_t t = round_up(256 + stream + 3, 4);
+    bytes form(t, 0);
+    for (std::size_t i = 0; i < bitv.size(); ++i)
+        if (bitv[i])
+            form[t - 257 - i / 8] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
+    std::copy(prefix.begin(), prefix.end(), form.end() - 256);
+
+    // The expansion, for token lists that describe one (malformed ones leave it empty).
+    bytes out(256 + produced, 0);
+    std::copy(prefix.begin(), prefix.end(), out.begin());
+    std::size_t p = out.size();
+    for (const token& tk : tokens) {
+        if (auto* lit = std::get_if<literal>(&tk)) {
+            out[--p] = lit->value;
+        } else {
+            const match& m = std::get<match>(tk);
+            if (p - 1 + m.distance >= out.size())
+                return {form, {}};
+            for (std::uint32_t k = 1; k <= m.length; ++k)
+                out[p - k] = out[p - k + m.distance];
+            p -= m.length;
+        }
+    }
+    return {form, out};
+}
+
+// Reads a compressed form back into tokens, bit by bit, for an expanded size of n.
+std::vector<token> read_tokens(const bytes& form, std::size_t n)
+{
+    std::size_t i = 0;
+    auto get = [&](int count) {
+        std::uint32_t v = 0;
+        for (int k = 0; k < count; ++k, ++i)
+            v = (v << 1) | ((form[form.size() - 257 - i / 8] >> (7 - i % 8)) & 1);
+        return v;
+    };
+    std::vector<token> tokens;
+    std::size_t p = n;
+    while (p > 256) {
+        if (get(1) == 0) {
+            tokens.push_back(literal{static_cast<std::uint8_t>(get(8))});
+            --p;
+            continue;
+        }
+        const std::uint32_t distance = get(13) + 3;
+        std::uint32_t l = get(2);
+        if (l == 3) {
+            l = 3 + get(3);
+            if (l == 10) {
+                l = 10 + get(5);
+                if (l == 41) {
+                    l = 41 + get(8);
+                    if (l == 296) {
+                        std::uint32_t v;
+                        do {
+                            v = get(8);
+                            l += v;
+                        } while (v == 255);
+                    }
+                }
+            }
+        }
+        tokens.push_back(match{l + 3, distance});
+        p -= l + 3;
+    }
+    return tokens;
+}
+
+bytes expand(const bytes& form, std::size_t n)
+{
+    bytes out(n, 0);
+    cpk_decompress(form.data(), static_cast<std::uint32_t>(form.size()), out.data(), static_cast<std::uint32_t>(n));
+    return out;
+}
+
+std::optional<bytes> compress(const bytes& data)
+{
+    return cpk_compress(data.data(), static_cast<std::uint32_t>(data.size()));
+}
+
+template <class F>
+std::string error_of(F&& f)
+{
+    try {
+        f();
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return {};
+}
+
+// Compressed forms must expand back, be a multiple of 4 long and shorter than the file.
+void expect_round_trip(const bytes& data)
+{
+    const std::optional<bytes> form = compress(data);
+    if (!form)
+        return;
+    EXPECT_EQ(form->size() % 4, 0u);
+    EXPECT_LT(form->size(), data.size());
+    EXPECT_EQ(expand(*form, data.size()), data);
+}
+
+
+TEST(cpk_compress, zeros_give_the_268_byte_form)
+{
+    const bytes zeros(384, 0);
+    const std::optional<bytes> form = compress(zeros);
+    ASSERT_TRUE(form);
+    bytes expected = {0x00, 0x00, 0x00, 0x00, 0x20, 0xEA, 0x7F, 0x00, 0x10, 0x00, 0x00, 0x00};
+    expected.resize(268, 0);
+    EXPECT_EQ(*form, expected);
+    EXPECT_EQ(expand(*form, 384), zeros);
+    const std::vector<token> tokens = read_tokens(*form, 384);
+    ASSERT_EQ(tokens.size(), 4u);
+    EXPECT_EQ(std::get<match>(tokens[3]).length, 125u);
+    EXPECT_EQ(std::get<match>(tokens[3]).distance, 3u);
+}
+
+TEST(cpk_compress, incompressible_and_short_files_are_stored)
+{
+    EXPECT_FALSE(compress(test::random_bytes(1000, 1)));
+    EXPECT_FALSE(compress(bytes(383, 0)));
+    EXPECT_FALSE(compress(bytes()));
+}
+
+TEST(cpk_compress, output_equals_the_plain_transcription)
+{
+    std::mt19937 rng(2024);
+    int compressed = 0;
+    for (int i = 0; i < 160; ++i) {
+        const std::size_t n = 384 + rng() % (i < 120 ? 3000 : i < 152 ? 14000 : 60000);
+        bytes data;
+        switch (i % 8) {
+        case 0: data = test::random_bytes(n, i); break;
+        case 1: data = test::text_like(n, i); break;
+        case 2: data = bytes(n, static_cast<std::uint8_t>(i)); break;
+        case 3: // incompressible start, repetitive end
+            data = test::random_bytes(n / 2, i);
+            data.resize(n, 0x41);
+            break;
+        case 4: { // repetitive start, incompressible end
+            data = bytes(n / 2, 0x20);
+            const bytes r = test::random_bytes(n - n / 2, i);
+            data.insert(data.end(), r.begin(), r.end());
+            break;
+        }
+        case 5: // small alphabet: long hash chains
+            data = test::random_bytes(n, i);
+            for (auto& x : data)
+                x &= 0x03;
+            break;
+        case 6: { // period of a few bytes with rare changes
+            data.resize(n);
+            for (std::size_t j = 0; j < n; ++j)
+                data[j] = static_cast<std::uint8_t>(j % (3 + i % 7));
+            for (int k = 0; k < 10; ++k)
+                data[rng() % n] ^= 0x55;
+            break;
+        }
+        default: { // blocks of text, zeros and noise
+            while (data.size() < n) {
+                const std::size_t len = 1 + rng() % 700;
+                const bytes part = rng() % 3 == 0 ? test::random_bytes(len, rng())
+                                   : rng() % 2   ? test::text_like(len, rng())
+                                                 : bytes(len, 0);
+                data.insert(data.end(), part.begin(), part.end());
+            }
+            data.resize(n);
+        }
+        }
+        const std::optional<bytes> fast = compress(data);
+        const reference_run slow = reference_compress(data);
+        ASSERT_FALSE(slow.walk_would_loop);
+        ASSERT_EQ(fast, slow.form) << "input " << i << " of " << n << " bytes";
+        if (fast) {
+            ++compressed;
+            expect_round_trip(data);
+        }
+    }
+    EXPECT_GT(compressed, 80);
+}
+
+TEST(cpk_compress, round_trips_at_boundary_sizes)
+{
+    for (std::size_t n : {384u, 385u, 386u, 387u, 388u, 511u, 512u, 513u, 8450u, 8451u, 70000u}) {
+        expect_round_trip(bytes(n, 0xAB));
+        expect_round_trip(test::text_like(n, static_cast<std::uint32_t>(n)));
+        bytes mixed = test::text_like(n, 3);
+        for (std::size_t j = 0; j < n; j += 97)
+            mixed[j] = static_cast<std::uint8_t>(j);
+        expect_round_trip(mixed);
+    }
+}
+
+// A file whose block of `length` bytes repeats the bytes `distance` higher up, surrounded by
+// noise, so the compressor must emit exactly that match. A run of zeros at the bottom (encoded
+// last) pays for the noise, so the form is used.
+bytes planted_match(std::uint32_t length, std::uint32_t distance, std::uint32_t seed)
+{
+    const std::uint32_t start = 256 + 2048 + 40;
+    const std::uint32_t n = start + length + distance + 64;
+    bytes data = test::random_bytes(n, seed);
+    std::fill(data.begin() + 256, data.begin() + 256 + 2048, 0);
+    data[start + length] = static_cast<std::uint8_t>(data[start + length + distance] ^ 1); // ends it above
+    for (std::uint32_t j = length; j > 0; --j) // from high to low, as the expansion does
+        data[start + j - 1] = data[start + j - 1 + distance];
+    data[start - 1] = static_cast<std::uint8_t>(data[start - 1 + distance] ^ 1); // ends it below
+    return data;
+}
+
+TEST(cpk_compress, boundary_lengths_and_distances_are_written_as_the_length_code_says)
+{
+    const std::uint32_t lengths[] = {3, 5, 6, 12, 13, 43, 44, 298, 299, 554, 1000};
+    for (std::uint32_t length : lengths)
+        for (std::uint32_t distance : {3u, 7u, 8194u}) {
+            const bytes data = planted_match(length, distance, length * 31 + distance);
+            const std::optional<bytes> form = compress(data);
+            ASSERT_TRUE(form);
+            ASSERT_EQ(form, reference_compress(data).form);
+            bool found = false;
+            for (const token& t : read_tokens(*form, data.size()))
+                if (auto* m = std::get_if<match>(&t); m && m->length == length && m->distance == distance)
+                    found = true;
+            EXPECT_TRUE(found) << "length " << length << " distance " << distance;
+            EXPECT_EQ(expand(*form, data.size()), data);
+        }
+}
+
+TEST(cpk_decompress, hand_built_streams_expand_for_every_length_code)
+{
+    const bytes prefix = test::random_bytes(256, 5);
+    // A prelude of noise repeated with a period of 397 makes 8,400 bytes above the match under
+    // test for a few hundred stream bytes.
+    std::vector<token> prelude;
+    for (std::uint8_t b : test::random_bytes(400, 6))
+        prelude.push_back(literal{b});
+    prelude.push_back(match{8000, 397});
+    for (std::uint8_t b : {1, 2, 3, 4, 5})
+        prelude.push_back(literal{b});
+    for (std::uint32_t length : {3u, 5u, 6u, 12u, 13u, 43u, 44u, 298u, 299u, 553u, 554u, 555u, 5000u})
+        for (std::uint32_t distance : {3u, 4u, 300u, 8194u}) {
+            std::vector<token> tokens = prelude;
+            tokens.push_back(match{length, distance});
+            tokens.push_back(literal{0x5A});
+            const token_stream s = encode_tokens(prefix, tokens);
+            EXPECT_EQ(expand(s.form, s.expanded.size()), s.expanded) << length << " at " << distance;
+            const std::vector<token> back = read_tokens(s.form, s.expanded.size());
+            ASSERT_EQ(back.size(), tokens.size());
+            EXPECT_EQ(std::get<match>(back[tokens.size() - 2]).length, length);
+            EXPECT_EQ(std::get<match>(back[tokens.size() - 2]).distance, distance);
+        }
+}
+
+TEST(cpk_decompress, expands_in_place)
+{
+    const bytes data = test::text_like(5000, 9);
+    const std::optional<bytes> form = compress(data);
+    ASSERT_TRUE(form);
+    bytes buffer(data.size(), 0);
+    std::copy(form->begin(), form->end(), buffer.begin());
+    cpk_decompress(buffer.data(), static_cast<std::uint32_t>(form->size()), buffer.data(),
+                   static_cast<std::uint32_t>(buffer.size()));
+    EXPECT_EQ(buffer, data);
+}
+
+TEST(cpk_decompress, a_first_match_reaching_above_the_buffer_is_an_overlap)
+{
+    // N = T: the stream's first token is a long match whose source would lie above the buffer;
+    // the overlap test comes first.
+    const bytes prefix(256, 1);
+    const token_stream s = encode_tokens(prefix, {match{298, 3}});
+    bytes form(400 - s.form.size(), 0);
+    form.insert(form.end(), s.form.begin(), s.form.end());
+    EXPECT_EQ(error_of([&] { expand(form, 400); }), "Decompression error: overlap spotted");
+}
+
+TEST(cpk_decompress, malformed_streams_fail_cleanly)
+{
+    const bytes prefix(256, 2);
+    // A short match whose source lies above the file.
+    const token_stream high = encode_tokens(prefix, {match{3, 8194}});
+    EXPECT_EQ(error_of([&] { expand(high.form, 300); }), "Decompression error: match source outside the file");
+    // Zero bits are literals; four stream bytes run out long before 44 bytes are produced.
+    bytes zeros(260, 0);
+    EXPECT_EQ(error_of([&] { expand(zeros, 300); }), "Decompression error: stream runs past its start");
+    // A match that would run into the verbatim prefix.
+    const token_stream deep = encode_tokens(prefix, {literal{1}, literal{2}, literal{3}, match{200, 3}, match{10, 3}});
+    EXPECT_EQ(error_of([&] { expand(deep.form, 256 + 3 + 200 + 5); }), "Decompression error: match runs into the verbatim prefix");
+
+    EXPECT_EQ(error_of([&] { expand(bytes(255, 0), 300); }), "Decompression error: compressed form shorter than 256 bytes");
+    EXPECT_EQ(error_of([&] { expand(bytes(256, 0), 256); }), "Decompression error: expanded size of 256 bytes or less");
+    EXPECT_EQ(error_of([&] { expand(bytes(400, 0), 399); }), "Decompression error: expanded size below the compressed size");
+}
+
+TEST(cpk_decompress, damaged_streams_expand_or_fail_without_touching_outside)
+{
+    std::mt19937 rng(11);
+    const bytes text = test::text_like(3000, 12);
+    const bytes form = *compress(text);
+    int expanded = 0;
+    for (int i = 0; i < 3000; ++i) {
+        bytes src;
+        std::uint32_t n;
+        if (i % 2) {
+            // A real form with a few bits flipped, sometimes claiming another size.
+            src = form;
+            for (int e = 0; e < 1 + i % 3; ++e)
+                src[rng() % (src.size() - 256)] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+            n = static_cast<std::uint32_t>(text.size()) + (i % 5 == 0 ? rng() % 64 : 0) - (i % 7 == 0 ? 40 : 0);
+        } else {
+            const std::uint32_t t = 256 + rng() % 64;
+            src = test::random_bytes(t, rng());
+            n = std::max<std::uint32_t>(t, 257) + rng() % 600;
+        }
+        bytes dst(n);
+        try {
+            cpk_decompress(src.data(), static_cast<std::uint32_t>(src.size()), dst.data(), n);
+            ++expanded;
+            EXPECT_TRUE(std::equal(src.end() - 256, src.end(), dst.begin()));
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("Decompression error: ", 0), 0u);
+        }
+    }
+    EXPECT_GT(expanded, 0);
+}
+
+// The bit limits of the format hold for the size check callers make before allocating.
+TEST(cpk_decompress, the_longest_form_stays_within_the_expansion_bound)
+{
+    const bytes zeros(2'000'000, 0);
+    const std::optional<bytes> form = compress(zeros);
+    ASSERT_TRUE(form);
+    EXPECT_LE(zeros.size(), cpk_max_extract_size(static_cast<std::uint32_t>(form->size())));
+    EXPECT_EQ(cpk_max_extract_size(256), 256u);
+}
+
+// The walk that never ends: a new key files itself in the chain slot of a key exactly 8191 older
+// with the same hash, so that older key's link points at itself while it is still inside the
+// window. The hash keeps only the low five bits of the highest of its three bytes, so 0x10, 0x30
+// and 0x50 over the same two bytes collide.
+bytes looping_walk_input()
+{
+    // Noise in which no three bytes repeat and bit 4 is always clear: its hashes stay below
+    // 0x4000 and it never matches, so the cursor visits every byte.
+    std::mt19937 rng(3);
+    std::vector<std::uint8_t> symbols;
+    for (int v = 1; v < 256; ++v)
+        if (!(v & 0x10))
+            symbols.push_back(static_cast<std::uint8_t>(v));
+    const std::uint32_t c = 256 + 4000; // cursor where the walk would hang
+    const std::uint32_t n = c + 8194 + 100;
+    bytes data(n, 0x07);                                      // the run below c compresses
+    std::vector<std::vector<bool>> used(256, std::vector<bool>(256));
+    std::uint8_t last = symbols[0];
+    for (std::uint32_t i = c - 3; i < n; ++i) {
+        std::uint8_t next;
+        do
+            next = symbols[rng() % symbols.size()];
+        while (used[last][next]);
+        used[last][next] = true;
+        data[i] = next;
+        last = next;
+    }
+    // Triples (0, 0, x) end at c - 1, c + 2 and c + 8193, x holding bit 4.
+    for (auto [at, x] : {std::pair{c - 3, 0x10}, std::pair{c, 0x30}, std::pair{c + 8191, 0x50}}) {
+        data[at] = 0;
+        data[at + 1] = 0;
+        data[at + 2] = static_cast<std::uint8_t>(x);
+    }
+    return data;
+}
+
+TEST(cpk_compress, a_candidate_linking_to_itself_ends_the_walk)
+{
+    const bytes data = looping_walk_input();
+    ASSERT_TRUE(reference_compress(data, true).walk_would_loop);
+    const std::optional<bytes> form = compress(data);
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form, reference_compress(data).form);
+    EXPECT_EQ(expand(*form, data.size()), data);
+}
+
+} // namespace
+} // namespace qm

@@ -1,0 +1,117 @@
+#pragma once
+// Inputs shared by the CPK tests: seeded generators and a hand assembler for archives whose
+// tables say what a test needs (the builder only ever writes well-formed ones).
+
+#include "common/bytes.h"
+#include "cpk/utf_table.h"
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace qm::test {
+
+inline bytes random_bytes(std::size_t n, std::uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    bytes b(n);
+    for (auto& x : b)
+        x = static_cast<std::uint8_t>(rng());
+    return b;
+}
+
+// Words from a small vocabulary, common ones more often, with spaces, punctuation and line breaks.
+inline bytes text_like(std::size_t n, std::uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<std::string> words;
+    for (int i = 0; i < 300; ++i) {
+        std::string w;
+        const int len = 2 + static_cast<int>(rng() % 8);
+        for (int j = 0; j < len; ++j)
+            w += static_cast<char>('a' + rng() % 26);
+        words.push_back(w);
+    }
+    bytes out;
+    while (out.size() < n) {
+        // The minimum of two draws favours the first words.
+        const std::size_t pick = std::min(rng() % words.size(), rng() % words.size());
+        out.insert(out.end(), words[pick].begin(), words[pick].end());
+        const std::uint32_t r = rng() % 20;
+        out.push_back(r == 0 ? '\n' : r == 1 ? ',' : r == 2 ? '.' : ' ');
+    }
+    out.resize(n);
+    return out;
+}
+
+struct archive_entry {
+    std::uint16_t id;
+    std::uint32_t file_size;
+    std::uint32_t extract_size;
+};
+
+inline utf_table entry_table(const char* name, utf_type size_type, const std::vector<archive_entry>& entries)
+{
+    utf_table t(name, {{"ID", utf_u16, true}, {"FileSize", size_type, true}, {"ExtractSize", size_type, true}});
+    for (const archive_entry& e : entries) {
+        const std::uint32_t r = t.add_row();
+        t.cell(r, 0) = e.id;
+        t.cell(r, 1) = e.file_size;
+        t.cell(r, 2) = e.extract_size;
+    }
+    return t;
+}
+
+inline bytes itoc_chunk(const std::vector<archive_entry>& low, const std::vector<archive_entry>& high)
+{
+    utf_table itoc("CpkItocInfo", {{"FilesL", utf_u32, true},
+                                   {"FilesH", utf_u32, true},
+                                   {"DataL", utf_data, true},
+                                   {"DataH", utf_data, true}});
+    itoc.add_row();
+    itoc.cell(0, 0) = low.size();
+    itoc.cell(0, 1) = high.size();
+    itoc.set_table(0, 2, entry_table("CpkItocL", utf_u16, low));
+    itoc.set_table(0, 3, entry_table("CpkItocH", utf_u32, high));
+    return itoc.to_chunk("ITOC");
+}
+
+inline bytes header_chunk(std::uint64_t content_offset, std::uint64_t itoc_offset)
+{
+    utf_table header("CpkHeader", {{"UpdateDateTime", utf_u64, false},
+                                   {"ContentOffset", utf_u64, true},
+                                   {"ItocOffset", utf_u64, true}});
+    header.add_row();
+    header.cell(0, 1) = content_offset;
+    header.cell(0, 2) = itoc_offset;
+    return header.to_chunk("CPK ");
+}
+
+// Header at 0, the given stored files placed from content_offset in ascending ID order at 512-byte
+// steps, and the ITOC chunk at itoc_offset (or right after the last file when 0).
+inline bytes assemble_archive(std::uint32_t content_offset, const std::vector<archive_entry>& low,
+                              const std::vector<archive_entry>& high, const std::vector<std::pair<std::uint16_t, bytes>>& files,
+                              std::uint32_t itoc_offset = 0)
+{
+    std::vector<std::pair<std::uint16_t, bytes>> sorted = files;
+    std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    bytes out(content_offset, 0);
+    std::size_t at = content_offset;
+    for (const auto& [id, data] : sorted) {
+        out.resize(at);
+        out.insert(out.end(), data.begin(), data.end());
+        at = round_up(at + data.size(), 512);
+    }
+    if (itoc_offset == 0)
+        itoc_offset = static_cast<std::uint32_t>(round_up(out.size(), 512));
+    out.resize(itoc_offset, 0);
+    append_bytes(out, itoc_chunk(low, high));
+    const bytes head = header_chunk(content_offset, itoc_offset);
+    if (out.size() < head.size())
+        out.resize(head.size());
+    std::copy(head.begin(), head.end(), out.begin());
+    return out;
+}
+
+} // namespace qm::test

@@ -1,0 +1,377 @@
+#include "cpk/utf_table.h"
+
+#include "cpk_test_data.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace qm {
+namespace {
+
+// Runs f and returns the message it throws (empty when it does not throw).
+template <class F>
+std::string error_of(F&& f)
+{
+    try {
+        f();
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return {};
+}
+
+utf_table empty_itoc_l()
+{
+    return utf_table("CpkItocL", {{"ID", utf_u16, true}, {"FileSize", utf_u16, true}, {"ExtractSize", utf_u16, true}});
+}
+
+// One column of every type, three rows, values with their high bits set.
+utf_table every_type_table()
+{
+    std::vector<utf_column> columns;
+    for (utf_type t = 0; t < utf_type_count; ++t)
+        columns.push_back({"col" + std::to_string(t), t, true});
+    utf_table t("Every", columns);
+    utf_table inner = empty_itoc_l();
+    inner.add_row();
+    inner.cell(0, 0) = 7;
+    for (std::uint32_t r = 0; r < 3; ++r) {
+        t.add_row();
+        t.cell(r, utf_u8) = 0xF0 + r;
+        t.cell(r, utf_s8) = 0x80;
+        t.cell(r, utf_u16) = 0xFFFE - r;
+        t.cell(r, utf_s16) = 0x8001;
+        t.cell(r, utf_u32) = 0xFFFFFFF0u + r;
+        t.cell(r, utf_s32) = 0x80000000u;
+        t.cell(r, utf_u64) = 0xFEDCBA9876543210ull + r;
+        t.cell(r, utf_s64) = 0x8000000000000001ull;
+        t.cell(r, utf_float) = 0x3FC00000; // 1.5f
+        t.cell(r, utf_raw64) = 0x0102030405060708ull;
+        t.set_string(r, utf_string, r == 1 ? "" : "text " + std::to_string(r));
+        inner.cell(0, 1) = r;
+        t.set_table(r, utf_data, inner);
+    }
+    return t;
+}
+
+void expect_same_table(const utf_table& a, const utf_table& b)
+{
+    ASSERT_EQ(a.name(), b.name());
+    ASSERT_EQ(a.columns().size(), b.columns().size());
+    ASSERT_EQ(a.row_count(), b.row_count());
+    for (std::size_t c = 0; c < a.columns().size(); ++c) {
+        EXPECT_EQ(a.columns()[c].name, b.columns()[c].name);
+        EXPECT_EQ(a.columns()[c].type, b.columns()[c].type);
+        EXPECT_EQ(a.columns()[c].stored, b.columns()[c].stored);
+    }
+    for (std::uint32_t r = 0; r < a.row_count(); ++r)
+        for (std::uint32_t c = 0; c < a.columns().size(); ++c) {
+            const utf_type type = a.columns()[c].type;
+            if (type == utf_string)
+                EXPECT_EQ(a.string_at(a.cell(r, c)), b.string_at(b.cell(r, c)));
+            else if (type == utf_data)
+                expect_same_table(a.sub_table(a.cell(r, c)), b.sub_table(b.cell(r, c)));
+            else
+                EXPECT_EQ(a.cell(r, c), b.cell(r, c)) << "row " << r << " column " << c;
+        }
+}
+
+TEST(utf_table_writer, empty_itoc_l_table_is_88_exact_bytes)
+{
+    const bytes expected = {
+        '@', 'U', 'T', 'F', 0, 0, 0, 80,    // magic, table size
+        0, 0, 0, 39, 0, 0, 0, 39,           // reserved, rows offset, strings offset
+        0, 0, 0, 80, 0, 0, 0, 7,            // data offset, name offset
+        0, 3, 0, 0, 0, 0, 0, 0,             // 3 columns, row width 0, 0 rows
+        0x12, 0, 0, 0, 16, 0x12, 0, 0, 0, 19, 0x12, 0, 0, 0, 28,
+        '<', 'N', 'U', 'L', 'L', '>', 0, 'C', 'p', 'k', 'I', 't', 'o', 'c', 'L', 0,
+        'I', 'D', 0, 'F', 'i', 'l', 'e', 'S', 'i', 'z', 'e', 0,
+        'E', 'x', 't', 'r', 'a', 'c', 't', 'S', 'i', 'z', 'e', 0, 0,
+    };
+    EXPECT_EQ(empty_itoc_l().serialize(), expected);
+}
+
+TEST(utf_table_writer, zero_rows_write_every_column_as_not_stored)
+{
+    const bytes b = empty_itoc_l().serialize();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(b[32 + 5 * i] & 0x40, 0);
+    const utf_table t = utf_table::parse(b);
+    EXPECT_EQ(t.row_count(), 0u);
+    ASSERT_EQ(t.columns().size(), 3u);
+    for (const utf_column& c : t.columns())
+        EXPECT_FALSE(c.stored);
+    EXPECT_EQ(t.columns()[2].name, "ExtractSize");
+}
+
+TEST(utf_table_writer, layout_invariants_hold_for_a_table_with_strings_and_nested_tables)
+{
+    const bytes b = every_type_table().serialize();
+    const std::uint32_t strings = get_be32(b, 12);
+    const std::uint32_t data = get_be32(b, 16);
+    EXPECT_EQ(std::memcmp(b.data() + 8 + strings, "<NULL>\0Every\0", 13), 0);
+    EXPECT_EQ(get_be32(b, 20), 7u);
+    EXPECT_EQ(data % 8, 0u);
+    EXPECT_EQ(b.size(), 8u + get_be32(b, 4));
+    EXPECT_EQ(get_be16(b, 10), 24 + 5 * 12);
+    // The first nested table starts the data pool; the next follows without a gap.
+    const std::uint32_t rows = 8 + get_be16(b, 10);
+    const std::uint32_t width = get_be16(b, 26);
+    EXPECT_EQ(width, 1 + 1 + 2 + 2 + 4 + 4 + 8 + 8 + 4 + 8 + 4 + 8);
+    const std::uint32_t data_cell = rows + width - 8;
+    EXPECT_EQ(get_be32(b, data_cell), 0u);
+    EXPECT_EQ(get_be32(b, data_cell + width), get_be32(b, data_cell + 4));
+    EXPECT_EQ(std::memcmp(b.data() + 8 + data, "@UTF", 4), 0);
+}
+
+TEST(utf_table_writer, equal_texts_are_written_once_per_cell)
+{
+    utf_table t("T", {{"s", utf_string, true}});
+    t.add_row();
+    t.add_row();
+    t.set_string(0, 0, "same");
+    t.set_string(1, 0, "same");
+    const bytes b = t.serialize();
+    const std::uint32_t pool = 8 + get_be32(b, 12);
+    EXPECT_EQ(get_be32(b, 8 + get_be16(b, 10)), 7u + 2 + 2);
+    EXPECT_EQ(get_be32(b, 8 + get_be16(b, 10) + 4), 7u + 2 + 2 + 5);
+    EXPECT_EQ(std::memcmp(b.data() + pool + 11, "same\0same\0", 10), 0);
+}
+
+TEST(utf_table_writer, cells_are_cut_to_their_width_and_read_back_without_sign_extension)
+{
+    utf_table t("T", {{"a", utf_u16, true}, {"b", utf_s8, true}});
+    t.add_row();
+    t.cell(0, 0) = 0x12345;
+    t.cell(0, 1) = 0xFFFFFFFFFFFFFF80ull;
+    const utf_table back = utf_table::parse(t.serialize());
+    EXPECT_EQ(back.cell(0, 0), 0x2345u);
+    EXPECT_EQ(back.cell(0, 1), 0x80u);
+}
+
+TEST(utf_table_writer, chunk_has_tag_flag_and_little_endian_length)
+{
+    const utf_table t = empty_itoc_l();
+    const bytes c = t.to_chunk("ITOC");
+    ASSERT_EQ(c.size(), 16u + 88);
+    EXPECT_EQ((bytes{c.begin(), c.begin() + 16}),
+              (bytes{'I', 'T', 'O', 'C', 0xFF, 0, 0, 0, 88, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ((bytes{c.begin() + 16, c.end()}), t.serialize());
+}
+
+TEST(utf_table_reader, round_trip_keeps_every_type_string_and_nested_table)
+{
+    const utf_table t = every_type_table();
+    const bytes b = t.serialize();
+    const utf_table back = utf_table::parse(b);
+    expect_same_table(t, back);
+    EXPECT_EQ(back.row_width(), get_be16(b, 26));
+    EXPECT_EQ(back.serialize(), b);
+}
+
+TEST(utf_table_reader, column_that_is_not_stored_reads_zero_and_takes_no_row_bytes)
+{
+    utf_table t("T", {{"a", utf_u8, true}, {"s", utf_string, false}, {"d", utf_data, false}, {"b", utf_u16, true}});
+    t.add_row();
+    t.add_row();
+    t.cell(0, 0) = 1;
+    t.cell(0, 3) = 0x0203;
+    t.cell(1, 0) = 4;
+    t.cell(1, 3) = 0x0506;
+    const bytes b = t.serialize();
+    EXPECT_EQ(get_be16(b, 26), 3);
+    const utf_table back = utf_table::parse(b);
+    EXPECT_EQ(back.cell(1, 0), 4u);
+    EXPECT_EQ(back.cell(1, 1), 0u);
+    EXPECT_EQ(back.cell(1, 2), 0u);
+    EXPECT_EQ(back.cell(1, 3), 0x0506u);
+    EXPECT_EQ(back.string_count(), 0u);
+    EXPECT_EQ(back.sub_table_count(), 0u);
+}
+
+TEST(utf_table_reader, rows_wider_than_their_values_are_stepped_by_the_header_width)
+{
+    // Written with a third stored column, which is then marked as not stored: each row keeps its
+    // two unused bytes and the reader must skip them.
+    utf_table t("T", {{"a", utf_u16, true}, {"b", utf_u32, true}, {"pad", utf_u16, true}});
+    for (std::uint32_t r = 0; r < 3; ++r) {
+        t.add_row();
+        t.cell(r, 0) = 0x1000 + r;
+        t.cell(r, 1) = 0x20000000 + r;
+        t.cell(r, 2) = 0xFFFF;
+    }
+    bytes b = t.serialize();
+    b[32 + 10] &= ~0x40;
+    const utf_table back = utf_table::parse(b);
+    EXPECT_EQ(back.row_width(), 8);
+    for (std::uint32_t r = 0; r < 3; ++r) {
+        EXPECT_EQ(back.cell(r, 0), 0x1000u + r);
+        EXPECT_EQ(back.cell(r, 1), 0x20000000u + r);
+        EXPECT_EQ(back.cell(r, 2), 0u);
+    }
+}
+
+TEST(utf_table_reader, column_lookup)
+{
+    utf_table t("T", {{"x", utf_u8, true}, {"dup", utf_u8, true}, {"y", utf_u8, true}, {"dup", utf_u8, true}});
+    EXPECT_EQ(t.column_index("y"), 2u);
+    EXPECT_EQ(t.column_index("missing"), 0u);
+    EXPECT_EQ(t.column_index("missing"), 0u);
+    EXPECT_FALSE(t.has_column("missing"));
+    EXPECT_EQ(t.column_index("dup"), 3u);
+    EXPECT_EQ(utf_table::parse(t.serialize()).column_index("dup"), 3u);
+}
+
+TEST(utf_table_reader, descriptor_flags_are_tested_in_order)
+{
+    bytes b = empty_itoc_l().serialize();
+    auto with_flag = [&](std::uint8_t flag) {
+        bytes m = b;
+        m[32 + 5] = flag; // second column
+        return error_of([&] { utf_table::parse(m); });
+    };
+    EXPECT_EQ(with_flag(0x30), "Global property not supported");
+    EXPECT_EQ(with_flag(0x00), "Property not described by string");
+    EXPECT_EQ(with_flag(0x2C), "Property not described by string");
+    EXPECT_EQ(with_flag(0x1C), "Unknown property type");
+    EXPECT_EQ(with_flag(0x3F), "Global property not supported");
+    EXPECT_EQ(with_flag(0x9B), ""); // 0x80 means nothing
+    EXPECT_EQ(error_of([&] { b[0] = '#'; utf_table::parse(b); }), "No valid UTF signature found");
+    EXPECT_EQ(error_of([] { utf_table::parse(bytes{'@', 'U'}); }), "No valid UTF signature found");
+}
+
+TEST(utf_table_reader, chunk_flag_zero_means_enciphered)
+{
+    bytes c = empty_itoc_l().to_chunk("CPK ");
+    c[4] = 0x01;
+    EXPECT_EQ(utf_table::from_chunk(c).name(), "CpkItocL");
+    bytes garbage(64, 0xAA);
+    garbage[4] = 0;
+    EXPECT_EQ(error_of([&] { utf_table::from_chunk(garbage); }), "Encrypted chunk unsupported");
+    // The length field is not trusted beyond the bytes that are there.
+    put_le64(c, 8, 0xFFFFFFFFFFFFull);
+    EXPECT_EQ(utf_table::from_chunk(c).name(), "CpkItocL");
+}
+
+// Malformed input: every case must fail with a runtime_error and never read outside.
+
+bytes nested_sample()
+{
+    utf_table outer("Outer", {{"n", utf_u32, true}, {"s", utf_string, true}, {"d", utf_data, true}});
+    outer.add_row();
+    outer.cell(0, 0) = 5;
+    outer.set_string(0, 1, "hello");
+    outer.set_table(0, 2, every_type_table());
+    return outer.serialize();
+}
+
+TEST(utf_table_malformed, every_truncation_fails)
+{
+    const bytes b = nested_sample();
+    for (std::size_t n = 0; n < b.size(); ++n)
+        EXPECT_THROW(utf_table::parse(byte_span(b).first(n)), std::runtime_error) << "length " << n;
+    EXPECT_NO_THROW(utf_table::parse(b));
+    const bytes chunk = utf_table::parse(b).to_chunk("ABCD");
+    for (std::size_t n = 0; n < chunk.size(); ++n)
+        EXPECT_THROW(utf_table::from_chunk(byte_span(chunk).first(n)), std::runtime_error) << "length " << n;
+}
+
+TEST(utf_table_malformed, offsets_pointing_outside_fail)
+{
+    const bytes good = nested_sample();
+    const std::size_t rows = 8 + get_be16(good, 10);
+    auto fails = [&](std::size_t at, std::uint32_t value) {
+        bytes m = good;
+        put_be32(m, at, value);
+        return error_of([&] { utf_table::parse(m); });
+    };
+    EXPECT_EQ(fails(20, 0xFFFFFFF0), "utf_table::parse failed - string outside the table");      // table name
+    EXPECT_EQ(fails(12, 0x7FFFFFFF), "utf_table::parse failed - string outside the table");      // string pool
+    EXPECT_EQ(fails(32 + 1, static_cast<std::uint32_t>(good.size())), "utf_table::parse failed - string outside the table");
+    EXPECT_EQ(fails(rows + 4, 0x10000), "utf_table::parse failed - string outside the table");   // string cell
+    EXPECT_EQ(fails(rows + 8, 0xFFFFFFFF), "utf_table::parse failed - nested table outside its parent's data");
+    EXPECT_EQ(fails(rows + 12, static_cast<std::uint32_t>(good.size())),
+              "utf_table::parse failed - nested table outside its parent's data");
+    EXPECT_EQ(fails(28, 0xFFFFFFFF), "utf_table::parse failed - rows outside the table");
+    bytes m = good;
+    put_be16(m, 24, 0xFFFF); // column count: descriptors run into the rows, then off the end
+    EXPECT_THROW(utf_table::parse(m), std::runtime_error);
+
+    // A pool whose last text has no NUL.
+    bytes open_ended = utf_table("T", {}).serialize();
+    open_ended.resize(8 + get_be32(open_ended, 12) + 9); // "<NULL>\0T" then no terminator
+    open_ended[open_ended.size() - 1] = 'x';
+    EXPECT_EQ(error_of([&] { utf_table::parse(open_ended); }), "utf_table::parse failed - unterminated string");
+}
+
+TEST(utf_table_malformed, nesting_is_limited)
+{
+    auto nest = [](int levels) {
+        utf_table t("leaf", {});
+        for (int i = 0; i < levels; ++i) {
+            utf_table outer("level" + std::to_string(i), {{"d", utf_data, true}});
+            outer.add_row();
+            outer.set_table(0, 0, t);
+            t = outer;
+        }
+        return t.serialize();
+    };
+    EXPECT_NO_THROW(utf_table::parse(nest(16)));
+    EXPECT_EQ(error_of([&] { utf_table::parse(nest(17)); }), "utf_table::parse failed - tables nested too deeply");
+}
+
+TEST(utf_table_malformed, counts_that_ask_for_absurd_memory_are_refused_before_allocation)
+{
+    // No stored column: rows take no bytes, so only the budget stops a huge row count.
+    utf_table t("T", {{"a", utf_u64, false}, {"b", utf_u64, false}});
+    t.add_row();
+    bytes b = t.serialize();
+    put_be32(b, 28, 0xFFFFFFFF);
+    EXPECT_EQ(error_of([&] { utf_table::parse(b); }), "utf_table::parse failed - table too large for its bytes");
+
+    // Rows overlapping at width 0, every one naming the same long text.
+    utf_table s("S", {{"s", utf_string, true}});
+    s.add_row();
+    s.set_string(0, 0, std::string(100000, 'x'));
+    bytes sb = s.serialize();
+    put_be16(sb, 26, 0);
+    put_be32(sb, 28, 100000);
+    EXPECT_EQ(error_of([&] { utf_table::parse(sb); }), "utf_table::parse failed - table too large for its bytes");
+
+    // Many rows naming the same nested table, which names the same nested table again.
+    utf_table inner("I", {{"v", utf_u64, true}});
+    for (int i = 0; i < 2000; ++i)
+        inner.add_row();
+    utf_table middle("M", {{"d", utf_data, true}});
+    middle.add_row();
+    middle.set_table(0, 0, inner);
+    bytes mb = middle.serialize();
+    put_be16(mb, 26, 0);
+    put_be32(mb, 28, 5000);
+    EXPECT_EQ(error_of([&] { utf_table::parse(mb); }), "utf_table::parse failed - table too large for its bytes");
+}
+
+TEST(utf_table_malformed, random_corruption_never_escapes_as_anything_but_an_error)
+{
+    const bytes good = nested_sample();
+    std::mt19937 rng(7);
+    int parsed = 0;
+    for (int i = 0; i < 3000; ++i) {
+        bytes m = good;
+        const int edits = 1 + static_cast<int>(rng() % 4);
+        for (int e = 0; e < edits; ++e)
+            m[rng() % m.size()] = static_cast<std::uint8_t>(rng() % 3 == 0 ? 0xFF : rng());
+        try {
+            utf_table t = utf_table::parse(m);
+            t.serialize();
+            ++parsed;
+        } catch (const std::runtime_error&) {
+        }
+    }
+    EXPECT_GT(parsed, 0); // some edits only change values
+}
+
+} // namespace
+} // namespace qm

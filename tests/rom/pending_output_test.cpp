@@ -1,0 +1,87 @@
+// The destination is only ever replaced whole: rebuilds go to a temporary file beside it, which
+// is renamed over it on commit and removed otherwise.
+
+#include "rom_test_support.h"
+
+#include "common/file_io.h"
+#include "rom/pending_output.h"
+
+#include <gtest/gtest.h>
+
+namespace qm::test {
+namespace {
+
+class pending_output_test : public ::testing::Test {
+protected:
+    scratch_dir dir;
+    std::filesystem::path destination = dir.path() / "out.nds";
+    const bytes old_contents = {'o', 'l', 'd'};
+    const bytes new_contents = {'n', 'e', 'w'};
+    const std::vector<std::string> only_destination = {"out.nds"};
+};
+
+TEST_F(pending_output_test, commit_replaces_the_destination_with_the_temporary_file)
+{
+    write_whole_file(destination, old_contents);
+    pending_output output(destination);
+    pending_output other(destination);
+    EXPECT_EQ(output.temporary_path().parent_path(), dir.path());
+    EXPECT_EQ(output.temporary_path().filename().string().rfind(".out.nds.tmp-", 0), 0u);
+    EXPECT_NE(output.temporary_path(), other.temporary_path());
+    EXPECT_EQ(dir.names(), only_destination); // nothing is created until someone writes
+    write_whole_file(output.temporary_path(), new_contents);
+    output.commit();
+    EXPECT_EQ(read_whole_file(destination), new_contents);
+    EXPECT_EQ(dir.names(), only_destination);
+    EXPECT_THROW(output.commit(), std::runtime_error);
+}
+
+TEST_F(pending_output_test, uncommitted_or_failed_output_is_removed)
+{
+    write_whole_file(destination, old_contents);
+    {
+        pending_output output(destination);
+        write_whole_file(output.temporary_path(), new_contents);
+        pending_output moved(std::move(output)); // the moved-from one must not remove it
+        EXPECT_TRUE(std::filesystem::exists(moved.temporary_path()));
+    }
+    pending_output discarded(destination);
+    write_whole_file(discarded.temporary_path(), new_contents);
+    discarded.discard();
+    EXPECT_EQ(dir.names(), only_destination);
+    EXPECT_EQ(read_whole_file(destination), old_contents);
+
+    // A folder that is not empty cannot be replaced by a file.
+    std::filesystem::remove(destination);
+    std::filesystem::create_directories(destination / "inside");
+    pending_output blocked(destination);
+    write_whole_file(blocked.temporary_path(), new_contents);
+    EXPECT_THROW(blocked.commit(), std::runtime_error);
+    EXPECT_EQ(dir.names(), only_destination);
+}
+
+TEST_F(pending_output_test, copy_to_hands_back_a_complete_closed_file)
+{
+    const bytes image = build_rom_image(sample_description()).image;
+    write_whole_file(destination, old_contents);
+    recording_visitor identity;
+    nds_rom rom(dir.write("source.nds", image));
+    pending_output output = rom.copy_to(destination, identity);
+    EXPECT_EQ(read_whole_file(destination), old_contents);
+    const bytes written = read_whole_file(output.temporary_path());
+    EXPECT_EQ(written.size(), image.size());
+    EXPECT_NO_THROW(nds_rom check(output.temporary_path()));
+    output.commit();
+    EXPECT_EQ(read_whole_file(destination), written);
+
+    try {
+        rom.copy_to(dir.path() / "no" / "such" / "out.nds", identity);
+        ADD_FAILURE();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "nds_rom::copy_to failed - can't open output file");
+    }
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"out.nds", "source.nds"}));
+}
+
+} // namespace
+} // namespace qm::test

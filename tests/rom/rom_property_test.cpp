@@ -1,0 +1,227 @@
+// Properties over many generated ROMs: files are found where the FNT says, an identity rebuild
+// keeps every section's bytes in a fresh 512-byte layout in source order, and a visitor that
+// resizes sections still gets a consistent ROM.
+
+#include "rom_test_support.h"
+
+#include "rom/nds_format.h"
+#include "rom/nds_rom.h"
+#include "rom/section_contents.h"
+#include "tools/rom_description_generator.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace qm::test {
+namespace {
+
+// Where a source section ended up in a rebuilt image (header field, FAT or overlay entry) and
+// how many bytes it takes there; `written` is what the visitor returned for it.
+std::pair<std::uint32_t, std::uint32_t> placed(byte_span out, const rom_section& s, std::uint32_t written,
+                                               bool footer)
+{
+    const auto block = [&](std::size_t offset_field, std::size_t size_field) {
+        return std::pair{get_le32(out, offset_field), get_le32(out, size_field)};
+    };
+    const auto fat_span = [&](std::uint32_t id) {
+        const auto [start, end] = fat_entry(out, id);
+        return std::pair{start, end - start};
+    };
+    switch (section_kind_of(s.code)) {
+    case header:
+        return {0, s.size};
+    case arm9: { // the size field leaves out the footer's 12 bytes
+        const auto [offset, size] = block(nds::hdr_arm9_offset, nds::hdr_arm9_size);
+        return {offset, footer && written >= 12 ? size + 12 : size};
+    }
+    case arm7:
+        return block(nds::hdr_arm7_offset, nds::hdr_arm7_size);
+    case fnt:
+        return block(nds::hdr_fnt_offset, nds::hdr_fnt_size);
+    case fat:
+        return block(nds::hdr_fat_offset, nds::hdr_fat_size);
+    case arm9_ovt:
+        return block(nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size);
+    case arm7_ovt:
+        return block(nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size);
+    case banner:
+        return {get_le32(out, nds::hdr_banner_offset), written};
+    case file:
+        return fat_span(s.entry);
+    default: {
+        const std::size_t table =
+            section_kind_of(s.code) == arm9_overlay ? nds::hdr_arm9_ovt_offset : nds::hdr_arm7_ovt_offset;
+        return fat_span(get_le32(out, get_le32(out, table) + s.entry * 32 + nds::ovt_file_id));
+    }
+    }
+}
+
+// Each section at the first 512-byte boundary after the previous one, in source order; the used
+// size, power-of-two length, capacity and checksum to match. Returns where each section went.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> check_layout(const std::vector<rom_section>& sections,
+                                                                  byte_span out,
+                                                                  const recording_visitor& visitor,
+                                                                  bool footer)
+{
+    std::map<std::uint32_t, std::uint32_t> written;
+    for (std::size_t i = 0; i < visitor.visited.size(); ++i)
+        written[visitor.visited[i]] = static_cast<std::uint32_t>(
+            visitor.transform ? visitor.transform(visitor.given[i], visitor.visited[i]).size()
+                              : visitor.given[i].size());
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> places;
+    std::uint64_t end = 0;
+    for (const rom_section& s : sections) {
+        const auto it = written.find(s.code);
+        places.push_back(placed(out, s, it == written.end() ? s.size : it->second, footer));
+        EXPECT_EQ(places.back().first, round_up(end, 0x200)) << "section " << std::hex << s.code;
+        end = round_up(end, 0x200) + places.back().second;
+    }
+    EXPECT_EQ(get_le32(out, nds::hdr_used_rom_size), end);
+    unsigned exponent = 0;
+    while ((std::uint64_t{1} << exponent) < end)
+        ++exponent;
+    EXPECT_EQ(out.size(), std::uint64_t{1} << exponent);
+    EXPECT_EQ(out[nds::hdr_capacity], exponent >= 17 ? exponent - 17 : 0);
+    EXPECT_EQ(get_le16(out, nds::hdr_crc16), crc16(out.first(nds::hdr_crc16)));
+    return places;
+}
+
+bool raw_kind(std::uint16_t kind)
+{
+    return kind == header || kind == fnt || kind == fat || kind == arm9_ovt || kind == arm7_ovt;
+}
+
+class rom_property_test : public ::testing::TestWithParam<std::uint64_t> {
+protected:
+    void SetUp() override
+    {
+        description = random_rom_description(GetParam());
+        built = build_rom_image(description);
+        source_path = dir.write("source.nds", built.image);
+    }
+    scratch_dir dir;
+    rom_description description;
+    built_rom built;
+    std::filesystem::path source_path;
+};
+
+TEST_P(rom_property_test, generated_rom_reads_back_as_described)
+{
+    nds_rom rom(source_path);
+    EXPECT_EQ(rom.has_arm9_footer(), description.arm9_footer.has_value());
+    EXPECT_EQ(rom.read_arm9(false), description.arm9);
+    EXPECT_EQ(rom.read_arm7(), description.arm7);
+    for (const built_rom_file& f : built.files) {
+        EXPECT_EQ(rom.get_file_id("/" + f.path), f.id);
+        EXPECT_EQ(rom.fid_to_string(f.id), f.path);
+    }
+    for (const rom_section& s : rom.list_sections()) {
+        const std::uint16_t kind = section_kind_of(s.code);
+        if (kind == arm9_overlay || kind == arm7_overlay) {
+            const rom_overlay& overlay =
+                (kind == arm9_overlay ? description.arm9_overlays : description.arm7_overlays)[s.entry];
+            EXPECT_EQ(section_id_of(s.code), static_cast<std::uint16_t>(overlay.id));
+            EXPECT_EQ(read_section_contents(rom, s), overlay.contents);
+        }
+    }
+}
+
+TEST_P(rom_property_test, identity_rebuild_keeps_every_section)
+{
+    recording_visitor identity;
+    const bytes out = rebuild(source_path, dir.path() / "out.nds", identity);
+    const bytes& source = built.image;
+    nds_rom src(source_path);
+    nds_rom rebuilt(dir.path() / "out.nds");
+    const std::vector<rom_section> sections = src.list_sections();
+
+    std::vector<std::uint32_t> codes;
+    std::vector<std::uint32_t> visited;
+    for (const rom_section& s : sections) {
+        codes.push_back(s.code);
+        if (!raw_kind(section_kind_of(s.code)))
+            visited.push_back(s.code);
+    }
+    codes.push_back(0);
+    EXPECT_EQ(identity.entered, codes);
+    EXPECT_EQ(identity.visited, visited);
+    EXPECT_EQ(rebuilt.has_arm9_footer(), src.has_arm9_footer());
+    EXPECT_EQ(get_le32(out, nds::hdr_banner_offset) == 0, get_le32(source, nds::hdr_banner_offset) == 0);
+
+    const auto places = check_layout(sections, out, identity, src.has_arm9_footer());
+    std::vector<bool> covered(out.size(), false);
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const rom_section& s = sections[i];
+        const auto [offset, length] = places[i];
+        SCOPED_TRACE(s.code);
+        std::fill_n(covered.begin() + offset, length, true);
+        const bytes now(out.begin() + offset, out.begin() + offset + length);
+        const bytes before(source.begin() + s.offset, source.begin() + s.offset + s.size);
+        const std::uint16_t kind = section_kind_of(s.code);
+        if (kind == header) { // all but the rewritten fields and the checksum
+            bytes expected = before;
+            std::copy_n(out.begin() + 0x14, 1, expected.begin() + 0x14);
+            std::copy(out.begin() + 0x20, out.begin() + 0x6C, expected.begin() + 0x20);
+            std::copy(out.begin() + 0x80, out.begin() + 0x84, expected.begin() + 0x80);
+            std::copy(out.begin() + 0x15E, out.begin() + 0x160, expected.begin() + 0x15E);
+            for (std::size_t f : {0x24, 0x28, 0x34, 0x38, 0x60, 0x64}) // untouched words in that range
+                EXPECT_EQ(get_le32(out, f), get_le32(source, f));
+            EXPECT_EQ(now, expected);
+        } else if (kind == arm9_overlay || kind == arm7_overlay) {
+            const byte_span old_entry = overlay_entry_of(src, s);
+            const byte_span new_entry = overlay_entry_of(rebuilt, s);
+            const bytes expanded = read_section_contents(src, s);
+            EXPECT_EQ(read_section_contents(rebuilt, s), expanded);
+            EXPECT_EQ(get_le32(new_entry, nds::ovt_ram_size), expanded.size());
+            const std::uint32_t word = get_le32(old_entry, nds::ovt_stored);
+            EXPECT_EQ(get_le32(new_entry, nds::ovt_stored),
+                      overlay_is_compressed(old_entry) ? (word & 0xFF000000) | length : word);
+            if (!overlay_is_compressed(old_entry)) {
+                EXPECT_EQ(now, before);
+            }
+            for (std::size_t w : {0x00, 0x04, 0x0C, 0x10, 0x14, 0x18})
+                EXPECT_EQ(get_le32(new_entry, w), get_le32(old_entry, w));
+        } else if (kind != fat && kind != arm9_ovt && kind != arm7_ovt) {
+            EXPECT_EQ(now, before);
+        }
+    }
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (!covered[i]) {
+            ASSERT_EQ(out[i], 0) << "gap byte " << i; // nothing of the source's gaps or padding
+        }
+    }
+}
+
+TEST_P(rom_property_test, resized_sections_stay_consistent)
+{
+    recording_visitor resizing;
+    resizing.transform = [](const bytes& contents, std::uint32_t c) {
+        // Deterministic per section, since check_layout asks again for the lengths.
+        seeded_random random(c * 31 + contents.size());
+        bytes changed = contents;
+        if (section_kind_of(c) != banner) // always read as 0x840 bytes
+            changed.resize(random.below(contents.size() + 1000), static_cast<std::uint8_t>(random.next()));
+        for (std::size_t i = 0; i < changed.size(); i += 97)
+            changed[i] ^= 0x5A;
+        if (section_kind_of(c) == arm9_overlay || section_kind_of(c) == arm7_overlay)
+            changed.resize(changed.size() + 64, 0); // always packable
+        return changed;
+    };
+    const bytes out = rebuild(source_path, dir.path() / "out.nds", resizing);
+    nds_rom src(source_path);
+    nds_rom rebuilt(dir.path() / "out.nds");
+    check_layout(src.list_sections(), out, resizing, src.has_arm9_footer());
+    for (const rom_section& s : src.list_sections()) {
+        const std::uint16_t kind = section_kind_of(s.code);
+        if (kind == file || kind == arm9_overlay || kind == arm7_overlay || kind == arm7) {
+            EXPECT_EQ(read_section_contents(rebuilt, s),
+                      resizing.transform(read_section_contents(src, s), s.code));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(seeds, rom_property_test, ::testing::Range<std::uint64_t>(1, 41));
+
+} // namespace
+} // namespace qm::test

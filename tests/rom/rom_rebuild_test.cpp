@@ -1,0 +1,171 @@
+// copy_to on fixed ROMs: a layout checked against literal offsets, the capacity boundaries, and
+// visitors that empty, grow or refuse sections.
+
+#include "rom_test_support.h"
+
+#include "common/file_io.h"
+#include "lz/nds_lz.h"
+#include "rom/nds_format.h"
+#include "rom/nds_rom.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace qm::test {
+namespace {
+
+class rebuild_test : public ::testing::Test {
+protected:
+    bytes rebuild_image(const bytes& image, rom_visitor& visitor)
+    {
+        return rebuild(dir.write("source.nds", image), dir.path() / "out.nds", visitor);
+    }
+    bytes rebuild_sample(rom_visitor& visitor)
+    {
+        return rebuild_image(build_rom_image(description).image, visitor);
+    }
+    static std::uint32_t arm9_ovt_word(byte_span image, std::uint32_t entry, std::size_t word)
+    {
+        return get_le32(image, get_le32(image, nds::hdr_arm9_ovt_offset) + entry * 32 + word);
+    }
+    // The error that rebuilding the sample through `visitor` ends with.
+    std::string failure(rom_visitor& visitor)
+    {
+        nds_rom rom(dir.write("source.nds", build_rom_image(description).image));
+        try {
+            rom.copy_to(dir.path() / "out.nds", visitor).commit();
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "no error";
+    }
+
+    scratch_dir dir;
+    rom_description description = sample_description();
+};
+
+TEST_F(rebuild_test, hand_made_rom_is_laid_out_afresh)
+{
+    recording_visitor identity;
+    const bytes out = rebuild_image(hand_made_rom(), identity);
+    ASSERT_EQ(out.size(), 0x1000u); // the last section ends at 0xA04
+    const std::pair<std::size_t, std::uint32_t> fields[] = {{0x020, 0x200}, {0x02C, 0x10}, {0x030, 0x400},
+                                                            {0x040, 0x600}, {0x044, 11},   {0x048, 0x800},
+                                                            {0x080, 0xA04}, {0x084, 0x200}};
+    for (auto [offset, value] : fields)
+        EXPECT_EQ(get_le32(out, offset), value) << offset;
+    EXPECT_EQ(out[0x014], 0);
+    EXPECT_EQ(fat_entry(out, 0), std::pair(0xA00u, 0xA04u));
+    EXPECT_EQ(file_bytes(out, 0), (bytes{'a', 'b', 'c', 'd'}));
+    EXPECT_EQ(get_le16(out, 0x15E), crc16(byte_span(out).first(0x15E)));
+    EXPECT_EQ(bytes(out.begin() + 0x400, out.begin() + 0x410), bytes(0x10, 0xEE));
+    // Gaps and padding are zero, unlike the source's filler.
+    for (std::size_t gap : {0x210, 0x5FF, 0xA04, 0xFFF})
+        EXPECT_EQ(out[gap], 0) << gap;
+}
+
+TEST_F(rebuild_test, image_is_padded_to_a_power_of_two_with_its_capacity)
+{
+    recording_visitor identity;
+    const bytes small = rebuild_sample(identity);
+    EXPECT_LT(get_le32(small, nds::hdr_used_rom_size), 0x20000u);
+    EXPECT_EQ(small[nds::hdr_capacity], 0);
+    // leaf.bin (file 7) is the last section: stretch it to end at 1 MiB, then one byte past it.
+    const std::uint32_t leaf = fat_entry(small, 7).first;
+    for (auto [end, size, capacity] :
+         {std::tuple{0x100000u, 0x100000u, 3}, std::tuple{0x100001u, 0x200000u, 4}}) {
+        recording_visitor stretch;
+        stretch.transform = [&, end = end](const bytes& contents, std::uint32_t c) {
+            return c == make_section_code(file, 7) ? bytes(end - leaf, 0x42) : contents;
+        };
+        const bytes out = rebuild_sample(stretch);
+        EXPECT_EQ(get_le32(out, nds::hdr_used_rom_size), end);
+        EXPECT_EQ(out.size(), size);
+        EXPECT_EQ(out[nds::hdr_capacity], capacity);
+        EXPECT_EQ(std::count(out.begin() + end, out.end(), 0), size - end);
+    }
+}
+
+TEST_F(rebuild_test, after_a_cancel_visited_sections_are_empty_and_the_walk_is_the_same)
+{
+    recording_visitor identity;
+    rebuild_sample(identity);
+    recording_visitor cancelled;
+    cancelled.transform = [](const bytes&, std::uint32_t) { return bytes{}; };
+    const bytes out = rebuild_sample(cancelled);
+    EXPECT_EQ(cancelled.entered, identity.entered);
+    EXPECT_EQ(cancelled.entered.back(), 0u);
+    EXPECT_EQ(get_le32(out, nds::hdr_arm9_size), 0u);
+    EXPECT_EQ(fnt_of(out), fnt_of(build_rom_image(description).image)); // never visited
+    for (std::uint32_t id : {1, 3, 4, 5, 6, 7})
+        EXPECT_TRUE(file_bytes(out, id).empty()) << id;
+    // Packed overlays are packed again from nothing.
+    EXPECT_EQ(file_bytes(out, 0), nds_lz_comp(bytes{}));
+    EXPECT_EQ(file_bytes(out, 2), nds_lz_comp(bytes{}));
+    EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_ram_size), 0u);
+}
+
+TEST_F(rebuild_test, header_size_below_the_header_still_gets_the_whole_header)
+{
+    description.header_size = 0;
+    recording_visitor identity;
+    const bytes out = rebuild_sample(identity);
+    EXPECT_EQ(get_le32(out, nds::hdr_header_size), 0u); // carried through
+    EXPECT_EQ(get_le32(out, nds::hdr_arm9_offset), 0x200u);
+    nds_rom rom(dir.path() / "out.nds");
+    EXPECT_EQ(rom.read_arm9(false), description.arm9);
+}
+
+TEST_F(rebuild_test, overlay_updates_its_own_entry_when_ids_are_not_indexes)
+{
+    description.arm9_overlays[0].id = 0x1234; // packed
+    description.arm9_overlays[1].id = 0;      // plain, in entry 1
+    recording_visitor grow;
+    grow.transform = [](const bytes& contents, std::uint32_t c) {
+        bytes grown = contents;
+        if (c == make_section_code(arm9_overlay, 0))
+            grown.resize(grown.size() + 10, 0x55);
+        return grown;
+    };
+    const bytes out = rebuild_sample(grow);
+    EXPECT_EQ(arm9_ovt_word(out, 1, nds::ovt_ram_size), 110u);
+    EXPECT_EQ(file_bytes(out, 1).size(), 110u);
+    EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_ram_size), 1200u);
+    EXPECT_EQ(nds_lz_inplace_decomp(file_bytes(out, 0)), description.arm9_overlays[0].contents);
+}
+
+TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)
+{
+    write_whole_file(dir.path() / "out.nds", bytes{'o', 'l', 'd'});
+    recording_visitor refusing;
+    refusing.transform = [](const bytes& contents, std::uint32_t c) {
+        if (c == make_section_code(file, 6))
+            throw std::runtime_error("patcher::visit - bad checksum");
+        return contents;
+    };
+    EXPECT_EQ(failure(refusing), "patcher::visit - bad checksum");
+    struct late_failure : recording_visitor {
+        void enter_section(std::uint32_t c) override
+        {
+            if (c == 0)
+                throw std::runtime_error("stopped before the padding");
+        }
+    } late;
+    EXPECT_EQ(failure(late), "stopped before the padding");
+
+    recording_visitor unpackable; // two bytes cannot be packed
+    unpackable.transform = [](const bytes& contents, std::uint32_t c) {
+        return c == make_section_code(arm7_overlay, 0) ? bytes{1, 2} : contents;
+    };
+    EXPECT_EQ(failure(unpackable), "nds_lz_comp failed - compressed buffer larger than source buffer");
+    description.arm7_overlays[0].stored = bytes{1, 2, 3};
+    recording_visitor identity;
+    EXPECT_EQ(failure(identity), "nds_lz_inplace_decomp failed - unexpected size of input");
+
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"out.nds", "source.nds"}));
+    EXPECT_EQ(read_whole_file(dir.path() / "out.nds"), (bytes{'o', 'l', 'd'}));
+}
+
+} // namespace
+} // namespace qm::test

@@ -1,0 +1,144 @@
+#include "rom_test_support.h"
+
+#include "common/file_io.h"
+#include "rom/nds_format.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace qm::test {
+
+scratch_dir::scratch_dir()
+{
+    std::random_device device;
+    path_ = std::filesystem::temp_directory_path() /
+            ("qm_rom_test_" + std::to_string(device()) + "_" + std::to_string(device()));
+    std::filesystem::create_directories(path_);
+}
+
+scratch_dir::~scratch_dir()
+{
+    std::error_code error;
+    std::filesystem::remove_all(path_, error);
+}
+
+std::filesystem::path scratch_dir::write(const std::string& name, byte_span data) const
+{
+    write_whole_file(path_ / name, data);
+    return path_ / name;
+}
+
+std::vector<std::string> scratch_dir::names() const
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bytes recording_visitor::visit(const bytes& contents, std::uint32_t code)
+{
+    visited.push_back(code);
+    given.push_back(contents);
+    return transform ? transform(contents, code) : contents;
+}
+
+void recording_visitor::enter_section(std::uint32_t code)
+{
+    entered.push_back(code);
+}
+
+bytes rebuild(const std::filesystem::path& source, const std::filesystem::path& destination,
+              rom_visitor& visitor)
+{
+    nds_rom rom(source);
+    rom.copy_to(destination, visitor).commit();
+    return read_whole_file(destination);
+}
+
+rom_description sample_description()
+{
+    rom_description d;
+    d.title = "SAMPLE";
+    d.game_code = "QMSP";
+    d.header_extra = bytes(0x40, 0x5A);
+    for (int i = 0; i < 1000; ++i)
+        d.arm9.push_back(static_cast<std::uint8_t>(i * 7));
+    d.arm9_footer = std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8};
+    d.arm7 = bytes(300, 0x77);
+    d.root = {
+        rom_fs_node::file("readme.txt", {'h', 'i'}),
+        rom_fs_node::directory(
+            "data", {rom_fs_node::file("empty.bin"),
+                     rom_fs_node::directory("deep", {rom_fs_node::file("leaf.bin", bytes(1000, 0x11))}),
+                     rom_fs_node::file("town.bin", bytes(513, 0x22))}),
+        rom_fs_node::directory("empty_dir"),
+        rom_fs_node::file("zero"),
+    };
+    bytes code;
+    for (int i = 0; i < 1200; ++i)
+        code.push_back(static_cast<std::uint8_t>((i % 16) * 3));
+    d.arm9_overlays.push_back({.id = 0, .contents = code, .compressed = true});
+    d.arm9_overlays.push_back({.id = 1, .contents = bytes(100, 0x91)});
+    d.arm7_overlays.push_back({.id = 0, .contents = code, .compressed = true});
+    d.banner = bytes(nds::banner_length, 0xB0);
+    return d;
+}
+
+bytes hand_made_rom()
+{
+    bytes image(0x1000, 0xEE);
+    std::fill_n(image.begin(), 0x180, 0);
+    std::copy_n("HMAD", 4, image.begin() + 0x0C);
+    const std::pair<std::size_t, std::uint32_t> fields[] = {
+        {0x020, 0x200}, {0x02C, 0x10}, {0x030, 0x300}, {0x03C, 0x10},  {0x040, 0x400}, {0x044, 11},
+        {0x048, 0x500}, {0x04C, 8},    {0x084, 0x200}, {0x500, 0x600}, {0x504, 0x604}};
+    for (auto [offset, value] : fields)
+        put_le32(image, offset, value);
+    const bytes fnt = {8, 0, 0, 0, 0, 0, 1, 0, 0x01, 'a', 0x00};
+    std::copy(fnt.begin(), fnt.end(), image.begin() + 0x400);
+    std::copy_n("abcd", 4, image.begin() + 0x600);
+    return image;
+}
+
+void replace_table(bytes& image, std::size_t offset_field, std::size_t size_field, byte_span table)
+{
+    image.resize(round_up(image.size(), 4), 0);
+    put_le32(image, offset_field, static_cast<std::uint32_t>(image.size()));
+    put_le32(image, size_field, static_cast<std::uint32_t>(table.size()));
+    append_bytes(image, table);
+}
+
+bytes fnt_of(byte_span image)
+{
+    const auto table =
+        image.subspan(get_le32(image, nds::hdr_fnt_offset), get_le32(image, nds::hdr_fnt_size));
+    return bytes(table.begin(), table.end());
+}
+
+std::pair<std::uint32_t, std::uint32_t> fat_entry(byte_span image, std::uint32_t id)
+{
+    const std::uint32_t fat = get_le32(image, nds::hdr_fat_offset);
+    return {get_le32(image, fat + id * 8), get_le32(image, fat + id * 8 + 4)};
+}
+
+bytes file_bytes(byte_span image, std::uint32_t id)
+{
+    const auto [start, end] = fat_entry(image, id);
+    return bytes(image.begin() + start, image.begin() + end);
+}
+
+void patch_bytes(bytes& image, std::size_t offset, std::size_t length, const bytes& from, const bytes& to)
+{
+    ASSERT_EQ(from.size(), to.size());
+    const auto begin = image.begin() + static_cast<std::ptrdiff_t>(offset);
+    const auto end = begin + static_cast<std::ptrdiff_t>(length);
+    const auto at = std::search(begin, end, from.begin(), from.end());
+    ASSERT_NE(at, end) << "pattern not found";
+    std::copy(to.begin(), to.end(), at);
+}
+
+} // namespace qm::test
