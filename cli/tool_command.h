@@ -35,6 +35,7 @@ inline void expect_args(const args& a, std::size_t lo, std::size_t hi)
 std::uint64_t parse_number(const std::string& s);
 
 // One function per group of commands (tool_<group>.cpp).
+std::span<const tool_command> archive_tool_commands();
 std::span<const tool_command> lz_tool_commands();
 std::span<const tool_command> font_tool_commands();
 std::span<const tool_command> vcdiff_tool_commands();

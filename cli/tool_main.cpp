@@ -35,6 +35,7 @@ using group = std::span<const tool_command> (*)();
 const std::vector<group> groups = {
     lz_tool_commands,
     font_tool_commands,
+    archive_tool_commands,
     vcdiff_tool_commands,
     cpk_tool_commands,
     rom_tool_commands,

@@ -45,12 +45,15 @@ public:
     // For tests and tools that drive the visitor without a whole job.
     void attach(nds_rom* source_rom, patch_listener* l) noexcept { rom = source_rom; listener = l; }
 
-private:
-    friend class cpk_patcher;
+    // Blob n of the archive; throws when the archive has no such blob.
     const bytes& blob(std::uint32_t n) const;
+    patch_listener* job_listener() const noexcept { return listener; }
+
+private:
 
     std::vector<bytes> blobs;
-    std::unordered_map<std::uint32_t, const std::uint8_t*> records;
+    // Section code -> the record from its patch type (word 1) to the end of its room in blob 0.
+    std::unordered_map<std::uint32_t, byte_span> records;
     std::unordered_map<std::uint16_t, std::uint16_t> char_index;
     nds_rom* rom = nullptr;
     patch_listener* listener = nullptr;

@@ -1,0 +1,11 @@
+#pragma once
+// Applies one VCDIFF delta of the patch archive to the unpatched bytes it was made from.
+
+#include "common/bytes.h"
+
+namespace qm {
+
+// Returns the delta's target; throws "apply_patch - decoder failed" when it does not decode.
+bytes apply_patch(const std::uint8_t* source, std::uint32_t count, const bytes& delta);
+
+} // namespace qm

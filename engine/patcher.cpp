@@ -1,0 +1,102 @@
+#include "engine/patcher.h"
+
+#include "engine/apply_patch.h"
+#include "engine/char_table.h"
+#include "engine/cpk_patcher.h"
+#include "engine/crc32.h"
+#include "engine/patch_archive.h"
+#include "rom/nds_rom.h"
+
+#include <stdexcept>
+
+namespace qm {
+
+namespace {
+
+constexpr std::uint32_t patch_type_delta = 0;
+constexpr std::uint32_t patch_type_cpk = 1;
+
+} // namespace
+
+patcher::patcher() : char_index(make_char_index()) {}
+
+const bytes& patcher::blob(std::uint32_t n) const
+{
+    if (n >= blobs.size())
+        throw std::runtime_error("patcher - blob " + std::to_string(n) + " is not in the archive");
+    return blobs[n];
+}
+
+void patcher::advance_progress()
+{
+    std::uint32_t done = step_counter++;
+    if (listener)
+        listener->set_position(done);
+}
+
+void patcher::load_archive(const std::uint8_t* packed, std::uint32_t packed_size)
+{
+    bytes unpacked = unpack_archive(byte_span(packed, packed_size));
+    for (bytes& b : split_archive(unpacked))
+        blobs.push_back(std::move(b));
+    unpacked = bytes();
+
+    archive_index index = parse_archive_index(blobs[0]);
+    records.clear();
+    if (listener)
+        listener->set_total(index.total_steps);
+    for (const archive_record& r : index.records) {
+        std::uint32_t key = r.stored_key;
+        if (r.path) {
+            if (!rom)
+                throw std::runtime_error("load_archive failed - no ROM to resolve file paths");
+            key = make_section_code(file, rom->get_file_id(*r.path));
+        }
+        records[key] = r.body; // a later record with the same key replaces the earlier one
+    }
+    step_counter = 0;
+    cancel_flag.store(0, std::memory_order_relaxed);
+}
+
+void patcher::enter_section(std::uint32_t code)
+{
+    advance_progress();
+    if (!listener)
+        return;
+    if (section_kind_of(code) == file) {
+        std::string path = rom->fid_to_string(section_id_of(code));
+        listener->section_started(code, path.c_str());
+    } else {
+        listener->section_started(code, nullptr);
+    }
+}
+
+bytes patcher::visit(const bytes& contents, std::uint32_t code)
+{
+    if (cancel_requested())
+        return {};
+    auto it = records.find(code);
+    if (it == records.end())
+        return contents;
+    byte_span record = it->second;
+    std::uint32_t type = get_le32(record, 0);
+    switch (type) {
+    case patch_type_delta: {
+        if (record.size() < 12)
+            throw std::runtime_error("patcher::visit - truncated record");
+        std::uint32_t checksum = get_le32(record, 4);
+        const bytes& delta = blob(get_le32(record, 8));
+        if (crc32(contents.data(), static_cast<std::uint32_t>(contents.size())) != checksum)
+            throw std::runtime_error("patcher::visit - bad checksum");
+        return apply_patch(contents.data(), static_cast<std::uint32_t>(contents.size()), delta);
+    }
+    case patch_type_cpk: {
+        cpk_patcher p(*this, record.subspan(4));
+        return p.run(contents);
+    }
+    default:
+        throw std::runtime_error("patcher::visit - unexpected patch type");
+    }
+}
+
+} // namespace qm

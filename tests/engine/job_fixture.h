@@ -1,0 +1,107 @@
+#pragma once
+// A small game ROM with every kind of section, and the sections' plain contents read back
+// from any ROM, for the patch job's tests.
+
+#include "common/file_io.h"
+#include "engine/crc32.h"
+#include "engine/patch_archive.h"
+#include "rom/nds_rom.h"
+#include "tools/rom_image_builder.h"
+#include "vcdiff/vcdiff_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+namespace qm::test {
+
+namespace fs = std::filesystem;
+
+inline bytes pattern(std::size_t n, std::uint8_t seed)
+{
+    bytes b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<std::uint8_t>((i * 7 + seed) ^ (i >> 5));
+    return b;
+}
+
+inline rom_description game_description()
+{
+    rom_description d;
+    d.title = "QLMOR";
+    d.game_code = "YQLE";
+    d.arm9 = pattern(3000, 1);
+    d.arm9_footer = std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8};
+    d.arm7 = pattern(1000, 2);
+    rom_overlay plain;
+    plain.id = 0;
+    plain.contents = pattern(700, 3);
+    rom_overlay packed;
+    packed.id = 3;
+    packed.contents = bytes(4000, 0x20);
+    packed.compressed = true;
+    d.arm9_overlays = {plain, packed};
+    d.banner = pattern(0x840, 4);
+    d.root = {rom_fs_node::file("readme.txt", pattern(100, 5)),
+              rom_fs_node::directory("data", {rom_fs_node::file("empty.bin"),
+                                              rom_fs_node::file("story.bin", pattern(5000, 6)),
+                                              rom_fs_node::directory("more", {rom_fs_node::file("x.bin", pattern(9, 7))})})};
+    return d;
+}
+
+// Every section's plain contents by section code (overlays expanded, ARM9 with its footer).
+inline std::map<std::uint32_t, bytes> section_contents(const fs::path& rom_path)
+{
+    nds_rom rom(rom_path);
+    std::map<std::uint32_t, bytes> out;
+    struct collector : rom_visitor {
+        std::map<std::uint32_t, bytes>* out;
+        bytes visit(const bytes& c, std::uint32_t code) override
+        {
+            (*out)[code] = c;
+            return c;
+        }
+        void enter_section(std::uint32_t) override {}
+    } v;
+    v.out = &out;
+    fs::path scratch = rom_path.parent_path() / "collect.tmp";
+    rom.copy_to(scratch, v); // discarded, only the visits matter
+    return out;
+}
+
+class job_fixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() /
+              (std::string("qm-job-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        source = dir / "game.nds";
+        destination = dir / "out.nds";
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    void write_game(const rom_description& d) { write_whole_file(source, build_rom_image(d).image); }
+
+    // A type 0 record turning `before` into `after`.
+    static std::vector<std::uint32_t> delta_body(archive_builder& b, const bytes& before, const bytes& after)
+    {
+        std::uint32_t blob = b.add_blob(vcdiff_encode(before, after));
+        return {0, crc32(before.data(), static_cast<std::uint32_t>(before.size())), blob};
+    }
+
+    std::vector<std::string> leftovers() const
+    {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path dir, source, destination;
+};
+
+} // namespace qm::test

@@ -1,0 +1,93 @@
+#include "engine/patch_archive.h"
+
+#include "rom/rom_visitor.h"
+
+#include "support/error_of.h"
+
+#include <gtest/gtest.h>
+
+namespace qm {
+namespace {
+
+using test::error_of;
+
+TEST(patch_archive, builder_output_parses_back_with_paths_in_record_order)
+{
+    archive_builder b;
+    std::uint32_t d = b.add_blob({0xD6, 0xC3, 0xC4, 0x00});
+    b.add_file_record("/a/one.bin", {0, 0x1234, d});
+    b.add_record(make_section_code(banner), {0, 0x55, d});  // does not take a path
+    b.add_record(make_section_code(arm9_overlay, 3), {0, 0x66, d});
+    b.add_file_record("/two.bin", {1, 7, 0x99, 4, 0xFFFFFFFF, d});
+    b.set_total_steps(42);
+
+    std::vector<bytes> blobs = split_archive(b.build());
+    ASSERT_EQ(blobs.size(), 2u);
+    EXPECT_EQ(blobs[1], (bytes{0xD6, 0xC3, 0xC4, 0x00}));
+    archive_index index = parse_archive_index(blobs[0]);
+    EXPECT_EQ(index.total_steps, 42u);
+    ASSERT_EQ(index.records.size(), 4u);
+    EXPECT_EQ(index.records[0].path, "/a/one.bin");
+    EXPECT_EQ(index.records[1].path, std::nullopt);
+    EXPECT_EQ(index.records[2].stored_key, 0x3000Au);
+    EXPECT_EQ(index.records[3].path, "/two.bin");
+    // Each record's room ends where the next one begins; the last one's at the string pool.
+    EXPECT_EQ(index.records[0].body.size(), 12u);
+    EXPECT_EQ(index.records[3].body.size(), 24u);
+    EXPECT_EQ(get_le32(index.records[3].body, 20), 1u);
+}
+
+TEST(patch_archive, packed_form_round_trips_and_truncation_fails)
+{
+    archive_builder b;
+    b.add_blob(bytes(5000, 0x41));
+    b.set_total_steps(3);
+    bytes unpacked = b.build();
+    bytes packed = pack_archive(unpacked);
+    EXPECT_EQ(get_le32(packed, 0), unpacked.size());
+    EXPECT_EQ(unpack_archive(packed), unpacked);
+
+    bytes cut(packed.begin(), packed.begin() + packed.size() / 2);
+    EXPECT_EQ(error_of([&] { unpack_archive(cut); }), "Decompression of main archive failed");
+}
+
+TEST(patch_archive, lying_sizes_fail_cleanly)
+{
+    // Blob count larger than the archive can hold.
+    bytes a{0xFF, 0xFF, 0xFF, 0x0F, 0, 0, 0, 0};
+    EXPECT_NE(error_of([&] { split_archive(a); }).find("load_archive failed"), std::string::npos);
+    // A blob size that runs past the end.
+    bytes b{1, 0, 0, 0, 100, 0, 0, 0, 1, 2, 3};
+    EXPECT_NE(error_of([&] { split_archive(b); }).find("load_archive failed"), std::string::npos);
+    // No blob at all.
+    EXPECT_NE(error_of([&] { split_archive(bytes{0, 0, 0, 0}); }).find("load_archive failed"), std::string::npos);
+    // An unpacked size no LZMA stream of this length can produce is refused before allocating.
+    bytes huge{0xFF, 0xFF, 0xFF, 0xFF, 0x5D, 0, 0, 1, 0, 0};
+    EXPECT_NE(error_of([&] { unpack_archive(huge); }).find("load_archive failed"), std::string::npos);
+}
+
+TEST(patch_archive, index_bounds_are_checked)
+{
+    auto index = [](std::uint32_t count, std::uint32_t pool, std::vector<std::uint32_t> words, std::string tail = "") {
+        bytes b;
+        append_le32(b, count);
+        append_le32(b, pool);
+        append_le32(b, 0);
+        for (auto w : words)
+            append_le32(b, w);
+        b.insert(b.end(), tail.begin(), tail.end());
+        return b;
+    };
+    auto fails = [](const bytes& b) {
+        return error_of([&] { parse_archive_index(b); }).find("load_archive failed") != std::string::npos;
+    };
+    EXPECT_TRUE(fails(index(5, 0, {})));                       // more records than words
+    EXPECT_TRUE(fails(index(0, 100, {})));                     // pool offset past the blob
+    EXPECT_TRUE(fails(index(1, 8, {1, 9, 0})));                // record at word 1 needs bytes 4-11 of 8
+    EXPECT_TRUE(fails(index(1, 8, {0, 6, 0}, "/no-terminator"))); // path runs off the blob
+    EXPECT_FALSE(fails(index(1, 8, {0, 6, 0}, std::string("/ok\0", 4))));
+    EXPECT_FALSE(fails(index(0, 0, {})));
+}
+
+} // namespace
+} // namespace qm

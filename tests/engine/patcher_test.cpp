@@ -1,0 +1,137 @@
+#include "engine/patcher.h"
+
+#include "engine/crc32.h"
+#include "engine/patch_archive.h"
+#include "recording_listener.h"
+#include "vcdiff/vcdiff_encoder.h"
+
+#include "support/error_of.h"
+
+#include <gtest/gtest.h>
+
+namespace qm {
+namespace {
+
+using test::error_of;
+
+std::uint32_t crc_of(const bytes& b) { return crc32(b.data(), static_cast<std::uint32_t>(b.size())); }
+
+struct loaded {
+    patcher engine;
+    test::recording_listener listener;
+    bytes packed;
+
+    explicit loaded(const archive_builder& b) : packed(pack_archive(b.build()))
+    {
+        engine.attach(nullptr, &listener);
+        engine.load_archive(packed.data(), static_cast<std::uint32_t>(packed.size()));
+    }
+};
+
+const bytes banner_before(2112, 0x11);
+const bytes banner_after = [] {
+    bytes b(2112, 0x11);
+    b[100] = 0x99;
+    b.resize(3000, 0x22); // a delta's target may be longer than its source
+    return b;
+}();
+
+TEST(patcher, starts_idle)
+{
+    patcher p;
+    EXPECT_TRUE(p.archive_blobs().empty());
+    EXPECT_EQ(p.steps_done(), 0u);
+    EXPECT_FALSE(p.cancel_requested());
+    EXPECT_EQ(p.character_index().size(), 182u);
+    EXPECT_EQ(p.character_index().at(0x00E9), 150u);
+}
+
+TEST(patcher, load_archive_reports_total_and_clears_an_early_cancel)
+{
+    archive_builder b;
+    b.set_total_steps(2490);
+    patcher p;
+    test::recording_listener l;
+    p.attach(nullptr, &l);
+    p.request_cancel();
+    bytes packed = pack_archive(b.build());
+    p.load_archive(packed.data(), static_cast<std::uint32_t>(packed.size()));
+    EXPECT_FALSE(p.cancel_requested());
+    EXPECT_EQ(l.calls, (std::vector<std::string>{"set_total 2490"}));
+    EXPECT_EQ(p.archive_blobs().size(), 1u);
+}
+
+TEST(patcher, sections_without_record_pass_through_and_cancel_empties_everything)
+{
+    archive_builder b;
+    loaded t(b);
+    bytes arm9{1, 2, 3};
+    EXPECT_EQ(t.engine.visit(arm9, make_section_code(qm::arm9)), arm9);
+    EXPECT_EQ(t.engine.visit(bytes{}, make_section_code(file, 4)), bytes{});
+    t.engine.request_cancel();
+    EXPECT_EQ(t.engine.visit(arm9, make_section_code(qm::arm9)), bytes{});
+}
+
+TEST(patcher, delta_record_checks_the_checksum_before_decoding)
+{
+    archive_builder b;
+    std::uint32_t good = b.add_blob(vcdiff_encode(banner_before, banner_after));
+    std::uint32_t garbage = b.add_blob(bytes{1, 2, 3});
+    b.add_record(make_section_code(banner), {0, crc_of(banner_before), good});
+    b.add_record(make_section_code(arm7), {0, crc_of(banner_before) ^ 1, garbage});
+    b.add_record(make_section_code(arm9), {0, crc_of(banner_before), garbage});
+    b.add_record(make_section_code(fnt), {7, 0, 0});
+    loaded t(b);
+
+    EXPECT_EQ(t.engine.visit(banner_before, make_section_code(banner)), banner_after);
+    bytes changed = banner_before;
+    changed[5] ^= 1;
+    EXPECT_EQ(error_of([&] { t.engine.visit(changed, make_section_code(banner)); }), "patcher::visit - bad checksum");
+    // Bad checksum wins over an undecodable delta: nothing is decoded before the check.
+    EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm7)); }),
+              "patcher::visit - bad checksum");
+    EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm9)); }), "apply_patch - decoder failed");
+    EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(fnt)); }),
+              "patcher::visit - unexpected patch type");
+}
+
+TEST(patcher, stored_keys_keep_their_high_half_and_later_records_win)
+{
+    archive_builder b;
+    std::uint32_t first = b.add_blob(vcdiff_encode(banner_before, bytes{1}));
+    std::uint32_t second = b.add_blob(vcdiff_encode(banner_before, bytes{2}));
+    b.add_record(make_section_code(arm9_overlay, 3), {0, crc_of(banner_before), first});
+    b.add_record(make_section_code(arm9_overlay, 3), {0, crc_of(banner_before), second});
+    loaded t(b);
+    EXPECT_EQ(t.engine.visit(banner_before, make_section_code(arm9_overlay, 3)), bytes{2});
+    EXPECT_EQ(t.engine.visit(banner_before, make_section_code(arm9_overlay, 0)), banner_before);
+    EXPECT_EQ(t.engine.visit(banner_before, make_section_code(arm7_overlay, 3)), banner_before);
+}
+
+TEST(patcher, blob_numbers_and_record_lengths_are_checked)
+{
+    archive_builder b;
+    b.add_record(make_section_code(banner), {0, crc_of(banner_before), 9});
+    b.add_record(make_section_code(arm9), {0, crc_of(banner_before)}); // no room for the blob number
+    loaded t(b);
+    EXPECT_NE(error_of([&] { t.engine.visit(banner_before, make_section_code(banner)); }).find("blob 9"),
+              std::string::npos);
+    EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm9)); }),
+              "patcher::visit - truncated record");
+}
+
+TEST(patcher, enter_section_counts_without_gaps_and_names_no_path_for_other_kinds)
+{
+    patcher p;
+    test::recording_listener l;
+    p.attach(nullptr, &l);
+    p.enter_section(make_section_code(header));
+    p.enter_section(make_section_code(arm9_overlay, 12));
+    p.request_cancel();
+    p.enter_section(0); // still reported after a cancel
+    EXPECT_EQ(l.positions, (std::vector<std::uint32_t>{0, 1, 2}));
+    EXPECT_EQ(l.events(), (std::vector<std::string>{"section 0x1 (null)", "section 0xc000a (null)", "section 0 (null)"}));
+}
+
+} // namespace
+} // namespace qm
