@@ -48,7 +48,7 @@ bool progress_dialog::on_message(UINT message, WPARAM wparam, LPARAM lparam, INT
         SendMessageW(progress_bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(static_cast<std::uint32_t>(lparam)));
         return true;
     case msg_status:
-        on_status(reinterpret_cast<std::wstring*>(lparam));
+        on_status();
         return true;
     case msg_position:
         on_position(static_cast<std::uint32_t>(lparam));
@@ -70,6 +70,8 @@ void progress_dialog::on_init()
     progress_bar = item(QM_ID_PROGRESS);
     cancel_button = item(QM_ID_CANCEL);
     error_text.clear();
+    // Shown at once: the dialog manager would wait for an idle queue, which a job keeps busy.
+    ShowWindow(window(), SW_SHOW);
     worker = CreateThread(nullptr, 0, worker_entry, this, 0, nullptr);
     if (!worker) {
         // Without a worker no message would ever end the dialog: report it and end.
@@ -86,18 +88,41 @@ void progress_dialog::on_cancel()
     engine.request_cancel();
 }
 
-void progress_dialog::on_status(std::wstring* text)
+void progress_dialog::on_status()
 {
-    std::unique_ptr<std::wstring> owned(text);
+    std::optional<std::wstring> text;
+    {
+        std::lock_guard<std::mutex> hold(latest_lock);
+        text = std::move(latest.status);
+        latest.status.reset();
+        latest.status_posted = false;
+    }
     // The worker's text replaces the current one even while cancelled; it is only shown when the
     // engine's cancel flag is clear (the flag is read at every message: the engine may clear it).
-    if (owned)
-        status_text = std::move(*owned);
+    if (text)
+        status_text = std::move(*text);
     if (!engine.cancel_requested())
         SetDlgItemTextW(window(), QM_ID_STATUS, status_text.c_str());
+    let_input_through();
 }
 
-void progress_dialog::on_position(std::uint32_t steps_done)
+void progress_dialog::on_position(std::uint32_t posted)
+{
+    std::uint32_t steps_done;
+    {
+        std::lock_guard<std::mutex> hold(latest_lock);
+        steps_done = latest.position;
+        latest.position_posted = false;
+    }
+    // Position 0 (the job's first) is shown as such, since it always rewrites the caption.
+    if (posted == 0)
+        show_position(0);
+    if (steps_done != 0)
+        show_position(steps_done);
+    let_input_through();
+}
+
+void progress_dialog::show_position(std::uint32_t steps_done)
 {
     if (engine.cancel_requested())
         return;
@@ -105,6 +130,24 @@ void progress_dialog::on_position(std::uint32_t steps_done)
     SendMessageW(progress_bar, PBM_SETPOS, static_cast<WPARAM>(steps_done), 0);
     if (caption)
         SetWindowTextW(window(), from_utf8(*caption).c_str());
+}
+
+// Posted messages are taken before input and painting: between two progress messages, let the
+// clicks, keys and repaints waiting for this thread through, so "Annuler" answers during a busy
+// job. Not nested: a handler reached from here does not pump again.
+void progress_dialog::let_input_through()
+{
+    if (pumping_input)
+        return;
+    pumping_input = true;
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT | PM_QS_PAINT)) {
+        if (!IsDialogMessageW(window(), &m)) {
+            TranslateMessage(&m);
+            DispatchMessageW(&m);
+        }
+    }
+    pumping_input = false;
 }
 
 void progress_dialog::on_error(std::wstring* text)
@@ -167,7 +210,7 @@ void progress_dialog::post(UINT message, LPARAM lparam)
 {
     while (!PostMessageW(window(), message, 0, lparam)) {
         if (!IsWindow(window())) {
-            if (message == msg_status || message == msg_error)
+            if (message == msg_error)
                 delete reinterpret_cast<std::wstring*>(lparam);
             return;
         }
@@ -175,9 +218,20 @@ void progress_dialog::post(UINT message, LPARAM lparam)
     }
 }
 
-void progress_dialog::post_status(std::wstring text)
+// A status text or position replaces the one still waiting; a message is posted only when none
+// of its kind is in the queue.
+void progress_dialog::post_status(std::optional<std::wstring> text)
 {
-    post(msg_status, reinterpret_cast<LPARAM>(new std::wstring(std::move(text))));
+    bool post_now;
+    {
+        std::lock_guard<std::mutex> hold(latest_lock);
+        if (text)
+            latest.status = std::move(text);
+        post_now = !latest.status_posted;
+        latest.status_posted = true;
+    }
+    if (post_now)
+        post(msg_status, 0);
 }
 
 void progress_dialog::opening_source() { post_status(from_utf8(ui::text_opening_source)); }
@@ -200,10 +254,21 @@ void progress_dialog::section_started(std::uint32_t code, const char* path)
     if (auto label = ui::section_label(code, path))
         post_status(from_ansi(*label));
     else
-        post(msg_status, 0);
+        post_status(std::nullopt);
 }
 
-void progress_dialog::set_position(std::uint32_t position) { post(msg_position, static_cast<LPARAM>(position)); }
+void progress_dialog::set_position(std::uint32_t position)
+{
+    bool post_now;
+    {
+        std::lock_guard<std::mutex> hold(latest_lock);
+        latest.position = position;
+        post_now = !latest.position_posted || position == 0;
+        latest.position_posted = true;
+    }
+    if (post_now)
+        post(msg_position, static_cast<LPARAM>(position));
+}
 
 void progress_dialog::finished() { set_position(worker_total); }
 

@@ -9,16 +9,21 @@
 #include "ui/win32/modal_dialog.h"
 
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
 
 namespace qm::win32 {
 
 class progress_dialog : public modal_dialog, public patch_listener {
 public:
-    // Private messages posted by the worker to the dialog, wParam 0.
+    // Private messages posted by the worker to the dialog, wParam 0. Status and position are
+    // coalesced: while one of them waits in the queue the worker only updates the value it will
+    // show, so a fast job cannot fill the queue and starve the user's input (posted messages are
+    // taken before input).
     static constexpr UINT msg_set_total = WM_USER;     // lParam: total number of steps
-    static constexpr UINT msg_status = WM_USER + 1;    // lParam: new status text (owned), or null
-    static constexpr UINT msg_position = WM_USER + 2;  // lParam: steps done
+    static constexpr UINT msg_status = WM_USER + 1;    // lParam: 0; the text waits in `latest`
+    static constexpr UINT msg_position = WM_USER + 2;  // lParam: steps done (the latest is shown)
     static constexpr UINT msg_error = WM_USER + 3;     // lParam: the error text (owned)
     static constexpr UINT msg_done = WM_USER + 4;      // lParam: 0
 
@@ -39,15 +44,25 @@ private:
     bool on_message(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR& result) override;
     void on_init();
     void on_cancel();
-    void on_status(std::wstring* text);
-    void on_position(std::uint32_t steps_done);
+    void on_status();
+    void on_position(std::uint32_t posted);
+    void show_position(std::uint32_t steps_done);
+    void let_input_through();
     void on_error(std::wstring* text);
     void on_done();
 
     static DWORD WINAPI worker_entry(void* self);
     void worker_main();
-    void post_status(std::wstring text);
+    void post_status(std::optional<std::wstring> text);
     void post(UINT message, LPARAM lparam);
+
+    // What the worker last reported and the user interface has not taken yet.
+    struct pending {
+        std::optional<std::wstring> status; // a new status text
+        std::uint32_t position = 0;
+        bool status_posted = false;         // a msg_status waits in the queue
+        bool position_posted = false;       // a msg_position waits in the queue
+    };
 
     HANDLE worker = nullptr;
     HWND progress_bar = nullptr;
@@ -61,6 +76,9 @@ private:
     std::uint32_t worker_total = 0;    // the total as the worker reported it, for `finished`
     bool showing_error = false;        // an error box is open: msg_done waits for it
     bool done_pending = false;
+    bool pumping_input = false;
+    std::mutex latest_lock;
+    pending latest;                     // guarded by latest_lock
 };
 
 } // namespace qm::win32
