@@ -7,6 +7,10 @@
 #include <string>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace qm {
 
 namespace {
@@ -64,7 +68,13 @@ void pending_output::commit()
     if (done_)
         throw std::runtime_error("pending_output::commit failed - nothing left to commit");
     std::error_code error;
+#ifdef _WIN32
+    // Replaces an existing destination, and returns only once the rename has reached the disk.
+    if (!MoveFileExW(temporary_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+#else
     std::filesystem::rename(temporary_, destination_, error);
+#endif
     if (error) {
         discard();
         throw std::runtime_error("pending_output::commit failed - can't replace the destination (" +
