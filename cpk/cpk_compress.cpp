@@ -42,6 +42,8 @@ public:
 
     // Stream bytes before the one holding the latest bit (that partly filled byte excluded).
     std::uint64_t full_bytes() const noexcept { return bits == 0 ? 0 : (bits - 1) / 8; }
+    // The last byte written.
+    std::uint8_t* position() const noexcept { return out; }
 
 private:
     std::uint8_t* out;
@@ -120,11 +122,39 @@ std::uint32_t match_length(const std::uint8_t* a, const std::uint8_t* b, std::ui
 // length) bytes with it unless both run lengths are r; so within one run only the position whose
 // run length is r (or, when the run is shorter, its top) can give the run's best, and the walk
 // steps over the rest of the run.
+constexpr std::uint32_t finder_levels = 5;
+
+// The finder's tables, kept by each thread from one file to the next: allocating them afresh
+// costs more than the work on a small file. Links and run lengths are written before they are
+// read, so only the heads need clearing.
+struct finder_tables {
+    std::vector<std::uint32_t> heads[finder_levels];
+    std::vector<std::uint32_t> links[finder_levels];
+    std::vector<std::uint8_t> down;
+    std::vector<std::uint8_t> up;
+    bytes work; // the compressor's output buffer
+
+    // Lets go of what one unusually large file made grow.
+    void trim()
+    {
+        constexpr std::size_t keep = 4u << 20;
+        if (work.capacity() > keep)
+            bytes().swap(work);
+        if (down.capacity() > keep) {
+            std::vector<std::uint8_t>().swap(down);
+            std::vector<std::uint8_t>().swap(up);
+        }
+    }
+};
+
 class match_finder {
 public:
-    match_finder(const std::uint8_t* data, std::uint32_t n) : data(data), n(n)
+    match_finder(const std::uint8_t* data, std::uint32_t n, finder_tables& tables)
+        : data(data), n(n), heads(tables.heads), links(tables.links), down(tables.down), up(tables.up)
     {
-        hash_bits = std::clamp<std::uint32_t>(std::bit_width(n), 10, 16);
+        // At most 16384 slots: only the 8192 positions within reach matter, and clearing a larger
+        // table for each file costs more than the collisions it would save.
+        hash_bits = std::clamp<std::uint32_t>(std::bit_width(n), 10, 14);
         // Positions within reach of the cursor (at most 8192 of them) never share a slot.
         ring_mask = std::min<std::uint32_t>(std::bit_ceil(n + 1), 1u << 13) - 1;
         for (std::uint32_t l = 0; l < levels; ++l) {
@@ -207,7 +237,7 @@ public:
     }
 
 private:
-    static constexpr std::uint32_t levels = 5;
+    static constexpr std::uint32_t levels = finder_levels;
     static constexpr std::uint32_t kept_levels = 2;
     static constexpr std::uint32_t context[levels] = {3, 4, 8, 16, 32};
     static constexpr std::uint32_t run_cap = 255;
@@ -219,7 +249,7 @@ private:
     {
         if (data[c - 2] != data[c - 1] || data[c - 3] != data[c - 1])
             return 1; // the run does not matter below three bytes
-        if (down.empty())
+        if (!runs_measured)
             measure_runs();
         return down[c];
     }
@@ -228,8 +258,10 @@ private:
     // continues that run. Both stop at run_cap.
     void measure_runs()
     {
-        down.assign(std::size_t(n) + 1, 0);
-        up.assign(std::size_t(n) + 1, 0);
+        runs_measured = true;
+        down.resize(std::size_t(n) + 1);
+        up.resize(std::size_t(n) + 1);
+        up[n] = 0;
         // Without branches: whether two bytes are equal is as good as random in such data.
         std::uint32_t length = 1;
         down[1] = 1;
@@ -248,10 +280,9 @@ private:
 
     void prepare(std::uint32_t level)
     {
-        // The long levels only ever hold the positions within reach: a smaller table will do.
-        level_bits[level] = level < kept_levels ? hash_bits : std::min<std::uint32_t>(hash_bits, 14);
-        heads[level].assign(std::size_t(1) << level_bits[level], 0);
-        links[level].assign(std::size_t(ring_mask) + 1, 0);
+        heads[level].assign(std::size_t(1) << hash_bits, 0);
+        links[level].resize(std::size_t(ring_mask) + 1);
+        prepared[level] = true;
     }
 
     // Hash of the 3 or 4 bytes at the top of the eight bytes below a position.
@@ -268,7 +299,7 @@ private:
     // so that the next call goes on from here).
     void fill(std::uint32_t level, std::uint32_t c) noexcept
     {
-        if (heads[level].empty())
+        if (!prepared[level])
             prepare(level);
         std::uint32_t q = std::min(filled[level] - 1, top);
         if (q < c + 3)
@@ -283,7 +314,7 @@ private:
         }
         std::uint32_t* const head_table = heads[level].data();
         std::uint32_t* const link_ring = links[level].data();
-        const std::uint32_t shift = 64 - level_bits[level];
+        const std::uint32_t shift = 64 - hash_bits;
         for (;;) {
             std::uint32_t& head = head_table[(v * mix) >> shift];
             link_ring[q & ring_mask] = head;
@@ -313,14 +344,15 @@ private:
     std::uint32_t hash_bits;
     std::uint32_t ring_mask;
     std::uint32_t top = 0; // highest position within reach of the current cursor
-    std::vector<std::uint8_t> down;
-    std::vector<std::uint8_t> up;
+    std::vector<std::uint32_t> (&heads)[levels];
+    std::vector<std::uint32_t> (&links)[levels]; // per level, each position's next older one, by its low bits
+    std::vector<std::uint8_t>& down;
+    std::vector<std::uint8_t>& up;
+    bool runs_measured = false;
+    bool prepared[levels] = {};
     std::uint32_t filled[levels];   // lowest position filed on each level (n + 1: none)
-    std::uint32_t level_bits[levels] = {};
     std::uint64_t weight[levels];   // roll_base to the power (level length - 1)
     std::uint64_t rolled[levels] = {}; // the hash of the position filled[level]
-    std::vector<std::uint32_t> heads[levels];
-    std::vector<std::uint32_t> links[levels]; // per level, each position's next older one, by its low bits
 };
 
 } // namespace
@@ -333,11 +365,17 @@ std::optional<bytes> cpk_compress(const std::uint8_t* data, std::uint32_t n)
 
     // Room for the worst case, a literal (9 bits) per byte, below the verbatim prefix.
     const std::size_t e = (std::size_t(n - prefix) * 9 + 7) / 8 + prefix;
-    bytes work(e, 0);
+    thread_local finder_tables tables;
+    struct trim_after {
+        finder_tables& t;
+        ~trim_after() { t.trim(); }
+    } trim{tables};
+    bytes& work = tables.work;
+    work.resize(e);
     std::memcpy(work.data() + e - prefix, data, prefix);
     bit_writer out(work.data(), e - prefix);
 
-    match_finder finder(data, n);
+    match_finder finder(data, n, tables);
     std::uint32_t c = n; // data[c .. n-1] are encoded
     std::uint64_t min_estimate = 0xFFFFFFFF;
     while (c > prefix) {
@@ -371,6 +409,7 @@ std::optional<bytes> cpk_compress(const std::uint8_t* data, std::uint32_t n)
     const std::uint64_t t = round_up(used + 3, 4);
     if (t >= n || min_estimate <= t)
         return std::nullopt;
+    std::fill(work.data() + (e - t), out.position(), std::uint8_t{0});
     return bytes(work.end() - static_cast<std::ptrdiff_t>(t), work.end());
 }
 
