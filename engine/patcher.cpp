@@ -75,6 +75,11 @@ void patcher::enter_section(std::uint32_t code)
     }
 }
 
+bool patcher::passes_through(std::uint32_t code)
+{
+    return !cancel_requested() && records.find(code) == records.end();
+}
+
 bytes patcher::visit(const bytes& contents, std::uint32_t code)
 {
     if (cancel_requested())

@@ -31,6 +31,9 @@ public:
 
     bytes visit(const bytes& contents, std::uint32_t code) override;
     void enter_section(std::uint32_t code) override;
+    // A section without a record is passed through unchanged, unless the job is cancelled (then
+    // visit gives it empty contents).
+    bool passes_through(std::uint32_t code) override;
 
     // From then on, run_patch_job adds the time of each of its phases to `timer` (null: none).
     void time_phases(phase_timer* timer) noexcept { phase_times = timer; }

@@ -47,6 +47,10 @@ public:
     virtual bytes visit(const bytes& contents, std::uint32_t code) = 0;
     // Called before each section is read, and once more with code 0 before the final padding.
     virtual void enter_section(std::uint32_t code) = 0;
+    // Asked after enter_section, in place of visit, for a section that would reach visit as
+    // stored (not an expanded overlay): true lets the writer copy it unchanged straight from the
+    // source, without reading it into memory; visit is then not called for it.
+    virtual bool passes_through(std::uint32_t code) { return (void)code, false; }
 };
 
 } // namespace qm

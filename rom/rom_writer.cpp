@@ -9,11 +9,14 @@
 #include "rom/section_contents.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 namespace qm {
 
 namespace {
+
+constexpr std::size_t copy_block = 1u << 20;
 
 // The working copies of one rebuild: the header and the tables that the new layout rewrites.
 // The source ROM itself is only read.
@@ -41,9 +44,20 @@ public:
             break;
         case section_kind::arm9_overlay:
         case section_kind::arm7_overlay:
-            contents = rebuild_overlay(section, start);
-            break;
+            if (std::optional<bytes> rebuilt = rebuild_overlay(section, start)) {
+                contents = std::move(*rebuilt);
+                break;
+            }
+            end_ = section_end(start, section.size);
+            return;
         default:
+            if (visitor_.passes_through(section.code)) {
+                const std::uint64_t end = section_end(start, section.size);
+                copy_unchanged(section, start);
+                place(section, static_cast<std::uint32_t>(start), section.size);
+                end_ = end;
+                return;
+            }
             contents = visitor_.visit(read_section_contents(rom_, section), section.code);
             break;
         }
@@ -84,8 +98,9 @@ public:
 
 private:
     // The overlay as the visitor returns it, packed again when its entry says it is stored
-    // compressed; updates the entry it came from and the FAT entry of its file.
-    bytes rebuild_overlay(const rom_section& section, std::uint64_t start)
+    // compressed; updates the entry it came from and the FAT entry of its file. Nothing when the
+    // overlay went through unchanged, already written.
+    std::optional<bytes> rebuild_overlay(const rom_section& section, std::uint64_t start)
     {
         bytes& table = section_kind_of(section.code) == section_kind::arm9_overlay ? arm9_ovt_ : arm7_ovt_;
         const std::size_t entry = std::size_t{section.entry} * nds::ovt_entry_length;
@@ -93,6 +108,13 @@ private:
         const std::uint32_t stored_word = get_le32(table, entry + nds::ovt_stored);
         const bool compressed = overlay_is_compressed(byte_span(table).subspan(entry, nds::ovt_entry_length));
 
+        if (!compressed && visitor_.passes_through(section.code)) {
+            const std::uint64_t end = section_end(start, section.size);
+            copy_unchanged(section, start);
+            put_le32(table, entry + nds::ovt_ram_size, section.size);
+            set_fat_entry(file, start, end);
+            return std::nullopt;
+        }
         bytes contents = visitor_.visit(read_section_contents(rom_, section), section.code);
         const std::uint64_t ram_size = contents.size();
         if (compressed) {
@@ -152,6 +174,32 @@ private:
         put_le32(fat_, entry + 4, static_cast<std::uint32_t>(end));
     }
 
+    // A section as stored, copied a block at a time from the source to its place in the output.
+    void copy_unchanged(const rom_section& section, std::uint64_t start)
+    {
+        if (section.size == 0)
+            return;
+        if (!in_bounds(rom_.size(), section.offset, section.size))
+            throw std::runtime_error("nds_rom::read_range failed - range outside the input file");
+        block_.resize(std::min<std::size_t>(section.size, copy_block));
+        {
+            const timed_phase timing(job_phase::writing);
+            out_.seekp(static_cast<std::streamoff>(start));
+        }
+        for (std::uint32_t done = 0; done < section.size;) {
+            const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(section.size - done, block_.size()));
+            {
+                const timed_phase timing(job_phase::reading);
+                rom_.seekg(section.offset + done);
+                rom_.read(reinterpret_cast<char*>(block_.data()), n);
+            }
+            const timed_phase timing(job_phase::writing);
+            out_.write(reinterpret_cast<const char*>(block_.data()), n);
+            done += n;
+        }
+        written_end_ = start + section.size;
+    }
+
     void write_at(std::uint32_t offset, const bytes& data)
     {
         if (data.empty())
@@ -169,6 +217,7 @@ private:
     bytes arm7_ovt_;
     std::uint64_t end_ = 0;         // P: the end of the last section placed
     std::uint64_t written_end_ = 0; // the end of the last bytes actually written
+    bytes block_;                   // for sections copied unchanged
 };
 
 } // namespace

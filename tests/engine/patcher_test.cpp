@@ -72,6 +72,22 @@ TEST(patcher, sections_without_record_pass_through_and_cancel_empties_everything
     EXPECT_EQ(t.engine.visit(arm9, make_section_code(qm::arm9)), bytes{});
 }
 
+// The writer may skip visit for a section the patcher lets pass: only when it has no record and
+// no cancel is pending, so that a cancelled job still gets empty contents from visit.
+TEST(patcher, only_sections_without_record_may_pass_through_and_none_after_a_cancel)
+{
+    archive_builder b;
+    b.add_record(make_section_code(banner), {0, crc_of(banner_before), b.add_blob(bytes{1})});
+    loaded t(b);
+    EXPECT_TRUE(t.engine.passes_through(make_section_code(qm::arm9)));
+    EXPECT_TRUE(t.engine.passes_through(make_section_code(file, 4)));
+    EXPECT_FALSE(t.engine.passes_through(make_section_code(banner)));
+    t.engine.request_cancel();
+    EXPECT_FALSE(t.engine.passes_through(make_section_code(qm::arm9)));
+    EXPECT_FALSE(t.engine.passes_through(make_section_code(file, 4)));
+    EXPECT_EQ(t.listener.calls.size(), 1u); // set_total only: asking reports nothing
+}
+
 TEST(patcher, delta_record_checks_the_checksum_before_decoding)
 {
     archive_builder b;

@@ -106,6 +106,51 @@ TEST_F(rebuild_test, after_a_cancel_visited_sections_are_empty_and_the_walk_is_t
     EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_ram_size), 0u);
 }
 
+// Lets every section it is asked about pass through, and records which ones it was asked about.
+class passing_visitor : public recording_visitor {
+public:
+    std::vector<std::uint32_t> asked;
+    std::function<bool(std::uint32_t)> lets_pass = [](std::uint32_t) { return true; };
+
+    bool passes_through(std::uint32_t code) override
+    {
+        asked.push_back(code);
+        return lets_pass(code);
+    }
+};
+
+TEST_F(rebuild_test, sections_passed_through_give_the_rom_that_visiting_them_unchanged_gives)
+{
+    // A file large enough to be copied in several blocks.
+    bytes big(2'500'000, 0x3C);
+    for (std::size_t i = 0; i < big.size(); i += 4099)
+        big[i] = static_cast<std::uint8_t>(i);
+    description.root.push_back(rom_fs_node::file("big.bin", std::move(big)));
+    recording_visitor identity;
+    const bytes expected = rebuild_sample(identity);
+
+    passing_visitor passing;
+    EXPECT_EQ(rebuild_sample(passing), expected);
+    EXPECT_EQ(passing.entered, identity.entered);
+    // Asked about every visited section but the packed overlays, which must be expanded anyway.
+    std::vector<std::uint32_t> expected_asked, packed;
+    for (std::uint32_t code : identity.visited) {
+        const bool is_packed = code == make_section_code(arm9_overlay, 0) || code == make_section_code(arm7_overlay, 0);
+        (is_packed ? packed : expected_asked).push_back(code);
+    }
+    EXPECT_EQ(passing.asked, expected_asked);
+    EXPECT_EQ(passing.visited, packed);
+
+    // Declining some of them: those are visited as before, and the image is the same.
+    passing_visitor choosy;
+    choosy.lets_pass = [](std::uint32_t code) { return section_kind_of(code) != file || section_id_of(code) % 2; };
+    EXPECT_EQ(rebuild_sample(choosy), expected);
+    for (std::uint32_t code : choosy.visited)
+        EXPECT_TRUE(!choosy.lets_pass(code) || section_kind_of(code) == arm9_overlay ||
+                    section_kind_of(code) == arm7_overlay)
+            << code;
+}
+
 TEST_F(rebuild_test, header_size_below_the_header_still_gets_the_whole_header)
 {
     description.header_size = 0;
