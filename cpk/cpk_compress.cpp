@@ -262,19 +262,17 @@ private:
         down.resize(std::size_t(n) + 1);
         up.resize(std::size_t(n) + 1);
         up[n] = 0;
-        // Without branches: whether two bytes are equal is as good as random in such data.
-        std::uint32_t length = 1;
-        down[1] = 1;
-        for (std::uint32_t q = 2; q <= n; ++q) {
-            const std::uint32_t same = data[q - 1] == data[q - 2];
-            length = std::min(length * same + 1, run_cap);
-            down[q] = static_cast<std::uint8_t>(length);
+        // Only where the current run starts (or ends) is carried from one position to the next,
+        // without branches: whether two bytes are equal is as good as random in such data.
+        std::uint32_t start = 1;
+        for (std::uint32_t q = 1; q <= n; ++q) {
+            start = q > 1 && data[q - 1] == data[q - 2] ? start : q;
+            down[q] = static_cast<std::uint8_t>(std::min(q - start + 1, run_cap));
         }
-        length = 0;
+        std::uint32_t end = n;
         for (std::uint32_t q = n - 1; q >= 1; --q) {
-            const std::uint32_t same = data[q] == data[q - 1];
-            length = std::min((length + 1) * same, run_cap);
-            up[q] = static_cast<std::uint8_t>(length);
+            end = data[q] == data[q - 1] ? end : q;
+            up[q] = static_cast<std::uint8_t>(std::min(end - q, run_cap));
         }
     }
 
