@@ -132,6 +132,8 @@ struct finder_tables {
     std::vector<std::uint32_t> links[finder_levels];
     std::vector<std::uint8_t> down;
     std::vector<std::uint8_t> up;
+    std::vector<std::uint32_t> repeat_heads; // for stored_for_certain
+    std::vector<std::uint32_t> repeat_links;
     bytes work; // the compressor's output buffer
 
     // Lets go of what one unusually large file made grow.
@@ -353,6 +355,48 @@ private:
     std::uint64_t rolled[levels] = {}; // the hash of the position filled[level]
 };
 
+// Whether the file is sure to be stored as it is, found without compressing it (most files that
+// do not shrink are told apart this way at a fraction of the cost).
+//
+// The compressed form takes B bits: 9 per literal, and for a match of length L at least 16 (a
+// flag bit, 13 offset bits, 2 or more length bits) where its L literals would take 9L. A match of
+// length L at cursor c with source s makes each of the L - 2 cursors c, c - 1, ... c - L + 3 start
+// with the same three bytes as a position 3 to 8194 bytes above it (s, s - 1, ...); call such
+// cursors flagged, F of them in all. The matches' cursors are disjoint, and 9L - 16 is at most
+// 11 (L - 2), so B >= 9 (n - 256) - 11 F. The form's length t is at least 256 + B / 8 + 3, so
+// when 11 F <= (n - 256) + 24, B >= 8 (n - 256 - 3) and t >= n: the file is stored. Counting F
+// only needs each position's nearest equal three bytes above it; the count stops as soon as it
+// is too high to decide anything.
+bool stored_for_certain(const std::uint8_t* data, std::uint32_t n, finder_tables& tables)
+{
+    constexpr std::uint32_t prefix = cpk_verbatim_prefix;
+    const std::uint64_t most_flagged = (std::uint64_t{n} - prefix + 24) / 11;
+    const std::uint32_t bits = std::clamp<std::uint32_t>(std::bit_width(n), 10, 15);
+    std::vector<std::uint32_t>& heads = tables.repeat_heads;
+    std::vector<std::uint32_t>& links = tables.repeat_links;
+    heads.assign(std::size_t(1) << bits, 0);
+    links.resize(1u << 14); // more slots than positions within 8194 bytes
+    constexpr std::uint32_t mask = (1u << 14) - 1;
+    const auto three = [data](std::uint32_t q) {
+        return std::uint32_t{data[q - 1]} | std::uint32_t{data[q - 2]} << 8 | std::uint32_t{data[q - 3]} << 16;
+    };
+    std::uint64_t flagged = 0;
+    for (std::uint32_t q = n; q >= prefix + 3; --q) {
+        const std::uint32_t key = three(q);
+        std::uint32_t& head = heads[(key * 0x9E3779B1u) >> (32 - bits)];
+        for (std::uint32_t p = head; p != 0 && p - q <= max_distance; p = links[p & mask]) {
+            if (three(p) == key) {
+                if (++flagged > most_flagged)
+                    return false;
+                break;
+            }
+        }
+        links[q & mask] = head;
+        head = q;
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<bytes> cpk_compress(const std::uint8_t* data, std::uint32_t n)
@@ -368,6 +412,8 @@ std::optional<bytes> cpk_compress(const std::uint8_t* data, std::uint32_t n)
         finder_tables& t;
         ~trim_after() { t.trim(); }
     } trim{tables};
+    if (stored_for_certain(data, n, tables))
+        return std::nullopt;
     bytes& work = tables.work;
     work.resize(e);
     std::memcpy(work.data() + e - prefix, data, prefix);
