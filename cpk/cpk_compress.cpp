@@ -371,7 +371,7 @@ bool stored_for_certain(const std::uint8_t* data, std::uint32_t n, finder_tables
 {
     constexpr std::uint32_t prefix = cpk_verbatim_prefix;
     const std::uint64_t most_flagged = (std::uint64_t{n} - prefix + 24) / 11;
-    const std::uint32_t bits = std::clamp<std::uint32_t>(std::bit_width(n), 10, 15);
+    const std::uint32_t bits = std::clamp<std::uint32_t>(std::bit_width(n), 10, 16);
     std::vector<std::uint32_t>& heads = tables.repeat_heads;
     std::vector<std::uint32_t>& links = tables.repeat_links;
     heads.assign(std::size_t(1) << bits, 0);
