@@ -4,6 +4,8 @@
 
 #include "cpk_test_data.h"
 
+#include "support/error_of.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -28,16 +30,7 @@ std::vector<visited_file> visit_all(byte_span archive)
     return files;
 }
 
-template <class F>
-std::string error_of(F&& f)
-{
-    try {
-        f();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return {};
-}
+using test::error_of;
 
 std::uint64_t header_value(const bytes& archive, const char* column)
 {

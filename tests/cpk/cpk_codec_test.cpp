@@ -3,6 +3,8 @@
 
 #include "cpk_test_data.h"
 
+#include "support/error_of.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -265,16 +267,7 @@ std::optional<bytes> compress(const bytes& data)
     return cpk_compress(data.data(), static_cast<std::uint32_t>(data.size()));
 }
 
-template <class F>
-std::string error_of(F&& f)
-{
-    try {
-        f();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return {};
-}
+using test::error_of;
 
 // Compressed forms must expand back, be a multiple of 4 long and shorter than the file.
 void expect_round_trip(const bytes& data)

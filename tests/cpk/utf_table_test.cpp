@@ -2,6 +2,8 @@
 
 #include "cpk_test_data.h"
 
+#include "support/error_of.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,17 +12,7 @@
 namespace qm {
 namespace {
 
-// Runs f and returns the message it throws (empty when it does not throw).
-template <class F>
-std::string error_of(F&& f)
-{
-    try {
-        f();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return {};
-}
+using test::error_of;
 
 utf_table empty_itoc_l()
 {

@@ -2,20 +2,14 @@
 
 #include "rom/rom_visitor.h"
 
+#include "support/error_of.h"
+
 #include <gtest/gtest.h>
 
 namespace qm {
 namespace {
 
-std::string error_of(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using test::error_of;
 
 TEST(patch_archive, builder_output_parses_back_with_paths_in_record_order)
 {

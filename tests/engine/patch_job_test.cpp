@@ -1,6 +1,7 @@
 #include "engine/patcher.h"
 
 #include "job_fixture.h"
+#include "support/error_of.h"
 #include "recording_listener.h"
 
 namespace qm {
@@ -8,15 +9,7 @@ namespace {
 
 using test::job_fixture;
 
-std::string error_of(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using test::error_of;
 
 class patch_job : public job_fixture {
 protected:
@@ -70,9 +63,11 @@ TEST_F(patch_job, patches_binary_overlay_banner_and_file_and_reports_in_order)
     EXPECT_TRUE(out.has_arm9_footer());
     EXPECT_EQ(get_le32(out.header(), 0x2C), arm9_after.size() - 12);
     // Everything else is carried through.
-    for (const auto& [code, contents] : before)
-        if (code != arm9_code && code != overlay_code && code != banner_code && code != make_section_code(file, story))
+    for (const auto& [code, contents] : before) {
+        if (code != arm9_code && code != overlay_code && code != banner_code && code != make_section_code(file, story)) {
             EXPECT_EQ(after[code], contents) << std::hex << code;
+        }
+    }
 
     std::vector<std::string> ev = l.events();
     ASSERT_GE(ev.size(), 6u);

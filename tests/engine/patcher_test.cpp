@@ -5,20 +5,14 @@
 #include "recording_listener.h"
 #include "vcdiff/vcdiff_encoder.h"
 
+#include "support/error_of.h"
+
 #include <gtest/gtest.h>
 
 namespace qm {
 namespace {
 
-std::string error_of(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using test::error_of;
 
 std::uint32_t crc_of(const bytes& b) { return crc32(b.data(), static_cast<std::uint32_t>(b.size())); }
 
