@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!fuzz::attempt([&] { packed = nds_lz_comp(original); }))
         return 0; // only data past the format's 16 MiB region can be refused
     bytes expanded;
-    fuzz::expect(fuzz::attempt([&] { expanded = nds_lz_inplace_decomp(packed); }), "packed form does not expand");
+    fuzz::expect(fuzz::attempt([&] { expanded = nds_lz_inplace_decomp(packed); }),
+                 "packed form does not expand");
     fuzz::expect(expanded.size() == size && std::equal(expanded.begin(), expanded.end(), data),
                  "round trip changed the data");
     return 0;

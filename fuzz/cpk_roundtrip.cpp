@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::expect(packed->size() < n && packed->size() % 4 == 0, "compressed form of a bad length");
     bytes expanded(n);
     fuzz::expect(fuzz::attempt([&] {
-                     cpk_decompress(packed->data(), static_cast<std::uint32_t>(packed->size()), expanded.data(), n);
+                     cpk_decompress(packed->data(), static_cast<std::uint32_t>(packed->size()),
+                                    expanded.data(), n);
                  }),
                  "compressed form does not expand");
     fuzz::expect(std::equal(expanded.begin(), expanded.end(), data), "round trip changed the file");

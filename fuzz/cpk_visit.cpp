@@ -2,8 +2,8 @@
 // handed out must have the size its ITOC row gives; an archive that is read completely is
 // built again from its files and must read back to the same files.
 
-#include "cpk/cpk_builder.h"
 #include "cpk/cpk_visit.h"
+#include "cpk/cpk_builder.h"
 #include "fuzz_support.h"
 
 using namespace qm;
@@ -47,14 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         builder.add_file(f.data);
     const bytes rebuilt = builder.write();
     std::size_t n = 0;
-    fuzz::expect(fuzz::attempt([&] {
-                     cpk_visit(rebuilt, [&](std::uint32_t id, const std::uint8_t* file, std::uint32_t file_size) {
-                         fuzz::expect(n < files.size() && id == n + 1, "rebuilt archive renumbered its files");
-                         fuzz::expect(bytes(file, file + file_size) == files[n].data, "rebuilt file differs");
-                         ++n;
-                     });
-                 }),
-                 "rebuilt archive does not read");
+    fuzz::expect(
+        fuzz::attempt([&] {
+            cpk_visit(rebuilt, [&](std::uint32_t id, const std::uint8_t* file, std::uint32_t file_size) {
+                fuzz::expect(n < files.size() && id == n + 1, "rebuilt archive renumbered its files");
+                fuzz::expect(bytes(file, file + file_size) == files[n].data, "rebuilt file differs");
+                ++n;
+            });
+        }),
+        "rebuilt archive does not read");
     fuzz::expect(n == files.size(), "rebuilt archive lost files");
     return 0;
 }

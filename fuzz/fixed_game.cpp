@@ -63,7 +63,8 @@ fixed_game make_game()
     d.arm7_overlays = {plain};
     d.banner = noise(0x840, 5);
     d.root = {rom_fs_node::file("readme.txt", g.readme),
-              rom_fs_node::directory("dir", {rom_fs_node::file("empty.bin"), rom_fs_node::file("data.cpk", g.cpk)})};
+              rom_fs_node::directory("dir",
+                                     {rom_fs_node::file("empty.bin"), rom_fs_node::file("data.cpk", g.cpk)})};
     d.layout.alignment = 0x10;
     d.layout.pad_to_power_of_two = false;
     g.rom = build_rom_image(d).image;

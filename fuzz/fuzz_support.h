@@ -65,8 +65,7 @@ inline void expect(bool holds, const char* what)
 // Runs f and tells whether it completed. A refusal with a message (std::runtime_error) is a fine
 // outcome for bad input; a bounds_error is not: it means a check before some access was missing,
 // and is reported as a crash.
-template <class F>
-bool attempt(F&& f)
+template <class F> bool attempt(F&& f)
 {
     try {
         f();

@@ -138,7 +138,8 @@ void rom_seeds()
         const fuzz::memory_file file(image);
         nds_rom rom(file.path());
         const auto fat_entries = static_cast<std::uint16_t>(rom.fat_bytes().size() / 8);
-        seed("fnt_lookup", name, concat({le16(fat_entries), le16(fat_entries ? fat_entries - 1 : 0), rom.fnt_bytes()}));
+        seed("fnt_lookup", name,
+             concat({le16(fat_entries), le16(fat_entries ? fat_entries - 1 : 0), rom.fnt_bytes()}));
     }
 }
 
@@ -218,8 +219,10 @@ void vcdiff_seeds()
     const std::vector<std::tuple<std::string, bytes, bytes>> pairs = {
         {"empty", {}, {}},
         {"new", {}, s.at("text")},
-        {"edit", s.at("text"), concat({byte_span(s.at("text")).first(500), text("CHANGED"), byte_span(s.at("text")).subspan(600)})},
-        {"shuffle", s.at("code"), concat({byte_span(s.at("code")).subspan(1024), byte_span(s.at("code")).first(1024)})},
+        {"edit", s.at("text"),
+         concat({byte_span(s.at("text")).first(500), text("CHANGED"), byte_span(s.at("text")).subspan(600)})},
+        {"shuffle", s.at("code"),
+         concat({byte_span(s.at("code")).subspan(1024), byte_span(s.at("code")).first(1024)})},
         {"runs", s.at("noise"), s.at("runs")},
     };
     for (const auto& [name, source, target] : pairs) {
@@ -246,7 +249,8 @@ void archive_seeds()
     {
         archive_builder b;
         b.add_file_record("/readme.txt", delta_record(b, g.readme, text("Lisez-moi.")));
-        b.add_record(make_section_code(section_kind::arm9), delta_record(b, g.arm9, concat({g.arm9, text("!")})));
+        b.add_record(make_section_code(section_kind::arm9),
+                     delta_record(b, g.arm9, concat({g.arm9, text("!")})));
         b.add_record(make_section_code(section_kind::arm9_overlay, 0),
                      delta_record(b, g.overlay, repeated("code du module ", 900)));
         b.set_total_steps(20);
@@ -292,9 +296,9 @@ int main(int argc, char** argv)
         return 2;
     }
     corpus = argv[1];
-    for (const char* target : {"rom_open", "fnt_lookup", "blz_decomp", "blz_roundtrip", "utf_parse", "cpk_visit",
-                               "cpk_decompress", "cpk_roundtrip", "font_1bpp", "script_font", "vcdiff_decode",
-                               "vcdiff_roundtrip", "load_archive"}) {
+    for (const char* target :
+         {"rom_open", "fnt_lookup", "blz_decomp", "blz_roundtrip", "utf_parse", "cpk_visit", "cpk_decompress",
+          "cpk_roundtrip", "font_1bpp", "script_font", "vcdiff_decode", "vcdiff_roundtrip", "load_archive"}) {
         fs::remove_all(corpus / target);
         fs::create_directories(corpus / target);
     }

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string why;
     if (!vcdiff_decode(source, delta, decoded, &why))
         fuzz::property_failed(("delta does not decode: " + why).c_str());
-    fuzz::expect(decoded.size() == target.size() && std::equal(decoded.begin(), decoded.end(), target.begin()),
+    fuzz::expect(decoded.size() == target.size() &&
+                     std::equal(decoded.begin(), decoded.end(), target.begin()),
                  "round trip changed the target");
     return 0;
 }

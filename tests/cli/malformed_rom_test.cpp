@@ -14,7 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* not_a_rom = "Une erreur s'est produite:\n\nnds_rom::nds_rom - input file is not a valid NDS ROM";
+constexpr const char* not_a_rom =
+    "Une erreur s'est produite:\n\nnds_rom::nds_rom - input file is not a valid NDS ROM";
 
 struct block {
     std::string name;
@@ -61,8 +62,8 @@ protected:
     bool refused(const bytes& damaged, const std::string& expected_message)
     {
         write_whole_file(source, damaged);
-        const test::patch_run r =
-            test::run_patch_process({source.string(), destination.string(), "--archive", archive.string(), "--quiet"});
+        const test::patch_run r = test::run_patch_process(
+            {source.string(), destination.string(), "--archive", archive.string(), "--quiet"});
         EXPECT_TRUE(r.exited) << "killed by signal " << r.status;
         if (r.exited && r.status == 0 && expected_message.empty()) {
             EXPECT_NO_THROW(nds_rom{destination});
@@ -99,9 +100,12 @@ TEST_F(malformed_rom, header_fields_pointing_past_the_end)
 {
     const auto size = static_cast<std::uint32_t>(original.size());
     const std::vector<std::pair<std::size_t, std::size_t>> offset_size = {
-        {nds::hdr_arm9_offset, nds::hdr_arm9_size},         {nds::hdr_arm7_offset, nds::hdr_arm7_size},
-        {nds::hdr_fnt_offset, nds::hdr_fnt_size},           {nds::hdr_fat_offset, nds::hdr_fat_size},
-        {nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size}, {nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size},
+        {nds::hdr_arm9_offset, nds::hdr_arm9_size},
+        {nds::hdr_arm7_offset, nds::hdr_arm7_size},
+        {nds::hdr_fnt_offset, nds::hdr_fnt_size},
+        {nds::hdr_fat_offset, nds::hdr_fat_size},
+        {nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size},
+        {nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size},
     };
     for (const auto& [offset_field, size_field] : offset_size) {
         SCOPED_TRACE("fields at " + std::to_string(offset_field));

@@ -38,8 +38,8 @@ protected:
         const bytes packed = read_whole_file(archive);
         patcher engine;
         test::recording_listener listener;
-        engine.run_patch_job(source, dir / "expected.nds", packed.data(), static_cast<std::uint32_t>(packed.size()),
-                             listener);
+        engine.run_patch_job(source, dir / "expected.nds", packed.data(),
+                             static_cast<std::uint32_t>(packed.size()), listener);
         bytes out = read_whole_file(dir / "expected.nds");
         fs::remove(dir / "expected.nds");
         return out;
@@ -68,7 +68,8 @@ protected:
 TEST_F(patch_faults, a_write_that_fails_midway_leaves_the_destination_as_it_was)
 {
     ASSERT_GT(expected.size(), 8192u);
-    for (const std::uint64_t limit : {std::uint64_t{4096}, std::uint64_t{expected.size() / 2}, std::uint64_t{expected.size() - 1}}) {
+    for (const std::uint64_t limit :
+         {std::uint64_t{4096}, std::uint64_t{expected.size() / 2}, std::uint64_t{expected.size() - 1}}) {
         SCOPED_TRACE("file size limit " + std::to_string(limit));
         write_whole_file(destination, bytes{1, 2, 3});
         test::patch_run_options o;
@@ -140,16 +141,19 @@ TEST_F(patch_faults, the_source_under_another_name_is_never_the_destination)
     fs::create_directory(dir / "sub");
     fs::create_hard_link(source, dir / "hard.nds");
     fs::create_symlink(source, dir / "soft.nds");
-    for (const fs::path& to : {dir / "hard.nds", dir / "soft.nds", dir / "sub" / ".." / "game.nds", dir / "." / "game.nds"}) {
+    for (const fs::path& to :
+         {dir / "hard.nds", dir / "soft.nds", dir / "sub" / ".." / "game.nds", dir / "." / "game.nds"}) {
         SCOPED_TRACE(to.string());
         const test::patch_run r = run(source, to);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, "Erreur: Les fichiers source et destination sont identiques!\n");
     }
     // A link given as the source is the same file too.
-    EXPECT_EQ(run(dir / "soft.nds", source).err, "Erreur: Les fichiers source et destination sont identiques!\n");
+    EXPECT_EQ(run(dir / "soft.nds", source).err,
+              "Erreur: Les fichiers source et destination sont identiques!\n");
     EXPECT_EQ(read_whole_file(source), original);
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "hard.nds", "patch.bin", "soft.nds", "sub"}));
+    EXPECT_EQ(leftovers(),
+              (std::vector<std::string>{"game.nds", "hard.nds", "patch.bin", "soft.nds", "sub"}));
 }
 
 TEST_F(patch_faults, names_with_spaces_and_accents_work_both_ways)
@@ -174,7 +178,8 @@ TEST_F(patch_faults, an_interrupt_leaves_either_nothing_or_the_whole_rom)
     // job long enough for the interrupt to land during the sections nearly always.
     rom_description game = test::game_description();
     for (int i = 0; i < 300; ++i)
-        game.root.push_back(rom_fs_node::file("filler" + std::to_string(i) + ".bin", test::pattern(20000, 9)));
+        game.root.push_back(
+            rom_fs_node::file("filler" + std::to_string(i) + ".bin", test::pattern(20000, 9)));
     write_game(game);
     expected = expected_output();
     for (const bool existing : {false, true}) {
@@ -203,7 +208,8 @@ TEST_F(patch_faults, an_interrupt_leaves_either_nothing_or_the_whole_rom)
             EXPECT_EQ(read_whole_file(destination), expected);
         }
         const auto names = leftovers();
-        EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n[0] == '.'; }), 0);
+        EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n[0] == '.'; }),
+                  0);
         fs::remove(destination);
     }
 }

@@ -16,7 +16,8 @@ namespace {
 constexpr uid_t nobody = 65534;
 constexpr int exec_failed = 127;
 
-[[noreturn]] void child(const std::vector<std::string>& arguments, const patch_run_options& options, int err_fd)
+[[noreturn]] void child(const std::vector<std::string>& arguments, const patch_run_options& options,
+                        int err_fd)
 {
     ::dup2(err_fd, STDERR_FILENO);
     int null_fd = ::open("/dev/null", O_RDWR);

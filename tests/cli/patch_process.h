@@ -21,9 +21,9 @@ struct patch_run_options {
 };
 
 struct patch_run {
-    bool exited = false; // false: killed by a signal
-    int status = -1;     // exit status, or the signal number
-    std::string err;     // everything written on stderr
+    bool exited = false;          // false: killed by a signal
+    int status = -1;              // exit status, or the signal number
+    std::string err;              // everything written on stderr
     bool could_not_start = false; // exec failed (e.g. the binary is not reachable for nobody)
 };
 

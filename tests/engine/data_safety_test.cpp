@@ -42,7 +42,8 @@ protected:
         // patches a plain file and the packed overlay besides.
         bytes script(64, 'S');
         put_le32(script, 12, 8);
-        cpk_files = {script, build_font(used_char_set().set(33).set(40)), test::pattern(3000, 11), bytes(900, 0x41)};
+        cpk_files = {script, build_font(used_char_set().set(33).set(40)), test::pattern(3000, 11),
+                     bytes(900, 0x41)};
         cpk_builder cpk;
         for (const bytes& f : cpk_files)
             cpk.add_file(f);
@@ -52,14 +53,15 @@ protected:
 
         archive_builder b;
         b.add_file_record("/readme.txt", delta_body(b, test::pattern(100, 5), bytes{'o', 'k'}));
-        b.add_record(make_section_code(section_kind::arm9_overlay, 3), delta_body(b, bytes(4000, 0x20), bytes(4100, 0x21)));
+        b.add_record(make_section_code(section_kind::arm9_overlay, 3),
+                     delta_body(b, bytes(4000, 0x20), bytes(4100, 0x21)));
         const std::uint32_t container = b.add_blob(script_container(u"\u00C9t\u00E9 \u00E0 Quillmoor"));
         const std::uint32_t replacement = b.add_blob(test::pattern(2500, 12));
         const std::uint32_t first_added = b.add_blob(bytes{'n', 'e', 'w'});
         const std::uint32_t second_added = b.add_blob(bytes(1000, 0x42));
-        b.add_file_record("/talk.cpk", {1, 1, crc_of(cpk_files[0]), 0, container, 2, crc_of(cpk_files[1]), 4, 3,
-                                        crc_of(cpk_files[2]), 2, replacement, 0xFFFFFFFF, first_added, 0xFFFFFFFF,
-                                        second_added});
+        b.add_file_record("/talk.cpk", {1, 1, crc_of(cpk_files[0]), 0, container, 2, crc_of(cpk_files[1]), 4,
+                                        3, crc_of(cpk_files[2]), 2, replacement, 0xFFFFFFFF, first_added,
+                                        0xFFFFFFFF, second_added});
         b.set_total_steps(static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1 + 4 + 2));
         packed = pack_archive(b.build());
 
@@ -69,7 +71,8 @@ protected:
     }
 
     // Runs the job; `hook` sees every listener call (as the recording listener writes it down).
-    test::recording_listener run(patcher* engine = nullptr, std::function<void(patcher&, const std::string&)> hook = {})
+    test::recording_listener run(patcher* engine = nullptr,
+                                 std::function<void(patcher&, const std::string&)> hook = {})
     {
         patcher local;
         patcher& p = engine ? *engine : local;
@@ -122,7 +125,8 @@ TEST_F(data_safety, a_source_cut_short_at_any_section_fails_and_writes_nothing)
         bool later_data = false;
         for (std::size_t j = i; j < sections.size(); ++j)
             later_data |= sections[j].size > 0;
-        const std::string error = error_of([&] { run(nullptr, at_section(i, [&] { fs::resize_file(source, cut); })); });
+        const std::string error =
+            error_of([&] { run(nullptr, at_section(i, [&] { fs::resize_file(source, cut); })); });
         EXPECT_EQ(!error.empty(), later_data) << error;
         EXPECT_EQ(read_whole_file(destination), (bytes{4, 4}));
         EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
@@ -135,10 +139,10 @@ TEST_F(data_safety, a_patched_file_overwritten_in_place_fails_its_checksum)
     const std::uint32_t at = get_le32(nds_rom(source).fat_bytes(), std::size_t{readme} * 8);
     EXPECT_EQ(error_of([&] {
                   run(nullptr, at_section(0, [&] {
-                      std::fstream f(source, std::ios::binary | std::ios::in | std::ios::out);
-                      f.seekp(at);
-                      f.put('X');
-                  }));
+                          std::fstream f(source, std::ios::binary | std::ios::in | std::ios::out);
+                          f.seekp(at);
+                          f.put('X');
+                      }));
               }),
               "patcher::visit - bad checksum");
     EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds"}));
@@ -151,9 +155,9 @@ TEST_F(data_safety, a_source_renamed_over_or_removed_midway_is_still_read_whole)
     const bytes original = read_whole_file(source);
     const std::size_t middle = nds_rom(source).list_sections().size() / 2;
     run(nullptr, at_section(middle, [&] {
-        write_whole_file(dir / "other.nds", bytes(4096, 0xEE));
-        fs::rename(dir / "other.nds", source);
-    }));
+            write_whole_file(dir / "other.nds", bytes(4096, 0xEE));
+            fs::rename(dir / "other.nds", source);
+        }));
     EXPECT_EQ(read_whole_file(destination), reference);
 
     fs::remove(destination);

@@ -39,16 +39,21 @@ void* operator new(std::size_t n)
 // The pair is consistent (malloc and free); the compiler cannot see that through the replacement.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
 #pragma GCC diagnostic pop
 
 namespace qm {
 namespace {
 
 // The largest allocation made while f runs; f must refuse its input with this message.
-template <class F>
-std::size_t largest_allocation_of_refusal(F&& f, const std::string& message)
+template <class F> std::size_t largest_allocation_of_refusal(F&& f, const std::string& message)
 {
     largest = 0;
     try {
@@ -69,13 +74,15 @@ TEST(allocation_bounds, rom_tables_claiming_more_than_the_file)
     d.root = {rom_fs_node::file("a.bin", bytes(100, 2))};
     bytes image = build_rom_image(d).image;
     const std::filesystem::path path = std::filesystem::temp_directory_path() / "qm-bounds.nds";
-    for (const std::size_t field : {nds::hdr_fnt_size, nds::hdr_fat_size, nds::hdr_arm9_ovt_size, nds::hdr_header_size}) {
+    for (const std::size_t field :
+         {nds::hdr_fnt_size, nds::hdr_fat_size, nds::hdr_arm9_ovt_size, nds::hdr_header_size}) {
         SCOPED_TRACE(field);
         bytes lying = image;
         put_le32(lying, field, 0xFFFFFFF0);
         write_whole_file(path, lying);
         // The stream's own buffer is the only allocation beyond the header.
-        EXPECT_LE(largest_allocation_of_refusal([&] { nds_rom rom(path); }, "nds_rom::nds_rom - input file is not a valid NDS ROM"),
+        EXPECT_LE(largest_allocation_of_refusal([&] { nds_rom rom(path); },
+                                                "nds_rom::nds_rom - input file is not a valid NDS ROM"),
                   64 * kib);
     }
     std::filesystem::remove(path);
@@ -85,9 +92,10 @@ TEST(allocation_bounds, lz_footer_claiming_four_gib)
 {
     bytes stored = nds_lz_comp(bytes(1000, 0x33));
     put_le32(stored, stored.size() - 4, 0xFFFFFF00); // decoded length: nearly 4 GiB
-    EXPECT_LE(largest_allocation_of_refusal([&] { nds_lz_inplace_decomp(stored); },
-                                            "nds_lz_decomp failed - decoded size out of reach of the token stream"),
-              2 * stored.size());
+    EXPECT_LE(
+        largest_allocation_of_refusal([&] { nds_lz_inplace_decomp(stored); },
+                                      "nds_lz_decomp failed - decoded size out of reach of the token stream"),
+        2 * stored.size());
 }
 
 TEST(allocation_bounds, cpk_entry_claiming_four_gib_expanded)
@@ -119,7 +127,8 @@ TEST(allocation_bounds, utf_table_claiming_four_billion_rows)
     utf_table t("T", {{"A", utf_u32, false}});
     bytes table = t.serialize();
     put_be32(table, 28, 0xFFFFFFFF);
-    EXPECT_LE(largest_allocation_of_refusal([&] { utf_table::parse(table); }, "utf_table::parse failed - table too large for its bytes"),
+    EXPECT_LE(largest_allocation_of_refusal([&] { utf_table::parse(table); },
+                                            "utf_table::parse failed - table too large for its bytes"),
               4 * kib);
 }
 
@@ -145,11 +154,16 @@ TEST(allocation_bounds, font_blocks_claiming_more_than_the_font)
     const bytes font = build_font(used_char_set().set(33).set(34));
     bytes lying = font;
     put_le32(lying, 0x30, 0xFFFFFFF0); // glyph block size
-    const auto convert = [&] { convert_font_to_1bpp(lying.data(), static_cast<std::uint32_t>(lying.size())); };
-    EXPECT_LE(largest_allocation_of_refusal(convert, "convert_font_to_1bpp - glyph block outside the font"), font.size());
+    const auto convert = [&] {
+        convert_font_to_1bpp(lying.data(), static_cast<std::uint32_t>(lying.size()));
+    };
+    EXPECT_LE(largest_allocation_of_refusal(convert, "convert_font_to_1bpp - glyph block outside the font"),
+              font.size());
     lying = font;
     put_le16(lying, 0x36, 1); // one byte per tile: nearly every byte of the file a glyph
-    EXPECT_LE(largest_allocation_of_refusal(convert, "convert_font_to_1bpp - tiles too small for their pixels"), font.size());
+    EXPECT_LE(
+        largest_allocation_of_refusal(convert, "convert_font_to_1bpp - tiles too small for their pixels"),
+        font.size());
 }
 
 TEST(allocation_bounds, vcdiff_window_sizes_are_capped_at_64_mib)
