@@ -167,6 +167,29 @@ TEST_F(data_safety, a_source_renamed_over_or_removed_midway_is_still_read_whole)
     EXPECT_EQ(leftovers(), (std::vector<std::string>{"out.nds"}));
 }
 
+TEST_F(data_safety, a_source_that_is_a_folder_or_missing_is_refused_before_writing)
+{
+    // The front ends check both before a job starts; the engine refuses them on its own too.
+    write_whole_file(destination, bytes{3});
+    fs::create_directory(dir / "folder.nds");
+    const fs::path missing = dir / "missing.nds";
+    for (const fs::path& from : {dir / "folder.nds", missing}) {
+        SCOPED_TRACE(from.string());
+        patcher p;
+        test::recording_listener l;
+        const std::string error = error_of([&] {
+            p.run_patch_job(from, destination, packed.data(), static_cast<std::uint32_t>(packed.size()), l);
+        });
+        EXPECT_FALSE(error.empty());
+        if (from == missing) {
+            EXPECT_EQ(error, "nds_rom::nds_rom - can't open input file");
+        }
+        EXPECT_EQ(l.events(), std::vector<std::string>{"opening_source"});
+        EXPECT_EQ(read_whole_file(destination), bytes{3});
+    }
+    EXPECT_EQ(leftovers(), (std::vector<std::string>{"folder.nds", "game.nds", "out.nds"}));
+}
+
 TEST_F(data_safety, a_destination_that_is_a_folder_is_left_alone)
 {
     fs::create_directory(destination);
