@@ -1,8 +1,9 @@
 // Path and file-id lookups over a file name table from anywhere.
 // Input: u16 FAT entry count, u16 file id to look up, then the FNT.
 //
-// On a table that passes the validity test, the walks must complete without any error, and a
-// path that the lookup resolves must name an id that the reverse lookup knows. On a table that
+// On a table that passes the validity test, the walks must complete without any error, a path
+// that the lookup resolves must name an id that the reverse lookup knows, and the one-walk path
+// index must agree with a walk per id. On a table that
 // fails it, the lookups may only refuse.
 
 #include "fuzz_support.h"
@@ -38,7 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (const auto found = fnt_find_file(fnt, "/" + path))
             fuzz::expect(fnt_path_of(fnt, *found).has_value(), "resolved id unknown to the reverse lookup");
     }
-    if (const auto path = fnt_path_of(fnt, probe))
+    const std::optional<std::string> path = fnt_path_of(fnt, probe);
+    if (path)
         (void)fnt_find_file(fnt, "/" + *path);
+
+    // The one-walk index must answer as a walk of its own does.
+    const fnt_path_index index(fnt);
+    fuzz::expect(index.path_of(probe) == path, "index and walk disagree on the probe");
+    for (std::size_t i = 0; i < files.size() && i < fuzz::max_lookups; ++i)
+        fuzz::expect(index.path_of(files[i].first) == fnt_path_of(fnt, files[i].first),
+                     "index and walk disagree on a listed file");
     return 0;
 }
