@@ -41,5 +41,6 @@ std::span<const tool_command> font_tool_commands();
 std::span<const tool_command> vcdiff_tool_commands();
 std::span<const tool_command> cpk_tool_commands();
 std::span<const tool_command> rom_tool_commands();
+std::span<const tool_command> sample_tool_commands();
 
 } // namespace qm::cli

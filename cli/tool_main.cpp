@@ -39,6 +39,7 @@ const std::vector<group> groups = {
     vcdiff_tool_commands,
     cpk_tool_commands,
     rom_tool_commands,
+    sample_tool_commands,
 };
 
 const tool_command* find_command(std::string_view name)

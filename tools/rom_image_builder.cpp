@@ -31,9 +31,6 @@ rom_fs_node rom_fs_node::directory(std::string name, std::vector<rom_fs_node> ch
 
 namespace {
 
-constexpr std::uint32_t arm9_entry_address = 0x02000000;
-constexpr std::uint32_t arm7_entry_address = 0x02380000;
-
 struct directory_info {
     const std::vector<rom_fs_node>* entries;
     std::uint32_t parent;
@@ -283,11 +280,11 @@ built_rom build_rom_image(const rom_description& d)
             put_le32(header, size_field, static_cast<std::uint32_t>(size));
     };
     place(nds::hdr_arm9_offset, nds::hdr_arm9_size, arm9_block, d.arm9.size());
-    put_le32(header, nds::hdr_arm9_entry, arm9_entry_address);
-    put_le32(header, nds::hdr_arm9_ram_address, arm9_entry_address);
+    put_le32(header, nds::hdr_arm9_entry, d.arm9_entry_address);
+    put_le32(header, nds::hdr_arm9_ram_address, d.arm9_ram_address);
     place(nds::hdr_arm7_offset, nds::hdr_arm7_size, arm7_block, d.arm7.size());
-    put_le32(header, nds::hdr_arm7_entry, arm7_entry_address);
-    put_le32(header, nds::hdr_arm7_ram_address, arm7_entry_address);
+    put_le32(header, nds::hdr_arm7_entry, d.arm7_entry_address);
+    put_le32(header, nds::hdr_arm7_ram_address, d.arm7_ram_address);
     place(nds::hdr_fnt_offset, nds::hdr_fnt_size, fnt_block, fs.fnt.size());
     place(nds::hdr_fat_offset, nds::hdr_fat_size, fat_block, fat.size());
     place(nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size, arm9_ovt_block, arm9_ovt.size());

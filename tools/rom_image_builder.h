@@ -57,6 +57,11 @@ struct rom_description {
     bytes arm9;
     std::optional<std::array<std::uint8_t, 8>> arm9_footer; // the 8 bytes after the footer's magic word
     bytes arm7;
+    // Where the console copies each binary and starts it (header 0x024-0x028, 0x034-0x038).
+    std::uint32_t arm9_entry_address = 0x02000000;
+    std::uint32_t arm9_ram_address = 0x02000000;
+    std::uint32_t arm7_entry_address = 0x02380000;
+    std::uint32_t arm7_ram_address = 0x02380000;
     std::vector<rom_fs_node> root; // the root directory's entries
     std::vector<rom_overlay> arm9_overlays;
     std::vector<rom_overlay> arm7_overlays;

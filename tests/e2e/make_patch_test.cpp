@@ -1,0 +1,192 @@
+// Patch authoring: the sample's archive read back byte by byte, pairs that differ in each kind of
+// way, and pairs that no patch can relate.
+
+#include "e2e/sample_fixture.h"
+
+#include "common/file_io.h"
+#include "cpk/cpk_builder.h"
+#include "cpk/cpk_visit.h"
+#include "rom/nds_rom.h"
+#include "tools/make_patch.h"
+#include "tools/rom_description_generator.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+
+namespace qm::test {
+namespace {
+
+// Writes `out` from `original` through the ROM writer, changing what `edit` returns.
+class editing_visitor : public rom_visitor {
+public:
+    std::function<std::optional<bytes>(const bytes&, std::uint32_t)> edit;
+    bytes visit(const bytes& contents, std::uint32_t code) override
+    {
+        std::optional<bytes> changed = edit(contents, code);
+        return changed ? *changed : contents;
+    }
+    void enter_section(std::uint32_t) override {}
+};
+
+void write_variant(const std::filesystem::path& original, const std::filesystem::path& out,
+                   editing_visitor& v)
+{
+    nds_rom rom(original);
+    rom.copy_to(out, v).commit();
+}
+
+std::vector<bytes> entries_of(const bytes& archive)
+{
+    std::vector<bytes> out;
+    cpk_visit(archive,
+              [&](std::uint32_t, const std::uint8_t* d, std::uint32_t n) { out.emplace_back(d, d + n); });
+    return out;
+}
+
+bytes archive_of(const std::vector<bytes>& entries)
+{
+    cpk_builder b;
+    for (const bytes& e : entries)
+        b.add_file(e);
+    return b.write();
+}
+
+TEST(make_patch, sample_archive_has_the_shape_of_the_shipped_one)
+{
+    const read_archive a = read_patch(sample_patch());
+    EXPECT_EQ(a.blobs.size(), 704u);
+    EXPECT_EQ(a.total_steps, 2490u);
+    ASSERT_EQ(a.records.size(), 14u);
+
+    std::multiset<std::uint32_t> non_file_keys;
+    std::map<std::uint32_t, std::uint32_t> by_type;
+    std::size_t file_deltas = 0, entry_lists = 0, appended = 0;
+    for (const read_record& r : a.records) {
+        if ((r.key & 0xFFFF) != 6) {
+            EXPECT_EQ(r.patch_type, 0u);
+            non_file_keys.insert(r.key);
+            continue;
+        }
+        EXPECT_EQ(r.key, 6u) << "a file record's stored key has no file id";
+        EXPECT_EQ(r.path.front(), '/');
+        (r.patch_type == 0 ? file_deltas : entry_lists)++;
+        appended += r.appended.size();
+        std::uint32_t last_id = 0;
+        for (const read_entry& e : r.entries) {
+            EXPECT_GT(e.id, last_id) << r.path << ": ids ascend";
+            last_id = e.id;
+            ++by_type[e.type];
+        }
+    }
+    EXPECT_EQ(non_file_keys,
+              (std::multiset<std::uint32_t>{2, 9, (3u << 16) | 10, (7u << 16) | 10, (10u << 16) | 10}));
+    EXPECT_EQ(file_deltas, 1u);
+    EXPECT_EQ(entry_lists, 8u);
+    EXPECT_EQ(by_type,
+              (std::map<std::uint32_t, std::uint32_t>{{0, 551}, {1, 12}, {2, 5}, {3, 126}, {4, 2}, {5, 2}}));
+    EXPECT_EQ(appended, 1u);
+}
+
+TEST(make_patch, each_kind_of_difference_is_reproduced)
+{
+    scratch_dir dir;
+    nds_rom rom(sample_original());
+    const std::uint32_t menu = make_section_code(section_kind::file, rom.get_file_id("/ui/menu.cpk"));
+    const std::uint32_t item = make_section_code(section_kind::file, rom.get_file_id("/data/item.cpk"));
+    const std::uint32_t monster = make_section_code(section_kind::file, rom.get_file_id("/data/monster.cpk"));
+    const std::uint32_t sound =
+        make_section_code(section_kind::file, rom.get_file_id("/sound/se/se001.swav"));
+
+    editing_visitor v;
+    v.edit = [&](const bytes& c, std::uint32_t code) -> std::optional<bytes> {
+        bytes out = c;
+        if (code == make_section_code(section_kind::arm7)) {
+            out.insert(out.end(), 16, 0xA5); // grows
+        } else if (code == make_section_code(section_kind::arm9_overlay, 0) ||
+                   code == make_section_code(section_kind::arm9_overlay, 1)) { // plain, packed
+            for (std::size_t i = 100; i < 140; ++i)
+                out[i] ^= 0x5A;
+        } else if (code == sound) {
+            out.clear(); // a file emptied
+        } else if (code == menu) {
+            std::vector<bytes> e = entries_of(c);
+            e.push_back(bytes(300, 0x42)); // only an entry appended
+            out = archive_of(e);
+        } else if (code == item) {
+            out = archive_of(entries_of(c));
+            out[0x7F0] = 1; // not what the archive builder writes: patched as a whole file
+        } else if (code == monster) {
+            std::vector<bytes> e = entries_of(c);
+            e.pop_back(); // entries removed: patched as a whole file
+            out = archive_of(e);
+        } else {
+            return std::nullopt;
+        }
+        return out;
+    };
+    write_variant(sample_original(), dir / "variant.nds", v);
+
+    const authored_patch p = make_patch(sample_original(), dir / "variant.nds"); // verifies itself
+    EXPECT_EQ(p.report.records, 7u);
+    EXPECT_EQ(p.report.delta_records, 6u);
+    EXPECT_EQ(p.report.entry_lists, 1u);
+    EXPECT_EQ(p.report.append_items, 1u);
+    EXPECT_EQ(p.report.entries_by_type, (std::array<std::uint32_t, 6>{}));
+    EXPECT_EQ(p.report.total_steps, 370u + entries_of(rom.read_file(section_id_of(menu))).size() + 1);
+    const std::vector<std::string> expected_starts = {
+        "ARM7 binary: delta",         "OVL9-0001: delta",
+        "OVL9-0000: delta",           "/ui/menu.cpk: entry list, 0 of",
+        "/data/item.cpk: delta",      "/data/monster.cpk: delta",
+        "/sound/se/se001.swav: delta"};
+    for (const std::string& start : expected_starts)
+        EXPECT_TRUE(std::any_of(p.report.changes.begin(), p.report.changes.end(), [&](const std::string& c) {
+            return c.rfind(start, 0) == 0;
+        })) << start;
+}
+
+TEST(make_patch, a_rom_against_itself_gives_a_patch_that_changes_nothing)
+{
+    // The translation is laid out by the ROM writer, so rebuilding it is the identity.
+    const authored_patch p = make_patch(sample_translation(), sample_translation());
+    EXPECT_EQ(p.report.records, 0u);
+    EXPECT_EQ(p.report.blobs, 1u);
+    EXPECT_EQ(p.report.total_steps, 370u); // 369 sections and the padding
+}
+
+TEST(make_patch, a_translation_that_patching_cannot_give_fails_loudly)
+{
+    scratch_dir dir;
+    // Header fields outside the sections the writer rewrites cannot be patched.
+    bytes translated = read_whole_file(sample_translation());
+    translated[0x10] = 'Z'; // maker code
+    write_whole_file(dir / "maker.nds", translated);
+    try {
+        make_patch(sample_original(), dir / "maker.nds");
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("verification failed"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("offset 0x10 (Header)"), std::string::npos) << e.what();
+    }
+    // The original is not laid out the way the writer lays out a ROM.
+    EXPECT_THROW(make_patch(sample_original(), sample_original()), std::runtime_error);
+}
+
+TEST(make_patch, roms_with_other_file_names_are_refused)
+{
+    scratch_dir dir;
+    rom_description other = random_rom_description(5);
+    other.title = "QLMOR";
+    other.game_code = "YQLE";
+    write_rom_image(other, dir / "other.nds");
+    try {
+        make_patch(sample_original(), dir / "other.nds");
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("file names differ"), std::string::npos) << e.what();
+    }
+}
+
+} // namespace
+} // namespace qm::test
