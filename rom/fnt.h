@@ -25,6 +25,7 @@ struct fnt_entry {
     std::string_view name;
     bool is_directory = false;
     std::uint16_t id = 0;
+    std::uint32_t directory = 0; // index of the directory whose sub-table holds the entry
 };
 
 // Steps through the sub-table of one directory. Every access is bounds-checked, so a table
@@ -39,6 +40,7 @@ private:
     byte_span fnt_;
     std::size_t pos_;
     std::uint32_t next_file_;
+    std::uint32_t directory_;
 };
 
 // The structural check of the validity test: directory count, sub-table offsets, parents,
@@ -61,5 +63,30 @@ std::optional<std::string> fnt_path_of(byte_span fnt, std::uint16_t id);
 
 // Every file named in the table, in walk order: (file id, path).
 std::vector<std::pair<std::uint16_t, std::string>> fnt_list_files(byte_span fnt);
+
+// fnt_path_of for every id at once, from a single walk. Directories may share a sub-table, so one
+// walk can visit up to 4096 times the entries the table holds; looking each file up with a walk
+// of its own would multiply that by the number of files. The index keeps, for each id and each
+// directory, only where its first entry lies, so its size does not depend on how long paths get.
+class fnt_path_index {
+public:
+    explicit fnt_path_index(byte_span fnt);
+    // The path fnt_path_of gives for this id.
+    std::optional<std::string> path_of(std::uint16_t id) const;
+
+private:
+    struct place {
+        std::uint32_t directory = 0; // the directory holding the entry
+        std::uint32_t name_offset = 0;
+        std::uint8_t name_length = 0;
+        bool is_directory = false;
+        bool found = false;
+    };
+    void append_directory_path(std::string& path, std::uint32_t directory) const;
+
+    byte_span fnt_;
+    std::vector<place> ids_;     // by id
+    std::vector<place> entered_; // by directory index: the entry through which the walk entered it
+};
 
 } // namespace qm

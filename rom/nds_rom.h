@@ -3,12 +3,14 @@
 // everything else read on demand by seeking.
 
 #include "common/bytes.h"
+#include "rom/fnt.h"
 #include "rom/pending_output.h"
 #include "rom/rom_visitor.h"
 
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,8 @@ private:
     std::array<std::uint8_t, rom_header_length> raw_header{};
     std::uint32_t file_size = 0;
     bool arm9_footer = false;
+    // Built by the first fid_to_string: a job asks for the path of every file in turn.
+    mutable std::optional<fnt_path_index> path_index;
 };
 
 // Header checksum of the DS: CRC-16/MODBUS (reflected 0xA001, initial 0xFFFF, no final XOR).

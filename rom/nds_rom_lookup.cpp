@@ -17,7 +17,9 @@ std::uint16_t nds_rom::get_file_id(std::string path) const
 
 std::string nds_rom::fid_to_string(std::uint16_t id) const
 {
-    std::optional<std::string> path = fnt_path_of(fnt, id);
+    if (!path_index)
+        path_index.emplace(fnt);
+    std::optional<std::string> path = path_index->path_of(id);
     if (!path)
         throw std::runtime_error("nds_rom::fid_to_string failed - unknown ID");
     return std::move(*path);

@@ -1,0 +1,30 @@
+// Expansion of a CPK entry from anywhere, with a claimed expanded size up to the largest one that
+// the archive reader lets through for the stored length. The first byte chooses expansion into
+// a separate buffer or in place; the next four give the claimed size.
+
+#include "cpk/cpk_decompress.h"
+#include "fuzz_support.h"
+
+#include <cstring>
+
+using namespace qm;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    fuzz::input_reader in(data, size);
+    const bool in_place = in.u8() & 1;
+    const std::uint32_t claimed = in.u32();
+    const byte_span src = in.rest();
+    const auto t = static_cast<std::uint32_t>(src.size());
+    // cpk_visit refuses larger claims before allocating; the function itself sees only these.
+    const std::uint64_t n = claimed % (cpk_max_extract_size(t) + 1);
+
+    bytes dst(std::max<std::uint64_t>(n, t));
+    const std::uint8_t* from = src.data();
+    if (in_place && t > 0) {
+        std::memcpy(dst.data(), src.data(), t);
+        from = dst.data();
+    }
+    fuzz::attempt([&] { cpk_decompress(from, t, dst.data(), static_cast<std::uint32_t>(n)); });
+    return 0;
+}

@@ -1,0 +1,195 @@
+// No length field can make a decoder allocate more than its real input justifies: each case
+// below feeds a decoder an input whose field claims far more than the input holds, and measures
+// the largest single allocation the decoder makes before refusing it. Its own executable, since
+// it replaces the global operator new to do the measuring.
+
+#include "common/file_io.h"
+#include "cpk/cpk_builder.h"
+#include "cpk/cpk_visit.h"
+#include "cpk/utf_table.h"
+#include "engine/font_depth.h"
+#include "engine/patch_archive.h"
+#include "engine/script_font.h"
+#include "lz/nds_lz.h"
+#include "rom/nds_format.h"
+#include "rom/nds_rom.h"
+#include "tools/rom_image_builder.h"
+#include "vcdiff/vcdiff_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+
+namespace {
+std::atomic<std::size_t> largest{0};
+} // namespace
+
+void* operator new(std::size_t n)
+{
+    std::size_t seen = largest.load(std::memory_order_relaxed);
+    while (n > seen && !largest.compare_exchange_weak(seen, n, std::memory_order_relaxed)) {
+    }
+    if (void* p = std::malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+// The pair is consistent (malloc and free); the compiler cannot see that through the replacement.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+#pragma GCC diagnostic pop
+
+namespace qm {
+namespace {
+
+// The largest allocation made while f runs; f must refuse its input with this message.
+template <class F> std::size_t largest_allocation_of_refusal(F&& f, const std::string& message)
+{
+    largest = 0;
+    try {
+        f();
+        ADD_FAILURE() << "the input was not refused";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(e.what(), message);
+    }
+    return largest;
+}
+
+constexpr std::size_t kib = 1024;
+
+TEST(allocation_bounds, rom_tables_claiming_more_than_the_file)
+{
+    rom_description d;
+    d.banner = bytes(0x840, 1);
+    d.root = {rom_fs_node::file("a.bin", bytes(100, 2))};
+    bytes image = build_rom_image(d).image;
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "qm-bounds.nds";
+    for (const std::size_t field :
+         {nds::hdr_fnt_size, nds::hdr_fat_size, nds::hdr_arm9_ovt_size, nds::hdr_header_size}) {
+        SCOPED_TRACE(field);
+        bytes lying = image;
+        put_le32(lying, field, 0xFFFFFFF0);
+        write_whole_file(path, lying);
+        // The stream's own buffer is the only allocation beyond the header.
+        EXPECT_LE(largest_allocation_of_refusal([&] { nds_rom rom(path); },
+                                                "nds_rom::nds_rom - input file is not a valid NDS ROM"),
+                  64 * kib);
+    }
+    std::filesystem::remove(path);
+}
+
+TEST(allocation_bounds, lz_footer_claiming_four_gib)
+{
+    bytes stored = nds_lz_comp(bytes(1000, 0x33));
+    put_le32(stored, stored.size() - 4, 0xFFFFFF00); // decoded length: nearly 4 GiB
+    EXPECT_LE(
+        largest_allocation_of_refusal([&] { nds_lz_inplace_decomp(stored); },
+                                      "nds_lz_decomp failed - decoded size out of reach of the token stream"),
+        2 * stored.size());
+}
+
+TEST(allocation_bounds, cpk_entry_claiming_four_gib_expanded)
+{
+    // One file of 70,000 bytes that packs to a few hundred; its CpkItocH row is then made to
+    // claim 0xFFFFFFF0 bytes once expanded.
+    cpk_builder b;
+    b.add_file(bytes(70000, 0x44));
+    bytes archive = b.write();
+    const utf_table header = utf_table::from_chunk(archive);
+    const auto itoc_offset = static_cast<std::size_t>(header.cell(0, header.column_index("ItocOffset")));
+    utf_table itoc = utf_table::from_chunk(byte_span(archive).subspan(itoc_offset));
+    const std::uint32_t data_h = itoc.column_index("DataH");
+    utf_table high = itoc.sub_table(itoc.cell(0, data_h));
+    high.cell(0, high.column_index("ExtractSize")) = 0xFFFFFFF0;
+    itoc.set_table(0, data_h, high);
+    archive.resize(itoc_offset);
+    append_bytes(archive, itoc.to_chunk("ITOC"));
+
+    EXPECT_LE(largest_allocation_of_refusal(
+                  [&] { cpk_visit(archive, [](std::uint32_t, const std::uint8_t*, std::uint32_t) {}); },
+                  "cpk_visit failed - file 1 claims more expanded bytes than its form can hold"),
+              16 * kib);
+}
+
+TEST(allocation_bounds, utf_table_claiming_four_billion_rows)
+{
+    // Rows of width 0 all lie inside the table, so only the cost of their cells stops them.
+    utf_table t("T", {{"A", utf_u32, false}});
+    bytes table = t.serialize();
+    put_be32(table, 28, 0xFFFFFFFF);
+    EXPECT_LE(largest_allocation_of_refusal([&] { utf_table::parse(table); },
+                                            "utf_table::parse failed - table too large for its bytes"),
+              4 * kib);
+}
+
+TEST(allocation_bounds, packed_archive_claiming_a_gib)
+{
+    bytes packed = pack_archive(bytes(100, 0x55));
+    put_le32(packed, 0, 0x3FFFFFFF);
+    EXPECT_LE(largest_allocation_of_refusal([&] { unpack_archive(packed); },
+                                            "load_archive failed - unpacked size 1073741823 is not credible"),
+              4 * kib);
+
+    bytes unpacked(12, 0);
+    put_le32(unpacked, 0, 2);          // two blobs
+    put_le32(unpacked, 4, 0);          // an empty index
+    put_le32(unpacked, 8, 0xFFFFFFF0); // and one of 4 GiB
+    EXPECT_LE(largest_allocation_of_refusal([&] { split_archive(unpacked); },
+                                            "load_archive failed - blob 1 runs past the end of the archive"),
+              4 * kib);
+}
+
+TEST(allocation_bounds, font_blocks_claiming_more_than_the_font)
+{
+    const bytes font = build_font(used_char_set().set(33).set(34));
+    bytes lying = font;
+    put_le32(lying, 0x30, 0xFFFFFFF0); // glyph block size
+    const auto convert = [&] {
+        convert_font_to_1bpp(lying.data(), static_cast<std::uint32_t>(lying.size()));
+    };
+    EXPECT_LE(largest_allocation_of_refusal(convert, "convert_font_to_1bpp - glyph block outside the font"),
+              font.size());
+    lying = font;
+    put_le16(lying, 0x36, 1); // one byte per tile: nearly every byte of the file a glyph
+    EXPECT_LE(
+        largest_allocation_of_refusal(convert, "convert_font_to_1bpp - tiles too small for their pixels"),
+        font.size());
+}
+
+TEST(allocation_bounds, vcdiff_window_sizes_are_capped_at_64_mib)
+{
+    // Target sizes cannot be bounded by the delta's length (a RUN of millions of bytes takes a
+    // few), so the decoder caps each window and the whole target at 64 MiB instead; a window
+    // claiming more is refused before anything is allocated.
+    const auto delta_claiming = [](std::uint32_t target_length) {
+        bytes d{0xD6, 0xC3, 0xC4, 0x00, 0x00, 0x00};
+        bytes window;
+        for (int shift = 28; shift > 0; shift -= 7)
+            window.push_back(static_cast<std::uint8_t>(0x80 | ((target_length >> shift) & 0x7F)));
+        window.push_back(static_cast<std::uint8_t>(target_length & 0x7F));
+        window.insert(window.end(), {0x00, 0x00, 0x00, 0x00}); // indicator, three empty sections
+        d.push_back(static_cast<std::uint8_t>(window.size()));
+        append_bytes(d, window);
+        return d;
+    };
+    bytes target;
+    largest = 0;
+    EXPECT_FALSE(vcdiff_decode({}, delta_claiming((64u << 20) + 1), target));
+    EXPECT_LE(largest.load(), 4 * kib);
+    largest = 0;
+    EXPECT_FALSE(vcdiff_decode({}, delta_claiming(64u << 20), target));
+    EXPECT_LE(largest.load(), (64u << 20) + 4 * kib);
+}
+
+} // namespace
+} // namespace qm
