@@ -61,6 +61,27 @@ TEST_F(patch_cli, patches_with_an_archive_file_and_reports_progress)
     EXPECT_EQ(r.err, "");
 }
 
+TEST_F(patch_cli, timing_lists_every_phase_once_the_job_is_done)
+{
+    result plain = run_patch(q(source) + " " + q(destination) + " --quiet --archive " + q(archive));
+    ASSERT_EQ(plain.status, 0);
+    const bytes expected = read_whole_file(destination);
+    std::filesystem::remove(destination);
+
+    result r = run_patch(q(source) + " " + q(destination) + " --quiet --timing --archive " + q(archive));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_whole_file(destination), expected);
+    ASSERT_EQ(r.err.rfind("timing:\n", 0), 0u) << r.err; // with --quiet, nothing else
+    std::size_t at = 0;
+    for (const char* label : {"archive unpacking", "reading", "CPK decoding", "CPK re-compression",
+                              "waiting for compression", "LZ packing", "writing", "rest of the job", "total"}) {
+        const std::size_t found = r.err.find(std::string("\n  ") + label + " ", at);
+        EXPECT_NE(found, std::string::npos) << label << " in\n" << r.err;
+        at = found == std::string::npos ? at : found + 1;
+    }
+    EXPECT_EQ(r.err.back(), '\n');
+}
+
 TEST_F(patch_cli, errors_exit_1_with_the_message_and_leave_nothing)
 {
     rom_description d = test::game_description();

@@ -1,5 +1,7 @@
 #include "engine/patcher.h"
 
+#include "common/phase_timer.h"
+
 #include "job_fixture.h"
 #include "support/error_of.h"
 #include "recording_listener.h"
@@ -148,6 +150,30 @@ TEST_F(patch_job, file_records_map_paths_in_order_and_others_skip_the_pool)
     nds_rom out(destination);
     EXPECT_EQ(out.read_file(out.get_file_id("/readme.txt")), bytes{'r'});
     EXPECT_EQ(out.read_file(out.get_file_id("/data/more/x.bin")), bytes{'x'});
+}
+
+// Asked for, the job reports where its time went, phase by phase; the calls to the listener and
+// the result are those of a job that is not timed.
+TEST_F(patch_job, a_timed_job_fills_its_phases_and_leaves_no_timer_bound)
+{
+    write_game(test::game_description());
+    archive_builder b;
+    b.add_file_record("/readme.txt", delta_body(b, test::pattern(100, 5), bytes{'r'}));
+    const test::recording_listener plain = run(b);
+    const bytes plain_result = read_whole_file(destination);
+
+    patcher engine;
+    phase_timer timer;
+    engine.time_phases(&timer);
+    const test::recording_listener timed = run(b, &engine);
+    EXPECT_EQ(timed.events(), plain.events());
+    EXPECT_EQ(read_whole_file(destination), plain_result);
+    EXPECT_EQ(phase_timer::of_this_thread().timer, nullptr);
+    for (job_phase p : {job_phase::archive_unpacking, job_phase::reading, job_phase::lz_packing, job_phase::writing})
+        EXPECT_GT(timer.total(p).count(), 0) << job_phase_name(p);
+    // No CPK archive in this game.
+    EXPECT_EQ(timer.total(job_phase::cpk_compression).count(), 0);
+    EXPECT_EQ(timer.helper_total(job_phase::cpk_compression).count(), 0);
 }
 
 TEST_F(patch_job, a_missing_path_ends_the_job_before_any_section)
