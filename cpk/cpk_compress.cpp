@@ -202,7 +202,7 @@ public:
             std::uint32_t resume = s; // the walk goes on from this position's link
             if (cursor_in_run && context[level] <= run && data[s - 1] == x && down[s] >= context[level] &&
                 down[s] + up[s] < run_cap && s + up[s] <= top && s + up[s] + 1 < n) {
-                // s is the lowest position of its run on this level's chain; its run ends at t.
+                // s is the first position of its run that the walk reaches; the run ends at t.
                 const std::uint32_t t = s + up[s];
                 resume = t;
                 if (down[s] > run) {
