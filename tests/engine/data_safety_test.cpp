@@ -150,6 +150,9 @@ TEST_F(data_safety, a_patched_file_overwritten_in_place_fails_its_checksum)
 
 TEST_F(data_safety, a_source_renamed_over_or_removed_midway_is_still_read_whole)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows does not let an open file be renamed over or removed";
+#endif
     // The job reads the file it opened: whatever the name comes to mean meanwhile, the result is
     // the ROM patched from the bytes that were there when the job began.
     const bytes original = read_whole_file(source);

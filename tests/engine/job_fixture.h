@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <map>
 
 namespace qm::test {
@@ -74,8 +75,10 @@ class job_fixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir = fs::temp_directory_path() /
-              (std::string("qm-job-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A random part keeps runs of the same test in different builds apart.
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = fs::temp_directory_path() / ("qm-job-" + std::to_string(std::random_device{}()) + "-" +
+                                           info->test_suite_name() + "-" + info->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
         source = dir / "game.nds";

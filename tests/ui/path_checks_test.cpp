@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 namespace qm::ui {
 namespace {
@@ -14,7 +15,7 @@ class path_checks_fixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir = fs::temp_directory_path() / ("qm-path-checks-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+        dir = fs::temp_directory_path() / ("qm-path-checks-" + std::to_string(std::random_device{}()) +
                                            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir / "sub");

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -73,7 +75,7 @@ TEST(allocation_bounds, rom_tables_claiming_more_than_the_file)
     d.banner = bytes(0x840, 1);
     d.root = {rom_fs_node::file("a.bin", bytes(100, 2))};
     bytes image = build_rom_image(d).image;
-    const std::filesystem::path path = std::filesystem::temp_directory_path() / "qm-bounds.nds";
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / ("qm-bounds-" + std::to_string(std::random_device{}()) + ".nds");
     for (const std::size_t field :
          {nds::hdr_fnt_size, nds::hdr_fat_size, nds::hdr_arm9_ovt_size, nds::hdr_header_size}) {
         SCOPED_TRACE(field);
