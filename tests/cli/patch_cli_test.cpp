@@ -32,12 +32,7 @@ protected:
     void SetUp() override
     {
         job_fixture::SetUp();
-        write_game(test::game_description());
-        archive_builder b;
-        b.add_file_record("/readme.txt", delta_body(b, test::pattern(100, 5), bytes{'o', 'k'}));
-        b.set_total_steps(nds_rom(source).list_sections().size() + 1);
-        archive = dir / "patch.bin";
-        write_whole_file(archive, pack_archive(b.build()));
+        archive = write_game_and_readme_patch();
     }
     std::filesystem::path archive;
 };

@@ -95,6 +95,18 @@ protected:
         return {0, crc32(before.data(), static_cast<std::uint32_t>(before.size())), blob};
     }
 
+    // The game ROM and a packed archive (dir/patch.bin) that turns /readme.txt into "ok".
+    fs::path write_game_and_readme_patch()
+    {
+        write_game(game_description());
+        archive_builder b;
+        b.add_file_record("/readme.txt", delta_body(b, pattern(100, 5), bytes{'o', 'k'}));
+        b.set_total_steps(static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1));
+        fs::path archive = dir / "patch.bin";
+        write_whole_file(archive, pack_archive(b.build()));
+        return archive;
+    }
+
     std::vector<std::string> leftovers() const
     {
         std::vector<std::string> names;
