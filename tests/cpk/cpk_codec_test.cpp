@@ -63,11 +63,12 @@ reference_run reference_compress(const bytes& data, bool literal_walk = false)
             std::uint32_t prev = d;
             bool first = true;
             while (d != 0 && (literal_walk ? d <= prev : (first || d < prev))) {
-                if (!first && d == prev)
-                    return {std::nullopt, true};
                 const std::uint32_t s = n - d + 1;
                 if (s - c - 3 > 8191)
                     break;
+                // A candidate inside the window that links to itself: that walk never ends.
+                if (!first && d == prev)
+                    return {std::nullopt, true};
                 std::uint32_t len = 0;
                 while (c - 1 - len >= 256 && data[s - 1 - len] == data[c - 1 - len])
                     ++len;
