@@ -117,6 +117,12 @@ std::uint32_t match_length(const std::uint8_t* a, const std::uint8_t* b, std::ui
 // for it. Positions are visited nearest first at every level and only a longer match replaces the
 // best, so ties still go to the nearest.
 //
+// A cursor that starts with a run of r equal bytes x can only share more than r bytes with a
+// position whose own run of x is exactly r long and stops at the same byte. A separate run level
+// chains positions by (byte, run length, byte below the run), so such a cursor first walks only
+// those; when none is within reach, the answer shares exactly the run (or less), and the walk
+// below stops at the first position sharing all of it.
+//
 // Runs of one byte would make the walk visit every position of every long enough run. When the
 // cursor starts with r equal bytes x, a position inside a run of x shares min(r, its own run
 // length) bytes with it unless both run lengths are r; so within one run only the position whose
@@ -130,6 +136,8 @@ constexpr std::uint32_t finder_levels = 5;
 struct finder_tables {
     std::vector<std::uint32_t> heads[finder_levels];
     std::vector<std::uint32_t> links[finder_levels];
+    std::vector<std::uint32_t> run_heads;
+    std::vector<std::uint32_t> run_links;
     std::vector<std::uint8_t> down;
     std::vector<std::uint8_t> up;
     std::vector<std::uint32_t> repeat_heads; // for stored_for_certain
@@ -152,7 +160,8 @@ struct finder_tables {
 class match_finder {
 public:
     match_finder(const std::uint8_t* data, std::uint32_t n, finder_tables& tables)
-        : data(data), n(n), heads(tables.heads), links(tables.links), down(tables.down), up(tables.up)
+        : data(data), n(n), heads(tables.heads), links(tables.links), run_heads(tables.run_heads),
+          run_links(tables.run_links), down(tables.down), up(tables.up)
     {
         // At most 16384 slots: only the 8192 positions within reach matter, and clearing a larger
         // table for each file costs more than the collisions it would save.
@@ -191,11 +200,49 @@ public:
         const std::uint32_t limit = c - cpk_verbatim_prefix; // a match stops above the verbatim prefix
         top = c + max_distance;
         std::uint32_t level = 0;
-        std::uint32_t s = heads[0][short_hash(0, load64(data + c - 8))];
         result best{0, 0};
         const std::uint32_t run = cursor_run(c);
         const bool cursor_in_run = run >= min_match && run < limit && run < run_cap;
         const std::uint8_t x = data[c - 1];
+        std::uint32_t enough = limit; // no match can be longer than this
+        std::uint32_t s;
+        if (cursor_in_run) {
+            // Only positions whose run of x is exactly as long as the cursor's and stops at the
+            // same byte can share more than the run; the run level files exactly those together.
+            fill_runs(c);
+            s = run_heads[run_hash(x, run, data[c - 1 - run])];
+            for (; s != 0 && s <= top; s = run_links[s & ring_mask]) {
+                if (data[s - 1 - best.length] != data[c - 1 - best.length] || !filed_under_cursor_hash(s, c))
+                    continue;
+                const std::uint32_t len = match_length(data + s, data + c, limit);
+                if (len <= best.length || len <= run)
+                    continue; // a hash collision
+                best = {len, s};
+                if (len == limit)
+                    return best;
+                std::uint32_t to = 0;
+                while (to + 1 < levels && context[to + 1] <= len)
+                    ++to;
+                if (context[to] > run) {
+                    // That level files only positions sharing more than the run: go on there.
+                    level = to;
+                    if (level >= kept_levels)
+                        fill(level, c);
+                    s = links[level][s & ring_mask];
+                    break;
+                }
+            }
+            if (best.length == 0) {
+                // Nothing shares more than the run, so the nearest position sharing all of it
+                // is the answer; the walk below stops there.
+                enough = run;
+                s = heads[0][short_hash(0, load64(data + c - 8))];
+            } else if (level == 0) {
+                return best;
+            }
+        } else {
+            s = heads[0][short_hash(0, load64(data + c - 8))];
+        }
         while (s != 0 && s <= top) {
             std::uint32_t candidate = s;
             std::uint32_t len = 0;
@@ -221,7 +268,7 @@ public:
             }
             if (len > best.length) {
                 best = {len, candidate};
-                if (len == limit)
+                if (len >= enough)
                     break; // nothing can be longer
                 std::uint32_t to = level;
                 while (to + 1 < levels && context[to + 1] <= len)
@@ -285,6 +332,40 @@ private:
         prepared[level] = true;
     }
 
+    static constexpr std::uint32_t no_byte = 256; // a run reaching the start of the file
+
+    std::uint32_t run_hash(std::uint32_t byte, std::uint32_t length, std::uint32_t below) const noexcept
+    {
+        const std::uint64_t key = byte | length << 8 | std::uint64_t{below} << 16;
+        return static_cast<std::uint32_t>(((key + 1) * mix) >> (64 - hash_bits));
+    }
+
+    // Files on the run level, under (byte, run length, byte below the run), every position within
+    // reach of cursor c that starts with a run of 3 to 254 equal bytes and that it has not seen yet.
+    void fill_runs(std::uint32_t c) noexcept
+    {
+        if (!runs_prepared) {
+            run_heads.assign(std::size_t(1) << hash_bits, 0);
+            run_links.resize(std::size_t(ring_mask) + 1);
+            runs_prepared = true;
+        }
+        std::uint32_t q = std::min(runs_filled - 1, top);
+        if (q < c + 3)
+            return;
+        for (;; --q) {
+            const std::uint32_t length = down[q];
+            if (length >= min_match && length < run_cap) {
+                const std::uint32_t below = length < q ? data[q - 1 - length] : no_byte;
+                std::uint32_t& head = run_heads[run_hash(data[q - 1], length, below)];
+                run_links[q & ring_mask] = head;
+                head = q;
+            }
+            if (q == c + 3)
+                break;
+        }
+        runs_filled = c + 3;
+    }
+
     // Hash of the 3 or 4 bytes at the top of the eight bytes below a position.
     std::uint32_t short_hash(std::uint32_t level, std::uint64_t below) const noexcept
     {
@@ -346,6 +427,8 @@ private:
     std::uint32_t top = 0; // highest position within reach of the current cursor
     std::vector<std::uint32_t> (&heads)[levels];
     std::vector<std::uint32_t> (&links)[levels]; // per level, each position's next older one, by its low bits
+    std::vector<std::uint32_t>& run_heads;
+    std::vector<std::uint32_t>& run_links;
     std::vector<std::uint8_t>& down;
     std::vector<std::uint8_t>& up;
     bool runs_measured = false;
@@ -353,6 +436,8 @@ private:
     std::uint32_t filled[levels];   // lowest position filed on each level (n + 1: none)
     std::uint64_t weight[levels];   // roll_base to the power (level length - 1)
     std::uint64_t rolled[levels] = {}; // the hash of the position filled[level]
+    bool runs_prepared = false;
+    std::uint32_t runs_filled = n + 1; // lowest position filed on the run level
 };
 
 // Whether the file is sure to be stored as it is, found without compressing it (most files that

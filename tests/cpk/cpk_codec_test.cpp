@@ -375,8 +375,11 @@ TEST(cpk_compress, runs_of_equal_bytes_give_the_plain_transcription_output)
         for (auto& p : palette)
             p = static_cast<std::uint8_t>(rng() % 3 == 0 ? 0 : rng());
         bytes data;
+        // Every fifth file has runs of 3 to 6 bytes only, so that many runs are exactly as long
+        // as the cursor's and differ only in what lies below them.
         while (data.size() < n)
-            data.insert(data.end(), 1 + rng() % longest_run, palette[rng() % (i % 2 ? 2 : 4)]);
+            data.insert(data.end(), i % 5 == 4 ? 3 + rng() % 4 : 1 + rng() % longest_run,
+                        palette[rng() % (i % 2 ? 2 : 4)]);
         data.resize(n);
         // Long runs at the top of the file (the first positions filed) and at the bottom.
         if (i % 4 == 1)
