@@ -21,19 +21,26 @@ constexpr std::uint64_t max_unpacked_size = 1u << 30;
     throw std::runtime_error("load_archive failed - " + why);
 }
 
+[[noreturn]] void decoding_failed()
+{
+    throw std::runtime_error("Decompression of main archive failed");
+}
+
 } // namespace
 
 bytes unpack_archive(byte_span packed)
 {
+    // A form too short for its header, or whose stream cannot yield the size it claims, is a
+    // stream that ends early: the decoder's own failure, refused here before allocating.
     if (packed.size() < packed_header_size)
-        malformed("packed archive shorter than its header");
+        decoding_failed();
     std::uint32_t unpacked_size = get_le32(packed, 0);
     std::uint64_t stream_size = packed.size() - packed_header_size;
     if (unpacked_size > max_unpacked_size || unpacked_size > (stream_size + 64) * max_lzma_ratio)
-        malformed("unpacked size " + std::to_string(unpacked_size) + " is not credible");
+        decoding_failed();
     bytes out(unpacked_size);
     if (!lzma_unpack(packed.subspan(4, lzma_props_size), packed.subspan(packed_header_size), out))
-        throw std::runtime_error("Decompression of main archive failed");
+        decoding_failed();
     return out;
 }
 

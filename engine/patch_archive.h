@@ -18,7 +18,7 @@
 namespace qm {
 
 // Packed form -> unpacked archive. Throws "Decompression of main archive failed" when the LZMA
-// stream does not decode, and a "load_archive failed - ..." error when the form is malformed.
+// stream does not decode into the size the form claims.
 bytes unpack_archive(byte_span packed);
 bytes pack_archive(byte_span unpacked);
 

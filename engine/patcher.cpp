@@ -94,10 +94,11 @@ bytes patcher::visit(const bytes& contents, std::uint32_t code)
         if (record.size() < 12)
             throw std::runtime_error("patcher::visit - truncated record");
         std::uint32_t checksum = get_le32(record, 4);
-        const bytes& delta = blob(get_le32(record, 8));
+        // The checksum comes first: contents that are not the expected ones say so, whatever
+        // the record names as its delta.
         if (crc32(contents.data(), static_cast<std::uint32_t>(contents.size())) != checksum)
             throw std::runtime_error("patcher::visit - bad checksum");
-        return apply_patch(contents.data(), static_cast<std::uint32_t>(contents.size()), delta);
+        return apply_patch(contents.data(), static_cast<std::uint32_t>(contents.size()), blob(get_le32(record, 8)));
     }
     case patch_type_cpk: {
         cpk_patcher p(*this, record.subspan(4));

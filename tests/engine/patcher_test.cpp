@@ -132,6 +132,10 @@ TEST(patcher, blob_numbers_and_record_lengths_are_checked)
     loaded t(b);
     EXPECT_NE(error_of([&] { t.engine.visit(banner_before, make_section_code(banner)); }).find("blob 9"),
               std::string::npos);
+    // Contents that fail their checksum say so before the record's blob number is looked at.
+    bytes changed = banner_before;
+    changed[0] ^= 1;
+    EXPECT_EQ(error_of([&] { t.engine.visit(changed, make_section_code(banner)); }), "patcher::visit - bad checksum");
     EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm9)); }),
               "patcher::visit - truncated record");
 }
