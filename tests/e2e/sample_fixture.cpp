@@ -1,25 +1,19 @@
 #include "e2e/sample_fixture.h"
 
 #include "common/file_io.h"
+#include "engine/patch_archive.h"
 #include "tools/make_patch.h"
 #include "tools/sample_game.h"
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
+#include <cstdio>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace qm::test {
 
 namespace {
-
-bool sample_complete(const std::filesystem::path& dir)
-{
-    return std::filesystem::exists(dir / sample_original_name) &&
-           std::filesystem::exists(dir / sample_translation_name) &&
-           std::filesystem::exists(dir / "patch.bin");
-}
 
 std::string unique_suffix()
 {
@@ -41,21 +35,13 @@ std::string quoted(const std::string& s)
 
 const std::filesystem::path& sample_dir()
 {
+    // CTest makes the sample before any test; a test program run on its own makes it here.
     static const std::filesystem::path dir = [] {
         const std::filesystem::path d = QM_E2E_SAMPLE_DIR;
-        if (!sample_complete(d)) {
-            // Made aside and moved in whole, so that a test program running alongside never sees
-            // half of it.
-            const std::filesystem::path aside = d.parent_path() / ("sample-" + unique_suffix());
-            make_sample(aside, sample_options{1, 1});
-            write_whole_file(
-                aside / "patch.bin",
-                make_patch(aside / sample_original_name, aside / sample_translation_name).packed);
-            std::error_code ec;
-            std::filesystem::remove_all(d, ec);
-            std::filesystem::rename(aside, d, ec);
-            if (ec)
-                std::filesystem::remove_all(aside, ec);
+        if (!std::filesystem::exists(d / "patch.bin")) {
+            make_sample(d, sample_options{1, 1});
+            write_whole_file(d / "patch.bin",
+                             make_patch(d / sample_original_name, d / sample_translation_name).packed);
         }
         return d;
     }();
@@ -89,44 +75,20 @@ scratch_dir::~scratch_dir()
     std::filesystem::remove_all(path_, ec);
 }
 
-int run_program(const std::vector<std::string>& argv, std::string* err)
+int run_program(const char* program, const std::vector<std::filesystem::path>& args, std::string& err)
 {
-    std::string command;
-    for (const std::string& a : argv)
-        command += quoted(a) + " ";
-    const std::filesystem::path err_file =
-        std::filesystem::path(QM_BINARY_DIR) / "tests" / "e2e" / ("stderr-" + unique_suffix());
-    command += "</dev/null >/dev/null 2>" + quoted(err_file.string());
-    const int status = std::system(command.c_str());
-    if (err)
-        *err = [&] {
-            const bytes b = read_whole_file(err_file);
-            return std::string(b.begin(), b.end());
-        }();
-    std::error_code ec;
-    std::filesystem::remove(err_file, ec);
+    std::string command = quoted((std::filesystem::path(QM_BINARY_DIR) / "cli" / program).string());
+    for (const std::filesystem::path& a : args)
+        command += " " + quoted(a.string());
+    command += " </dev/null 2>&1 >/dev/null";
+    FILE* p = ::popen(command.c_str(), "r");
+    err.clear();
+    char buf[4096];
+    while (std::size_t n = std::fread(buf, 1, sizeof buf, p))
+        err.append(buf, n);
+    const int status = ::pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-std::filesystem::path tool_binary()
-{
-    return std::filesystem::path(QM_BINARY_DIR) / "cli" / "quillmoor-tool";
-}
-std::filesystem::path patch_binary()
-{
-    return std::filesystem::path(QM_BINARY_DIR) / "cli" / "quillmoor-patch";
-}
-
-std::uint32_t file_offset(byte_span image, std::uint16_t id)
-{
-    return get_le32(image, get_le32(image, 0x48) + 8u * id);
-}
-
-} // namespace qm::test
-
-#include "engine/patch_archive.h"
-
-namespace qm::test {
 
 read_archive read_patch(byte_span packed)
 {
@@ -136,25 +98,24 @@ read_archive read_patch(byte_span packed)
     out.total_steps = index.total_steps;
     for (const archive_record& r : index.records) {
         read_record rec{r.stored_key, r.path.value_or(""), get_le32(r.body, 0), {}, {}};
-        if (rec.patch_type == 1) {
-            std::size_t at = 4;
-            while (at + 4 <= r.body.size()) {
-                const std::uint32_t w = get_le32(r.body, at);
-                if (w == 0xFFFFFFFFu) {
-                    rec.appended.push_back(get_le32(r.body, at + 4));
-                    at += 8;
-                    continue;
-                }
-                if (!rec.appended.empty())
-                    break;
-                read_entry e{w, get_le32(r.body, at + 4), get_le32(r.body, at + 8), 0};
-                at += 12;
-                if (e.type != 4) {
-                    e.blob = get_le32(r.body, at);
-                    at += 4;
-                }
-                rec.entries.push_back(e);
+        // A type 1 body: entries (id, crc, type, then a blob number unless type 4), then
+        // append items (0xFFFFFFFF, blob number).
+        for (std::size_t at = 4; rec.patch_type == 1 && at + 4 <= r.body.size();) {
+            const std::uint32_t w = get_le32(r.body, at);
+            if (w == 0xFFFFFFFFu) {
+                rec.appended.push_back(get_le32(r.body, at + 4));
+                at += 8;
+                continue;
             }
+            if (!rec.appended.empty())
+                break;
+            read_entry e{w, get_le32(r.body, at + 4), get_le32(r.body, at + 8), 0};
+            at += 12;
+            if (e.type != 4) {
+                e.blob = get_le32(r.body, at);
+                at += 4;
+            }
+            rec.entries.push_back(e);
         }
         out.records.push_back(std::move(rec));
     }
