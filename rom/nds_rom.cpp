@@ -9,12 +9,15 @@
 
 #include <limits>
 #include <stdexcept>
+#include <system_error>
 
 namespace qm {
 
 nds_rom::nds_rom(const std::filesystem::path& path) : std::ifstream(path, std::ios::binary)
 {
-    if (fail())
+    // Some systems open a folder for reading as if it were a file; it is no input file all the same.
+    std::error_code error;
+    if (fail() || std::filesystem::is_directory(path, error))
         throw std::runtime_error("nds_rom::nds_rom - can't open input file");
     exceptions(std::ios::failbit | std::ios::badbit);
     if (!load_tables())

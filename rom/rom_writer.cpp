@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 
 namespace qm {
 
@@ -224,6 +225,11 @@ private:
 
 pending_output nds_rom::copy_to(const std::filesystem::path& destination, rom_visitor& visitor)
 {
+    // The file is written under another name and renamed at the end; a folder at the destination
+    // could never be replaced by it, so it is refused here, before any section is handled.
+    std::error_code error;
+    if (std::filesystem::is_directory(destination, error))
+        throw std::runtime_error("nds_rom::copy_to failed - can't open output file");
     // Declared before the stream, so that on an error the stream is closed before the temporary
     // file is removed.
     pending_output output(destination);

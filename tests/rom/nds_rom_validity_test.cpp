@@ -77,6 +77,13 @@ TEST_F(validity_test, short_or_missing_files)
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "nds_rom::nds_rom - can't open input file");
     }
+    // Some systems open a folder for reading; it is no more an input file for that.
+    try {
+        nds_rom rom(dir.path());
+        ADD_FAILURE();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "nds_rom::nds_rom - can't open input file");
+    }
 }
 
 TEST_F(validity_test, every_block_must_lie_inside_the_file)

@@ -81,6 +81,18 @@ TEST_F(pending_output_test, copy_to_hands_back_a_complete_closed_file)
         EXPECT_STREQ(e.what(), "nds_rom::copy_to failed - can't open output file");
     }
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"out.nds", "source.nds"}));
+
+    // A folder cannot be opened as the output file: refused before any section is visited.
+    std::filesystem::create_directory(dir.path() / "folder");
+    recording_visitor untouched;
+    try {
+        rom.copy_to(dir.path() / "folder", untouched);
+        ADD_FAILURE();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "nds_rom::copy_to failed - can't open output file");
+    }
+    EXPECT_TRUE(untouched.entered.empty());
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"folder", "out.nds", "source.nds"}));
 }
 
 } // namespace
