@@ -225,11 +225,18 @@ private:
 
 pending_output nds_rom::copy_to(const std::filesystem::path& destination, rom_visitor& visitor)
 {
-    // The file is written under another name and renamed at the end; a folder at the destination
-    // could never be replaced by it, so it is refused here, before any section is handled.
+    // The file is written under another name and renamed at the end. The rename could not
+    // replace a folder, and would replace a file this user may not write; both are refused here,
+    // before any section is handled. Opening an existing file to write, without truncating it,
+    // asks the system exactly that.
     std::error_code error;
     if (std::filesystem::is_directory(destination, error))
         throw std::runtime_error("nds_rom::copy_to failed - can't open output file");
+    if (std::filesystem::exists(destination, error)) {
+        std::ofstream probe(destination, std::ios::binary | std::ios::in | std::ios::out);
+        if (!probe)
+            throw std::runtime_error("nds_rom::copy_to failed - can't open output file");
+    }
     // Declared before the stream, so that on an error the stream is closed before the temporary
     // file is removed.
     pending_output output(destination);

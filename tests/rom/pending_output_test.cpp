@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace qm::test {
 namespace {
 
@@ -93,6 +97,30 @@ TEST_F(pending_output_test, copy_to_hands_back_a_complete_closed_file)
     }
     EXPECT_TRUE(untouched.entered.empty());
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"folder", "out.nds", "source.nds"}));
+}
+
+// A file the user may not write stays as it is, even though the rebuilt ROM only replaces it by
+// a rename in a folder that is writable. (The system lets an administrator write any file.)
+TEST_F(pending_output_test, copy_to_refuses_a_read_only_destination)
+{
+#ifndef _WIN32
+    if (geteuid() == 0)
+        GTEST_SKIP() << "an administrator may write a read-only file";
+#endif
+    write_whole_file(destination, old_contents);
+    std::filesystem::permissions(destination, std::filesystem::perms::owner_read);
+    nds_rom rom(dir.write("source.nds", build_rom_image(sample_description()).image));
+    recording_visitor untouched;
+    try {
+        rom.copy_to(destination, untouched);
+        ADD_FAILURE();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "nds_rom::copy_to failed - can't open output file");
+    }
+    EXPECT_TRUE(untouched.entered.empty());
+    std::filesystem::permissions(destination, std::filesystem::perms::owner_all);
+    EXPECT_EQ(read_whole_file(destination), old_contents);
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"out.nds", "source.nds"}));
 }
 
 } // namespace
