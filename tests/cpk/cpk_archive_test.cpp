@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
-#include <map>
 
 namespace qm {
 namespace {
@@ -30,7 +28,21 @@ std::vector<visited_file> visit_all(byte_span archive)
     return files;
 }
 
+using test::build_archive;
 using test::error_of;
+
+// Visits the archive, noting the ids seen; returns the error text ("" when the walk ends well).
+std::string visit_error(const bytes& archive, std::vector<std::uint32_t>& ids)
+{
+    return error_of([&] { cpk_visit(archive, [&](std::uint32_t id, const std::uint8_t*, std::uint32_t) { ids.push_back(id); }); });
+}
+
+bytes with_header(bytes archive, const utf_table& header)
+{
+    const bytes chunk = header.to_chunk("CPK ");
+    std::copy(chunk.begin(), chunk.end(), archive.begin());
+    return archive;
+}
 
 std::uint64_t header_value(const bytes& archive, const char* column)
 {
@@ -44,35 +56,25 @@ utf_table itoc_of(const bytes& archive)
     return utf_table::from_chunk(byte_span(archive).subspan(header_value(archive, "ItocOffset")));
 }
 
-bytes build(const std::vector<bytes>& files)
-{
-    cpk_builder b;
-    for (const bytes& f : files)
-        b.add_file(f);
-    return b.write();
-}
 
 // Building.
 
 TEST(cpk_builder, an_archive_without_files)
 {
-    const bytes a = build({});
+    const bytes a = build_archive({});
     ASSERT_EQ(a.size(), 0x800u + 320);
     EXPECT_EQ(header_value(a, "Files"), 0u);
     EXPECT_EQ(header_value(a, "ItocOffset"), 0x800u);
-    EXPECT_EQ(header_value(a, "ItocSize"), 320u);
     EXPECT_EQ(std::memcmp(a.data() + 0x800, "ITOC", 4), 0);
     const utf_table itoc = itoc_of(a);
-    EXPECT_EQ(itoc.name(), "CpkItocInfo");
     EXPECT_EQ(itoc.cell(0, itoc.column_index("FilesL")), 0u);
     EXPECT_EQ(itoc.cell(0, itoc.column_index("FilesH")), 0u);
-    EXPECT_EQ(itoc.sub_table(itoc.cell(0, itoc.column_index("DataH"))).name(), "CpkItocH");
     EXPECT_TRUE(visit_all(a).empty());
 }
 
 TEST(cpk_builder, header_chunk_layout)
 {
-    const bytes a = build({bytes(10, 1)});
+    const bytes a = build_archive({bytes(10, 1)});
     EXPECT_EQ((bytes{a.begin(), a.begin() + 8}), (bytes{'C', 'P', 'K', ' ', 0xFF, 0, 0, 0}));
     EXPECT_EQ(get_le64(a, 8), 488u);
     const byte_span table = byte_span(a).subspan(16, 488);
@@ -86,14 +88,12 @@ TEST(cpk_builder, header_chunk_layout)
     EXPECT_TRUE(std::all_of(a.begin() + 504, a.begin() + 0x800, [](std::uint8_t x) { return x == 0; }));
 
     const utf_table h = utf_table::from_chunk(a);
-    const char* stored[] = {"ContentOffset", "ItocOffset", "ItocSize", "EnabledPackedSize", "EnabledDataSize",
-                            "Files", "Version", "Revision", "Align", "Sorted", "Tvers"};
-    std::size_t stored_count = 0;
+    std::vector<std::string> stored;
     for (const utf_column& c : h.columns())
-        stored_count += c.stored;
-    EXPECT_EQ(stored_count, std::size(stored));
-    for (const char* name : stored)
-        EXPECT_TRUE(h.columns()[h.column_index(name)].stored) << name;
+        if (c.stored)
+            stored.push_back(c.name);
+    EXPECT_EQ(stored, (std::vector<std::string>{"ContentOffset", "ItocOffset", "ItocSize", "EnabledPackedSize",
+                                                "EnabledDataSize", "Files", "Version", "Revision", "Align", "Sorted", "Tvers"}));
     EXPECT_EQ(h.columns()[0].name, "UpdateDateTime");
     EXPECT_EQ(h.columns()[23].name, "Comment");
     EXPECT_EQ(h.cell(0, h.column_index("Version")), 2u);
@@ -106,7 +106,7 @@ TEST(cpk_builder, header_chunk_layout)
 TEST(cpk_builder, stored_files_of_5_512_and_513_bytes)
 {
     const std::vector<bytes> files = {test::random_bytes(5, 1), test::random_bytes(512, 2), test::random_bytes(513, 3)};
-    const bytes a = build(files);
+    const bytes a = build_archive(files);
     EXPECT_EQ(header_value(a, "ContentOffset"), 0x800u);
     EXPECT_EQ(header_value(a, "ItocOffset"), 0x1000u);
     EXPECT_EQ(header_value(a, "EnabledPackedSize"), 1030u);
@@ -128,7 +128,7 @@ TEST(cpk_builder, stored_files_of_5_512_and_513_bytes)
 
 TEST(cpk_builder, compression_starts_at_384_bytes)
 {
-    const bytes a = build({bytes(383, 0), bytes(384, 0), bytes(7, 9)});
+    const bytes a = build_archive({bytes(383, 0), bytes(384, 0), bytes(7, 9)});
     const utf_table low = itoc_of(a).sub_table(0);
     ASSERT_EQ(low.row_count(), 3u);
     EXPECT_EQ(low.cell(0, 1), 383u);
@@ -145,7 +145,7 @@ TEST(cpk_builder, compression_starts_at_384_bytes)
 
 TEST(cpk_builder, the_table_follows_the_expanded_size)
 {
-    const bytes a = build({bytes(65535, 'a'), bytes(65536, 'b')});
+    const bytes a = build_archive({bytes(65535, 'a'), bytes(65536, 'b')});
     const utf_table itoc = itoc_of(a);
     const utf_table& low = itoc.sub_table(itoc.cell(0, 2));
     const utf_table& high = itoc.sub_table(itoc.cell(0, 3));
@@ -164,7 +164,7 @@ TEST(cpk_builder, the_table_follows_the_expanded_size)
 
 TEST(cpk_builder, an_empty_file_has_an_id_and_takes_no_room)
 {
-    const bytes a = build({bytes(5, 1), bytes(), bytes(5, 2)});
+    const bytes a = build_archive({bytes(5, 1), bytes(), bytes(5, 2)});
     EXPECT_EQ(header_value(a, "ItocOffset"), 0xC00u);
     EXPECT_EQ(bytes(a.begin() + 0xA00, a.begin() + 0xA05), bytes(5, 2));
     EXPECT_EQ(visit_all(a), (std::vector<visited_file>{{1, bytes(5, 1)}, {2, bytes()}, {3, bytes(5, 2)}}));
@@ -173,11 +173,11 @@ TEST(cpk_builder, an_empty_file_has_an_id_and_takes_no_room)
 TEST(cpk_builder, build_and_visit_round_trip)
 {
     std::vector<bytes> files;
-    for (std::uint32_t i = 0; i < 40; ++i) {
+    for (std::uint32_t i = 0; i < 20; ++i) {
         const std::size_t n = (i * 7919u) % 5000 + (i % 9 == 0 ? 70000 : 0);
         files.push_back(i % 3 == 0 ? test::random_bytes(n, i) : test::text_like(n, i));
     }
-    const std::vector<visited_file> back = visit_all(build(files));
+    const std::vector<visited_file> back = visit_all(build_archive(files));
     ASSERT_EQ(back.size(), files.size());
     for (std::uint32_t i = 0; i < files.size(); ++i) {
         EXPECT_EQ(back[i].id, i + 1);
@@ -248,53 +248,41 @@ TEST(cpk_visit, a_compressed_entry_is_expanded_and_the_next_follows_its_stored_s
 
 TEST(cpk_visit, a_header_without_itoc_offset_is_refused_before_any_file)
 {
-    bytes a = build({bytes(10, 1)});
-    utf_table h("CpkHeader", {{"ContentOffset", utf_u64, true}, {"ItocOffset", utf_u64, true}});
+    const bytes a = build_archive({bytes(10, 1)});
+    utf_table h("CpkHeader", {{"ContentOffset", utf_u64, true}, {"ItocOffsetX", utf_u64, true}});
     h.add_row();
     h.cell(0, 0) = 0x800;
     h.cell(0, 1) = header_value(a, "ItocOffset");
-    bytes chunk = h.to_chunk("CPK ");
-    // Renamed column: the lookup fails.
-    chunk[16 + 8 + get_be32(chunk, 16 + 12) + 7 + 10 + 14] = 'X';
-    std::copy(chunk.begin(), chunk.end(), a.begin());
-    int calls = 0;
-    EXPECT_EQ(error_of([&] { cpk_visit(a, [&](std::uint32_t, const std::uint8_t*, std::uint32_t) { ++calls; }); }),
-              "ID Information not found in CPK archive");
-    EXPECT_EQ(calls, 0);
+    std::vector<std::uint32_t> ids;
+    EXPECT_EQ(visit_error(with_header(a, h), ids), "ID Information not found in CPK archive");
+    EXPECT_TRUE(ids.empty());
 }
 
 TEST(cpk_visit, an_enciphered_table_of_contents_is_refused)
 {
-    bytes a = build({bytes(10, 1)});
+    bytes a = build_archive({bytes(10, 1)});
     a[header_value(a, "ItocOffset") + 4] = 0;
     EXPECT_EQ(error_of([&] { visit_all(a); }), "Encrypted chunk unsupported");
 }
 
-TEST(cpk_visit, visitor_errors_pass_through_unchanged)
+// The visitor is taken by reference (it need not be copyable), may return a value, and what it
+// throws reaches the caller unchanged.
+TEST(cpk_visit, the_visitor_is_used_in_place_and_its_errors_pass_through)
 {
     struct stop {};
-    const bytes a = build({bytes(10, 1), bytes(10, 2)});
-    int calls = 0;
-    EXPECT_THROW(cpk_visit(a, [&](std::uint32_t, const std::uint8_t*, std::uint32_t) { ++calls; throw stop{}; }), stop);
-    EXPECT_EQ(calls, 1);
-}
-
-TEST(cpk_visit, any_callable_is_accepted_and_its_result_ignored)
-{
     struct counter {
         counter() = default;
         counter(const counter&) = delete;
-        int operator()(std::uint32_t, const std::uint8_t*, std::uint32_t) { return ++calls; }
+        int operator()(std::uint32_t, const std::uint8_t*, std::uint32_t)
+        {
+            if (++calls == 2)
+                throw stop{};
+            return calls;
+        }
         int calls = 0;
     } c;
-    const bytes a = build({bytes(3, 1), bytes(4, 2)});
-    cpk_visit(a, c);
+    EXPECT_THROW(cpk_visit(build_archive({bytes(3, 1), bytes(4, 2), bytes(5, 3)}), c), stop);
     EXPECT_EQ(c.calls, 2);
-    std::uint32_t total = 0;
-    const std::function<void(std::uint32_t, const std::uint8_t*, std::uint32_t)> f =
-        [&](std::uint32_t, const std::uint8_t*, std::uint32_t size) { total += size; };
-    cpk_visit(a, f);
-    EXPECT_EQ(total, 7u);
 }
 
 TEST(cpk_visit, a_bad_compressed_entry_fails_after_the_earlier_ones)
@@ -308,10 +296,7 @@ TEST(cpk_visit, a_bad_compressed_entry_fails_after_the_earlier_ones)
     bad[140] = 0xFE;
     const bytes a = test::assemble_archive(0x800, {{1, 10, 10}, {2, 400, 401}}, {}, {{1, f1}, {2, bad}});
     std::vector<std::uint32_t> ids;
-    EXPECT_EQ(error_of([&] {
-                  cpk_visit(a, [&](std::uint32_t id, const std::uint8_t*, std::uint32_t) { ids.push_back(id); });
-              }),
-              "Decompression error: overlap spotted");
+    EXPECT_EQ(visit_error(a, ids), "Decompression error: overlap spotted");
     EXPECT_EQ(ids, std::vector<std::uint32_t>{1});
 }
 
@@ -323,10 +308,7 @@ TEST(cpk_visit_malformed, a_file_beyond_the_end_fails_before_it_is_visited)
     // The ITOC sits right after file 1, so file 2's claimed bytes run past the archive.
     const bytes a = test::assemble_archive(0x800, {{1, 10, 10}, {2, 60000, 60000}}, {}, {{1, f1}}, 0xA00);
     std::vector<std::uint32_t> ids;
-    EXPECT_EQ(error_of([&] {
-                  cpk_visit(a, [&](std::uint32_t id, const std::uint8_t*, std::uint32_t) { ids.push_back(id); });
-              }),
-              "cpk_visit failed - file 2 lies outside the archive");
+    EXPECT_EQ(visit_error(a, ids), "cpk_visit failed - file 2 lies outside the archive");
     EXPECT_EQ(ids, std::vector<std::uint32_t>{1});
 }
 
@@ -341,46 +323,24 @@ TEST(cpk_visit_malformed, an_impossible_expanded_size_is_refused_before_allocati
 
 TEST(cpk_visit_malformed, table_of_contents_outside_or_incomplete)
 {
-    bytes a = build({bytes(10, 1)});
-    const std::size_t itoc_at = header_value(a, "ItocOffset");
-    {
-        bytes m = a;
-        m.resize(itoc_at + 3);
-        EXPECT_THROW(visit_all(m), std::runtime_error);
-        m.resize(itoc_at);
-        EXPECT_THROW(visit_all(m), std::runtime_error);
-    }
-    {
-        utf_table h("CpkHeader", {{"ContentOffset", utf_u64, true}, {"ItocOffset", utf_u64, true}});
-        h.add_row();
-        h.cell(0, 1) = 0xFFFFFFFF;
-        bytes m = a;
-        const bytes chunk = h.to_chunk("CPK ");
-        std::copy(chunk.begin(), chunk.end(), m.begin());
-        EXPECT_EQ(error_of([&] { visit_all(m); }), "cpk_visit failed - ITOC chunk outside the archive");
-    }
-    {
-        // An ITOC without DataH.
-        utf_table itoc("CpkItocInfo", {{"FilesL", utf_u32, true}, {"DataL", utf_data, true}});
-        itoc.add_row();
-        itoc.set_table(0, 1, test::entry_table("CpkItocL", utf_u16, {}));
-        bytes m(a.begin(), a.begin() + itoc_at);
-        append_bytes(m, itoc.to_chunk("ITOC"));
-        EXPECT_EQ(error_of([&] { visit_all(m); }), "cpk_visit failed - table CpkItocInfo has no DataH column");
-    }
-    {
-        // A header without a row.
-        utf_table h("CpkHeader", {{"ContentOffset", utf_u64, true}, {"ItocOffset", utf_u64, true}});
-        bytes m = a;
-        const bytes chunk = h.to_chunk("CPK ");
-        std::copy(chunk.begin(), chunk.end(), m.begin());
-        EXPECT_EQ(error_of([&] { visit_all(m); }), "cpk_visit failed - CpkHeader table has no row");
-    }
+    const bytes a = build_archive({bytes(10, 1)});
+    utf_table h("CpkHeader", {{"ContentOffset", utf_u64, true}, {"ItocOffset", utf_u64, true}});
+    EXPECT_EQ(error_of([&] { visit_all(with_header(a, h)); }), "cpk_visit failed - CpkHeader table has no row");
+    h.add_row();
+    h.cell(0, 1) = 0xFFFFFFFF;
+    EXPECT_EQ(error_of([&] { visit_all(with_header(a, h)); }), "cpk_visit failed - ITOC chunk outside the archive");
+
+    utf_table itoc("CpkItocInfo", {{"FilesL", utf_u32, true}, {"DataL", utf_data, true}});
+    itoc.add_row();
+    itoc.set_table(0, 1, test::entry_table("CpkItocL", utf_u16, {}));
+    bytes m(a.begin(), a.begin() + header_value(a, "ItocOffset"));
+    append_bytes(m, itoc.to_chunk("ITOC"));
+    EXPECT_EQ(error_of([&] { visit_all(m); }), "cpk_visit failed - table CpkItocInfo has no DataH column");
 }
 
 TEST(cpk_visit_malformed, truncations_and_corruptions_fail_cleanly)
 {
-    const bytes a = build({test::text_like(2000, 1), bytes(5, 7), test::random_bytes(700, 2)});
+    const bytes a = build_archive({test::text_like(2000, 1), bytes(5, 7), test::random_bytes(700, 2)});
     const std::vector<visited_file> good = visit_all(a);
     for (std::size_t n = 0; n < a.size(); n += (n < 0x800 ? 37 : 1)) {
         std::vector<visited_file> seen;
@@ -394,7 +354,7 @@ TEST(cpk_visit_malformed, truncations_and_corruptions_fail_cleanly)
     }
     std::mt19937 rng(5);
     const std::size_t itoc_at = header_value(a, "ItocOffset");
-    for (int i = 0; i < 1500; ++i) {
+    for (int i = 0; i < 800; ++i) {
         bytes m = a;
         for (int e = 0; e < 3; ++e) {
             // Aim the edits at the two tables.

@@ -32,18 +32,10 @@ std::vector<bytes> mixed_files()
     return files;
 }
 
-bytes built_one_by_one(const std::vector<bytes>& files)
-{
-    cpk_builder builder;
-    for (const bytes& f : files)
-        builder.add_file(f);
-    return builder.write();
-}
-
 TEST(cpk_store_queue, gives_the_archive_that_adding_one_by_one_gives)
 {
     const std::vector<bytes> files = mixed_files();
-    const bytes expected = built_one_by_one(files);
+    const bytes expected = test::build_archive(files);
     for (unsigned helpers : {0u, 1u, 3u}) {
         cpk_builder builder;
         {

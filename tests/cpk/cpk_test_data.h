@@ -3,6 +3,7 @@
 // tables say what a test needs (the builder only ever writes well-formed ones).
 
 #include "common/bytes.h"
+#include "cpk/cpk_builder.h"
 #include "cpk/utf_table.h"
 
 #include <algorithm>
@@ -43,6 +44,14 @@ inline bytes text_like(std::size_t n, std::uint32_t seed)
     }
     out.resize(n);
     return out;
+}
+
+inline bytes build_archive(const std::vector<bytes>& files)
+{
+    cpk_builder b;
+    for (const bytes& f : files)
+        b.add_file(f);
+    return b.write();
 }
 
 struct archive_entry {

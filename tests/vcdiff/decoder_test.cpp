@@ -34,15 +34,10 @@ TEST(vcdiff_decoder, rfc_example)
 {
     // Section 4.3: COPY 4,0; ADD 4,wxyz; COPY 4,4; COPY 12,24; RUN 4,z. The COPY at 24 reads
     // the target it is writing (a period of four bytes).
-    const bytes source = text("abcdefghijklmnop");
-    window_spec w;
-    w.indicator = 0x01;
-    w.segment_length = 16;
-    w.target_length = 28;
-    w.data = text("wxyzz");
-    w.instructions = {copy(0, 4), add(4), copy(0, 4), copy(0, 12), test::op::run0(), 4};
-    w.addresses = {0, 4, 24};
-    EXPECT_EQ(as_text(decode_ok(source, test::make_delta({w}))), "abcdwxyzefghefghefghefghzzzz");
+    const window_spec w{.indicator = 0x01, .segment_length = 16, .target_length = 28, .data = text("wxyzz"),
+                        .instructions = {copy(0, 4), add(4), copy(0, 4), copy(0, 12), test::op::run0(), 4},
+                        .addresses = {0, 4, 24}};
+    EXPECT_EQ(as_text(decode_ok(text("abcdefghijklmnop"), test::make_delta({w}))), "abcdwxyzefghefghefghefghzzzz");
 }
 
 TEST(vcdiff_decoder, every_address_mode_and_cache_update)
@@ -74,9 +69,7 @@ TEST(vcdiff_decoder, every_address_mode_and_cache_update)
         {8, {88}, 600},              // SAME block 2, byte 88
         {1, {0x8E, 0x7C}, 2048 - 1916},     // HERE again: 2048 - 1916 = 132
     };
-    window_spec w;
-    w.indicator = 0x01;
-    w.segment_length = source.size();
+    window_spec w{.indicator = 0x01, .segment_length = source.size()};
     bytes expected;
     for (const step& s : steps) {
         w.instructions.push_back(copy(s.mode, 4));
@@ -91,27 +84,17 @@ TEST(vcdiff_decoder, copy_runs_from_source_segment_into_overlapping_target)
 {
     // Segment "def"; after ADD "XY" the COPY starts at segment byte 1 ('e') and runs on into
     // the target, re-reading bytes it has itself just written.
-    const bytes source = text("abcdef");
-    window_spec w;
-    w.indicator = 0x01;
-    w.segment_length = 3;
-    w.segment_position = 3;
-    w.target_length = 12;
-    w.data = text("XY");
-    w.instructions = {add(2), copy(0, 10)};
-    w.addresses = {1};
-    EXPECT_EQ(as_text(decode_ok(source, test::make_delta({w}))), "XYefXYefXYef");
+    const window_spec w{.indicator = 0x01, .segment_length = 3, .segment_position = 3, .target_length = 12,
+                        .data = text("XY"), .instructions = {add(2), copy(0, 10)}, .addresses = {1}};
+    EXPECT_EQ(as_text(decode_ok(text("abcdef"), test::make_delta({w}))), "XYefXYefXYef");
 }
 
 TEST(vcdiff_decoder, overlapping_target_copies_repeat_their_pattern)
 {
     // Periods 1, 2 and 3, with lengths that are not multiples of the period.
     for (unsigned period = 1; period <= 3; ++period) {
-        window_spec w;
-        w.target_length = period + 17;
-        w.data = text(std::string("abc").substr(0, period));
-        w.instructions = {add(period), copy(0, 0), 17};
-        w.addresses = {0};
+        const window_spec w{.target_length = period + 17, .data = text(std::string("abc").substr(0, period)),
+                            .instructions = {add(period), copy(0, 0), 17}, .addresses = {0}};
         std::string expected;
         for (unsigned i = 0; i < period + 17; ++i)
             expected += "abc"[i % period];
@@ -121,84 +104,47 @@ TEST(vcdiff_decoder, overlapping_target_copies_repeat_their_pattern)
 
 TEST(vcdiff_decoder, combined_opcodes)
 {
-    // ADD 2 + COPY 5 (NEAR0... here SELF), then COPY 4 + ADD 1, in one opcode each.
-    const bytes source = text("0123456789");
-    window_spec w;
-    w.indicator = 0x01;
-    w.segment_length = 10;
-    w.target_length = 12;
-    w.data = text("ab!");
-    w.instructions = {test::op::add_copy(2, 5, 0), test::op::copy4_add1(0)};
-    w.addresses = {3, 6};
-    EXPECT_EQ(as_text(decode_ok(source, test::make_delta({w}))), "ab345676789!");
+    // ADD 2 + COPY 5 (SELF), then COPY 4 + ADD 1, in one opcode each.
+    const window_spec w{.indicator = 0x01, .segment_length = 10, .target_length = 12, .data = text("ab!"),
+                        .instructions = {test::op::add_copy(2, 5, 0), test::op::copy4_add1(0)}, .addresses = {3, 6}};
+    EXPECT_EQ(as_text(decode_ok(text("0123456789"), test::make_delta({w}))), "ab345676789!");
 }
 
 TEST(vcdiff_decoder, vcd_target_windows_copy_from_earlier_output)
 {
-    const bytes source = text("hello world");
-    window_spec first;
-    first.indicator = 0x01;
-    first.segment_length = 11;
-    first.target_length = 11;
-    first.instructions = {copy(0, 11)};
-    first.addresses = {0};
-    window_spec second;
-    second.target_length = 3;
-    second.data = text("!? ");
-    second.instructions = {add(3)};
+    const window_spec first{.indicator = 0x01, .segment_length = 11, .target_length = 11,
+                            .instructions = {copy(0, 11)}, .addresses = {0}};
+    const window_spec second{.target_length = 3, .data = text("!? "), .instructions = {add(3)}};
     // Segment "o world!?" spans both earlier windows.
-    window_spec third;
-    third.indicator = 0x02;
-    third.segment_length = 9;
-    third.segment_position = 4;
-    third.target_length = 9;
-    third.instructions = {copy(0, 9)};
-    third.addresses = {0};
-    EXPECT_EQ(as_text(decode_ok(source, test::make_delta({first, second, third}))), "hello world!? o world!?");
+    const window_spec third{.indicator = 0x02, .segment_length = 9, .segment_position = 4, .target_length = 9,
+                            .instructions = {copy(0, 9)}, .addresses = {0}};
+    EXPECT_EQ(as_text(decode_ok(text("hello world"), test::make_delta({first, second, third}))), "hello world!? o world!?");
 }
 
 TEST(vcdiff_decoder, zero_length_windows)
 {
     const bytes source = text("abc");
-    window_spec empty;
-    window_spec empty_with_segment;
-    empty_with_segment.indicator = 0x01;
-    empty_with_segment.segment_length = 3;
-    window_spec body;
-    body.target_length = 2;
-    body.data = text("hi");
-    body.instructions = {add(2)};
+    const window_spec empty, empty_with_segment{.indicator = 0x01, .segment_length = 3};
+    const window_spec body{.target_length = 2, .data = text("hi"), .instructions = {add(2)}};
     EXPECT_EQ(decode_ok(source, test::make_delta({empty})), bytes{});
     EXPECT_EQ(as_text(decode_ok(source, test::make_delta({empty, body, empty_with_segment, empty}))), "hi");
     // An empty segment may sit right at the end of the source, and a VCD_TARGET one at the
     // start of an empty output.
-    window_spec at_end;
-    at_end.indicator = 0x01;
-    at_end.segment_position = 3;
-    window_spec target_empty;
-    target_empty.indicator = 0x02;
+    const window_spec at_end{.indicator = 0x01, .segment_position = 3}, target_empty{.indicator = 0x02};
     EXPECT_EQ(decode_ok(source, test::make_delta({at_end, target_empty})), bytes{});
-}
-
-TEST(vcdiff_decoder, empty_delta_and_bare_header_give_empty_output)
-{
-    EXPECT_EQ(decode_ok(text("abc"), {}), bytes{});
-    EXPECT_EQ(decode_ok(text("abc"), test::file_header()), bytes{});
-    EXPECT_EQ(decode_ok(text("abc"), test::file_header('S')), bytes{});
+    // No window at all, with or without the header.
+    EXPECT_EQ(decode_ok(source, {}), bytes{});
+    EXPECT_EQ(decode_ok(source, test::file_header()), bytes{});
+    EXPECT_EQ(decode_ok(source, test::file_header('S')), bytes{});
 }
 
 TEST(vcdiff_decoder, ignored_bits_and_encodings)
 {
-    window_spec w;
-    w.target_length = 3;
-    w.data = text("xyz");
-    w.instructions = {add(0), 3};
     // Unassigned Hdr_Indicator bits, the checksum bit of a plain window, Delta_Indicator bits
     // above the three compression flags.
     bytes delta = test::file_header(0x00, 0xF8);
-    w.indicator = 0x04;
-    w.delta_indicator = 0x08;
-    test::append_window(delta, w);
+    test::append_window(delta, {.indicator = 0x04, .target_length = 3, .delta_indicator = 0x08, .data = text("xyz"),
+                                .instructions = {add(0), 3}});
     EXPECT_EQ(as_text(decode_ok({}, delta)), "xyz");
 
     // Integers may carry leading zero groups.
@@ -210,10 +156,7 @@ TEST(vcdiff_decoder, ignored_bits_and_encodings)
 TEST(vcdiff_decoder, sizes_up_to_the_limit_decode)
 {
     // Exactly 64 MiB in one window, by a single RUN.
-    window_spec w;
-    w.target_length = 64u << 20;
-    w.data = {0x5A};
-    w.instructions = {test::op::run0()};
+    window_spec w{.target_length = 64u << 20, .data = {0x5A}, .instructions = {test::op::run0()}};
     test::put_varint(w.instructions, w.target_length);
     const bytes out = decode_ok({}, test::make_delta({w}));
     ASSERT_EQ(out.size(), 64u << 20);
@@ -221,22 +164,13 @@ TEST(vcdiff_decoder, sizes_up_to_the_limit_decode)
     EXPECT_EQ(out.back(), 0x5A);
 }
 
-window_spec interleaved_window(const bytes& source)
+TEST(vcdiff_decoder, interleaved_variant)
 {
     // ADD "ab", COPY 4 from source 2 (SELF), RUN 3 'z', each with its data or address right
     // after its opcode and size.
-    window_spec w;
-    w.indicator = 0x01;
-    w.segment_length = source.size();
-    w.target_length = 9;
-    w.instructions = {add(2), 'a', 'b', copy(0, 4), 2, test::op::run0(), 3, 'z'};
-    return w;
-}
-
-TEST(vcdiff_decoder, interleaved_variant)
-{
     const bytes source = text("012345");
-    window_spec w = interleaved_window(source);
+    window_spec w{.indicator = 0x01, .segment_length = source.size(), .target_length = 9,
+                  .instructions = {add(2), 'a', 'b', copy(0, 4), 2, test::op::run0(), 3, 'z'}};
     EXPECT_EQ(as_text(decode_ok(source, test::make_delta({w}, 'S'))), "ab2345zzz");
 
     // With its checksum (0x04 in Win_Indicator, Adler-32 after the address length).
@@ -245,10 +179,7 @@ TEST(vcdiff_decoder, interleaved_variant)
     EXPECT_EQ(as_text(decode_ok(source, test::make_delta({w, w}, 'S'))), "ab2345zzzab2345zzz");
 
     // The 'S' version still reads the plain layout when the data or address section is used.
-    window_spec plain;
-    plain.target_length = 3;
-    plain.data = text("xyz");
-    plain.instructions = {add(3)};
+    const window_spec plain{.target_length = 3, .data = text("xyz"), .instructions = {add(3)}};
     EXPECT_EQ(as_text(decode_ok(source, test::make_delta({plain}, 'S'))), "xyz");
 }
 

@@ -50,10 +50,10 @@ struct window_spec {
     std::uint64_t segment_position = 0;
     std::uint64_t target_length = 0;
     std::uint8_t delta_indicator = 0;
-    bytes data;
-    bytes instructions;
-    bytes addresses;
-    std::optional<std::uint32_t> checksum; // written after the address length
+    bytes data{};
+    bytes instructions{};
+    bytes addresses{};
+    std::optional<std::uint32_t> checksum{}; // written after the address length
     // Added to the correct delta encoding length, to make it wrong.
     std::int64_t encoding_length_error = 0;
 };

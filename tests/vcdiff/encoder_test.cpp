@@ -95,7 +95,7 @@ TEST(vcdiff_encoder, large_targets_are_split_into_8_mib_windows)
 
 TEST(vcdiff_encoder, random_edits_round_trip)
 {
-    for (std::uint32_t seed = 0; seed < 40; ++seed) {
+    for (std::uint32_t seed = 0; seed < 12; ++seed) {
         std::mt19937 rng(seed);
         const bytes source = test::make_text_like(rng() % 3000, seed);
         const bytes target = test::apply_edits(source, rng() % 30, seed + 1000, static_cast<int>(rng() % 3) - 1);
@@ -121,13 +121,6 @@ TEST(vcdiff_encoder, repeats_and_self_copies)
     EXPECT_LT(round_trip({}, repeated).size(), phrase.size() + 50 * 8);
 }
 
-TEST(vcdiff_encoder, deterministic)
-{
-    const bytes source = test::make_text_like(200000, 6);
-    const bytes target = test::apply_edits(source, 100, 7);
-    EXPECT_EQ(vcdiff_encode(source, target), vcdiff_encode(source, target));
-}
-
 TEST(vcdiff_encoder, translation_edits_give_small_deltas)
 {
     // 1 MiB with 200 scattered edits: the delta carries the new text and little else.
@@ -136,6 +129,7 @@ TEST(vcdiff_encoder, translation_edits_give_small_deltas)
         const bytes target = test::apply_edits(source, 200, 9, growth);
         const bytes delta = round_trip(source, target);
         EXPECT_LT(delta.size(), 200u * 24) << "growth " << growth;
+        EXPECT_EQ(vcdiff_encode(source, target), delta) << "not deterministic";
     }
 }
 
