@@ -141,6 +141,7 @@ struct finder_tables {
     std::vector<std::uint8_t> down;
     std::vector<std::uint8_t> up;
     std::vector<std::uint32_t> repeat_heads; // for stored_for_certain
+    std::vector<std::uint64_t> seen_hashes;
     std::vector<std::uint32_t> repeat_links;
     bytes work; // the compressor's output buffer
 
@@ -452,10 +453,40 @@ private:
 // when 11 F <= (n - 256) + 24, B >= 8 (n - 256 - 3) and t >= n: the file is stored. Counting F
 // only needs each position's nearest equal three bytes above it; the count stops as soon as it
 // is too high to decide anything.
+// Counting F exactly needs each position's nearest equal three bytes above it. A cheaper count
+// that can only be larger does as well when it stays low enough: here, the positions whose three
+// bytes hash to a value already seen anywhere above them. In random data this rarely happens
+// (a table of 2^b bits is hit by chance about m^2 / 2^(b+1) times in m positions), and each
+// position costs one bit test with nothing to wait for from the one before.
+bool few_repeats_at_all(const std::uint8_t* data, std::uint32_t n, std::uint64_t most_flagged,
+                        finder_tables& tables)
+{
+    // 64 bits or more per position (so chance hits stay under 1 %), at most 2^20.
+    const std::uint32_t bits = std::clamp<std::uint32_t>(std::bit_width(n - cpk_verbatim_prefix) + 6, 12, 20);
+    std::vector<std::uint64_t>& seen = tables.seen_hashes;
+    seen.assign(std::size_t(1) << (bits - 6), 0);
+    std::uint64_t flagged = 0;
+    for (std::uint32_t q = n; q >= cpk_verbatim_prefix + 3; --q) {
+        const std::uint32_t key =
+            std::uint32_t{data[q - 1]} | std::uint32_t{data[q - 2]} << 8 | std::uint32_t{data[q - 3]} << 16;
+        const std::uint32_t h = (key * 0x9E3779B1u) >> (32 - bits);
+        const std::uint64_t bit = std::uint64_t{1} << (h & 63);
+        std::uint64_t& word = seen[h >> 6];
+        flagged += (word & bit) != 0;
+        word |= bit;
+        if (flagged > most_flagged)
+            return false;
+    }
+    return true;
+}
+
 bool stored_for_certain(const std::uint8_t* data, std::uint32_t n, finder_tables& tables)
 {
     constexpr std::uint32_t prefix = cpk_verbatim_prefix;
     const std::uint64_t most_flagged = (std::uint64_t{n} - prefix + 24) / 11;
+    // Chance hits stay well below the bound only up to about 2^21 / 11 positions.
+    if (n - prefix <= (1u << 17) && few_repeats_at_all(data, n, most_flagged, tables))
+        return true;
     const std::uint32_t bits = std::clamp<std::uint32_t>(std::bit_width(n), 10, 16);
     std::vector<std::uint32_t>& heads = tables.repeat_heads;
     std::vector<std::uint32_t>& links = tables.repeat_links;
