@@ -169,12 +169,8 @@ public:
         hash_bits = std::clamp<std::uint32_t>(std::bit_width(n), 10, 14);
         // Positions within reach of the cursor (at most 8192 of them) never share a slot.
         ring_mask = std::min<std::uint32_t>(std::bit_ceil(n + 1), 1u << 13) - 1;
-        for (std::uint32_t l = 0; l < levels; ++l) {
+        for (std::uint32_t l = 0; l < levels; ++l)
             filled[l] = n + 1;
-            weight[l] = 1;
-            for (std::uint32_t j = 1; j < context[l]; ++j)
-                weight[l] *= roll_base;
-        }
         for (std::uint32_t l = 0; l < kept_levels; ++l)
             prepare(l);
     }
@@ -291,8 +287,10 @@ private:
     static constexpr std::uint32_t kept_levels = 2;
     static constexpr std::uint32_t context[levels] = {3, 4, 8, 16, 32};
     static constexpr std::uint32_t run_cap = 255;
-    static constexpr std::uint64_t roll_base = 0x100000001B3ull;
     static constexpr std::uint64_t mix = 0x9E3779B97F4A7C15ull;
+    static constexpr std::uint64_t mix2 = 0xC2B2AE3D27D4EB4Full;
+    static constexpr std::uint64_t mix3 = 0x165667B19E3779F9ull;
+    static constexpr std::uint64_t mix4 = 0xD6E8FEB86659FD93ull;
 
     // The run length at cursor c; the run tables are made the first time a cursor needs them.
     std::uint32_t cursor_run(std::uint32_t c)
@@ -376,9 +374,7 @@ private:
         return static_cast<std::uint32_t>((key * mix) >> (64 - hash_bits));
     }
 
-    // Files on a long level every position within reach of cursor c that it has not seen yet,
-    // with a polynomial hash of the level's bytes rolled down one position at a time (and kept,
-    // so that the next call goes on from here).
+    // Files on a long level every position within reach of cursor c that it has not seen yet.
     void fill(std::uint32_t level, std::uint32_t c) noexcept
     {
         if (!prepared[level])
@@ -386,27 +382,34 @@ private:
         std::uint32_t q = std::min(filled[level] - 1, top);
         if (q < c + 3)
             return;
-        const std::uint32_t k = context[level];
-        std::uint64_t v = 0;
-        if (q + 1 == filled[level] && filled[level] <= n) {
-            v = (rolled[level] - data[q] * weight[level]) * roll_base + data[q - k];
-        } else {
-            for (std::uint32_t j = 0; j < k; ++j)
-                v = v * roll_base + data[q - 1 - j];
-        }
         std::uint32_t* const head_table = heads[level].data();
         std::uint32_t* const link_ring = links[level].data();
         const std::uint32_t shift = 64 - hash_bits;
-        for (;;) {
-            std::uint32_t& head = head_table[(v * mix) >> shift];
-            link_ring[q & ring_mask] = head;
-            head = q;
-            if (q == c + 3)
-                break;
-            v = (v - data[q - 1] * weight[level]) * roll_base + data[q - 1 - k];
-            --q;
+        const auto file_all = [&](auto hash) {
+            for (;; --q) {
+                std::uint32_t& head = head_table[hash(q) >> shift];
+                link_ring[q & ring_mask] = head;
+                head = q;
+                if (q == c + 3)
+                    break;
+            }
+        };
+        // The level's 8, 16 or 32 bytes below q, read as whole words and mixed: no position's
+        // hash waits for another's.
+        const std::uint8_t* const d = data;
+        switch (context[level]) {
+        case 8:
+            file_all([d](std::uint32_t p) { return load64(d + p - 8) * mix; });
+            break;
+        case 16:
+            file_all([d](std::uint32_t p) { return load64(d + p - 8) * mix + load64(d + p - 16) * mix2; });
+            break;
+        default:
+            file_all([d](std::uint32_t p) {
+                return (load64(d + p - 8) * mix + load64(d + p - 16) * mix2) ^
+                       (load64(d + p - 24) * mix3 + load64(d + p - 32) * mix4);
+            });
         }
-        rolled[level] = v;
         filled[level] = c + 3;
     }
 
@@ -435,8 +438,6 @@ private:
     bool runs_measured = false;
     bool prepared[levels] = {};
     std::uint32_t filled[levels];   // lowest position filed on each level (n + 1: none)
-    std::uint64_t weight[levels];   // roll_base to the power (level length - 1)
-    std::uint64_t rolled[levels] = {}; // the hash of the position filled[level]
     bool runs_prepared = false;
     std::uint32_t runs_filled = n + 1; // lowest position filed on the run level
 };
