@@ -5,6 +5,8 @@
 #include "common/file_io.h"
 #include "engine/crc32.h"
 #include "engine/patch_archive.h"
+#include "engine/patcher.h"
+#include "recording_listener.h"
 #include "rom/nds_rom.h"
 #include "tools/rom_image_builder.h"
 #include "vcdiff/vcdiff_encoder.h"
@@ -12,8 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
+#include <functional>
 #include <map>
+#include <random>
 
 namespace qm::test {
 
@@ -25,6 +28,21 @@ inline bytes pattern(std::size_t n, std::uint8_t seed)
     for (std::size_t i = 0; i < n; ++i)
         b[i] = static_cast<std::uint8_t>((i * 7 + seed) ^ (i >> 5));
     return b;
+}
+
+inline std::uint32_t crc_of(const bytes& b) { return crc32(b.data(), static_cast<std::uint32_t>(b.size())); }
+
+// A script container: a 32-byte head whose words at 24 and 28 delimit UTF-16LE text, and a
+// tail after the text that must travel with it.
+inline bytes script_container(const std::u16string& text)
+{
+    bytes c(32, 0xAB);
+    put_le32(c, 24, 32);
+    put_le32(c, 28, static_cast<std::uint32_t>(32 + 2 * text.size()));
+    for (char16_t u : text)
+        append_le16(c, static_cast<std::uint16_t>(u));
+    append_le32(c, 0xC0FFEE);
+    return c;
 }
 
 inline rom_description game_description()
@@ -88,11 +106,36 @@ protected:
 
     void write_game(const rom_description& d) { write_whole_file(source, build_rom_image(d).image); }
 
+    // Runs a job from `from` to the destination; `hook` sees every listener call as it is written down.
+    test::recording_listener run_job(const bytes& packed, patcher* engine = nullptr,
+                                     std::function<void(patcher&, const std::string&)> hook = {},
+                                     const fs::path* from = nullptr)
+    {
+        patcher local;
+        patcher& p = engine ? *engine : local;
+        test::recording_listener l;
+        if (hook)
+            l.on_call = [&](const std::string& c) { hook(p, c); };
+        p.run_patch_job(from ? *from : source, destination, packed.data(), static_cast<std::uint32_t>(packed.size()), l);
+        return l;
+    }
+
+    // The message a job ends with (empty when it succeeds); `l` keeps the calls it saw.
+    std::string job_error(const bytes& packed, test::recording_listener& l, const fs::path* from = nullptr)
+    {
+        patcher p;
+        try {
+            p.run_patch_job(from ? *from : source, destination, packed.data(), static_cast<std::uint32_t>(packed.size()), l);
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return {};
+    }
+
     // A type 0 record turning `before` into `after`.
     static std::vector<std::uint32_t> delta_body(archive_builder& b, const bytes& before, const bytes& after)
     {
-        std::uint32_t blob = b.add_blob(vcdiff_encode(before, after));
-        return {0, crc32(before.data(), static_cast<std::uint32_t>(before.size())), blob};
+        return {0, crc_of(before), b.add_blob(vcdiff_encode(before, after))};
     }
 
     // The game ROM and a packed archive (dir/patch.bin) that turns /readme.txt into "ok".

@@ -36,6 +36,13 @@ const bytes banner_after = [] {
     return b;
 }();
 
+TEST(crc32, standard_check_values)
+{
+    EXPECT_EQ(crc32(reinterpret_cast<const std::uint8_t*>("123456789"), 9), 0xCBF43926u);
+    EXPECT_EQ(crc32(nullptr, 0), 0u);
+    EXPECT_EQ(crc_of(bytes{0}), 0xD202EF8Du);
+}
+
 TEST(patcher, starts_idle)
 {
     patcher p;
@@ -54,7 +61,7 @@ TEST(patcher, load_archive_reports_total_and_clears_an_early_cancel)
     test::recording_listener l;
     p.attach(nullptr, &l);
     p.request_cancel();
-    bytes packed = pack_archive(b.build());
+    const bytes packed = pack_archive(b.build());
     p.load_archive(packed.data(), static_cast<std::uint32_t>(packed.size()));
     EXPECT_FALSE(p.cancel_requested());
     EXPECT_EQ(l.calls, (std::vector<std::string>{"set_total 2490"}));
@@ -132,8 +139,7 @@ TEST(patcher, blob_numbers_and_record_lengths_are_checked)
     loaded t(b);
     EXPECT_NE(error_of([&] { t.engine.visit(banner_before, make_section_code(banner)); }).find("blob 9"),
               std::string::npos);
-    // Contents that fail their checksum say so before the record's blob number is looked at.
-    bytes changed = banner_before;
+    bytes changed = banner_before; // the checksum is checked before the blob number is looked at
     changed[0] ^= 1;
     EXPECT_EQ(error_of([&] { t.engine.visit(changed, make_section_code(banner)); }), "patcher::visit - bad checksum");
     EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm9)); }),
