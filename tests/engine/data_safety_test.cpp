@@ -45,16 +45,11 @@ protected:
         b.set_total_steps(static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1 + 4 + 2));
         packed = pack_archive(b.build());
 
-        const test::recording_listener l = run();
+        const test::recording_listener l = run_job(packed);
         reference_calls = l.calls;
         reference_sections = l.events("section ");
         reference = read_whole_file(destination);
         fs::remove(destination);
-    }
-
-    test::recording_listener run(patcher* engine = nullptr, std::function<void(patcher&, const std::string&)> hook = {})
-    {
-        return run_job(packed, engine, std::move(hook));
     }
 
     // Calls `action` when the n-th section starts (0 is the first).
@@ -100,7 +95,7 @@ TEST_F(data_safety, a_source_cut_short_at_any_section_fails_and_writes_nothing)
         for (std::size_t j = i; j < sections.size(); ++j)
             later_data |= sections[j].size > 0;
         const std::string error =
-            error_of([&] { run(nullptr, at_section(i, [&] { fs::resize_file(source, cut); })); });
+            error_of([&] { run_job(packed, nullptr, at_section(i, [&] { fs::resize_file(source, cut); })); });
         EXPECT_EQ(!error.empty(), later_data) << error;
         EXPECT_EQ(read_whole_file(destination), (bytes{4, 4}));
         EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
@@ -112,7 +107,7 @@ TEST_F(data_safety, a_patched_file_overwritten_in_place_fails_its_checksum)
     const std::uint16_t readme = nds_rom(source).get_file_id("/readme.txt");
     const std::uint32_t at = get_le32(nds_rom(source).fat_bytes(), std::size_t{readme} * 8);
     EXPECT_EQ(error_of([&] {
-                  run(nullptr, at_section(0, [&] {
+                  run_job(packed, nullptr, at_section(0, [&] {
                           std::fstream f(source, std::ios::binary | std::ios::in | std::ios::out);
                           f.seekp(at);
                           f.put('X');
@@ -131,7 +126,7 @@ TEST_F(data_safety, a_source_renamed_over_or_removed_midway_is_still_read_whole)
     // the ROM patched from the bytes that were there when the job began.
     const bytes original = read_whole_file(source);
     const std::size_t middle = nds_rom(source).list_sections().size() / 2;
-    run(nullptr, at_section(middle, [&] {
+    run_job(packed, nullptr, at_section(middle, [&] {
             write_whole_file(dir / "other.nds", bytes(4096, 0xEE));
             fs::rename(dir / "other.nds", source);
         }));
@@ -139,7 +134,7 @@ TEST_F(data_safety, a_source_renamed_over_or_removed_midway_is_still_read_whole)
 
     fs::remove(destination);
     write_whole_file(source, original);
-    run(nullptr, at_section(middle, [&] { fs::remove(source); }));
+    run_job(packed, nullptr, at_section(middle, [&] { fs::remove(source); }));
     EXPECT_EQ(read_whole_file(destination), reference);
     EXPECT_EQ(leftovers(), (std::vector<std::string>{"out.nds"}));
 }
@@ -165,7 +160,7 @@ TEST_F(data_safety, a_destination_that_is_a_folder_is_left_alone)
 {
     fs::create_directory(destination);
     write_whole_file(destination / "keep.txt", bytes{1});
-    const std::string error = error_of([&] { run(); });
+    const std::string error = error_of([&] { run_job(packed); });
     EXPECT_EQ(error.rfind("pending_output::commit failed - can't replace the destination", 0), 0u) << error;
     EXPECT_EQ(read_whole_file(destination / "keep.txt"), bytes{1});
     EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
@@ -185,7 +180,7 @@ TEST_F(data_safety, a_cancel_at_any_moment_gives_the_whole_rom_or_nothing)
         write_whole_file(destination, bytes{6});
         patcher p;
         std::size_t seen = 0;
-        const test::recording_listener l = run(&p, [&](patcher& e, const std::string&) {
+        const test::recording_listener l = run_job(packed, &p, [&](patcher& e, const std::string&) {
             if (seen++ == k)
                 e.request_cancel();
         });

@@ -7,6 +7,7 @@
 #include "engine/patch_archive.h"
 #include "engine/patcher.h"
 #include "recording_listener.h"
+#include "support/error_of.h"
 #include "rom/nds_rom.h"
 #include "tools/rom_image_builder.h"
 #include "vcdiff/vcdiff_encoder.h"
@@ -53,14 +54,8 @@ inline rom_description game_description()
     d.arm9 = pattern(3000, 1);
     d.arm9_footer = std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8};
     d.arm7 = pattern(1000, 2);
-    rom_overlay plain;
-    plain.id = 0;
-    plain.contents = pattern(700, 3);
-    rom_overlay packed;
-    packed.id = 3;
-    packed.contents = bytes(4000, 0x20);
-    packed.compressed = true;
-    d.arm9_overlays = {plain, packed};
+    d.arm9_overlays = {rom_overlay{.id = 0, .contents = pattern(700, 3)},
+                       rom_overlay{.id = 3, .contents = bytes(4000, 0x20), .compressed = true}};
     d.banner = pattern(0x840, 4);
     d.root = {rom_fs_node::file("readme.txt", pattern(100, 5)),
               rom_fs_node::directory("data", {rom_fs_node::file("empty.bin"),
@@ -75,17 +70,12 @@ inline std::map<std::uint32_t, bytes> section_contents(const fs::path& rom_path)
     nds_rom rom(rom_path);
     std::map<std::uint32_t, bytes> out;
     struct collector : rom_visitor {
-        std::map<std::uint32_t, bytes>* out;
-        bytes visit(const bytes& c, std::uint32_t code) override
-        {
-            (*out)[code] = c;
-            return c;
-        }
+        std::map<std::uint32_t, bytes>& out;
+        explicit collector(std::map<std::uint32_t, bytes>& o) : out(o) {}
+        bytes visit(const bytes& c, std::uint32_t code) override { return out[code] = c; }
         void enter_section(std::uint32_t) override {}
-    } v;
-    v.out = &out;
-    fs::path scratch = rom_path.parent_path() / "collect.tmp";
-    rom.copy_to(scratch, v); // discarded, only the visits matter
+    } v(out);
+    rom.copy_to(rom_path.parent_path() / "collect.tmp", v); // the copy is discarded: only the visits matter
     return out;
 }
 
@@ -124,12 +114,9 @@ protected:
     std::string job_error(const bytes& packed, test::recording_listener& l, const fs::path* from = nullptr)
     {
         patcher p;
-        try {
+        return error_of([&] {
             p.run_patch_job(from ? *from : source, destination, packed.data(), static_cast<std::uint32_t>(packed.size()), l);
-        } catch (const std::exception& e) {
-            return e.what();
-        }
-        return {};
+        });
     }
 
     // A type 0 record turning `before` into `after`.
