@@ -1,7 +1,5 @@
-// Damaged copies of a game ROM through quillmoor-patch: cut short at every block boundary, every
-// header offset and size pointed past the end of the file, bits flipped in the tables. Each run
-// must end with exit status 1 and a message (or, for a flip that leaves a ROM that still patches,
-// a complete ROM), never with a crash, and must leave nothing at the destination when it fails.
+// Damaged copies of a game ROM through quillmoor-patch: each run ends with status 1 and a message
+// and leaves nothing at the destination (or, for a flip that still patches, a complete ROM).
 
 #include "patch_process.h"
 #include "rom/nds_format.h"
@@ -107,14 +105,10 @@ TEST_F(malformed_rom, cut_short_or_pointing_past_the_end)
 
 TEST_F(malformed_rom, bits_flipped_in_the_tables)
 {
-    // Flips land in the FNT, FAT, overlay table and the packed overlay: every outcome but a crash
-    // or a half-written destination is acceptable, and most flips must be refused.
-    const auto field = [&](std::size_t at) { return get_le32(original, at); };
-    const std::vector<block> tables = {
-        {"fnt", field(nds::hdr_fnt_offset), field(nds::hdr_fnt_size)},
-        {"fat", field(nds::hdr_fat_offset), field(nds::hdr_fat_size)},
-        {"arm9 overlay table", field(nds::hdr_arm9_ovt_offset), field(nds::hdr_arm9_ovt_size)},
-    };
+    // Flips in the FNT, FAT and overlay table: every outcome but a crash or a half-written
+    // destination is acceptable, and most flips must be refused.
+    const std::vector<block> all = blocks();
+    const std::vector<block> tables(all.begin() + 3, all.begin() + 6);
     seeded_random random(2024);
     int refusals = 0, runs = 0;
     for (const block& t : tables)

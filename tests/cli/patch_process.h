@@ -31,9 +31,6 @@ struct patch_run {
 
 patch_run run_patch_process(const std::vector<std::string>& arguments, const patch_run_options& options = {});
 
-// True when run_patch_process can drop root's privileges (the tests run as root).
-bool running_as_root();
-
 // The game and an archive (dir/patch.bin) that patches its readme, for runs of quillmoor-patch.
 class cli_fixture : public job_fixture {
 protected:
@@ -43,10 +40,7 @@ protected:
         archive = write_game_and_readme_patch();
     }
 
-    patch_run run(const std::vector<std::string>& arguments, const patch_run_options& options = {})
-    {
-        return run_patch_process(arguments, options);
-    }
+    static patch_run run(const std::vector<std::string>& arguments) { return run_patch_process(arguments); }
     // SOURCE DEST --archive dir/patch.bin, then `extra`.
     patch_run run(const fs::path& from, const fs::path& to, const patch_run_options& options = {},
                   const std::vector<std::string>& extra = {})
