@@ -9,14 +9,7 @@
 namespace qm {
 namespace {
 
-std::size_t index_of(std::uint16_t code)
-{
-    for (std::size_t i = 0; i < char_count; ++i)
-        if (char_table[i] == code)
-            return i;
-    ADD_FAILURE() << "code " << code << " not in the character table";
-    return 0;
-}
+std::size_t index_of(std::uint16_t code) { return make_char_index().at(code); }
 
 // Rows of a glyph's cell that hold ink: the first and the last, or -1 when it has none.
 std::pair<int, int> ink_rows(std::size_t i)
