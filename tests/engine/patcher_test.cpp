@@ -1,29 +1,24 @@
 #include "engine/patcher.h"
 
-#include "engine/crc32.h"
-#include "engine/patch_archive.h"
-#include "recording_listener.h"
-#include "vcdiff/vcdiff_encoder.h"
-
-#include "support/error_of.h"
-
-#include <gtest/gtest.h>
+#include "job_fixture.h"
 
 namespace qm {
 namespace {
 
+using test::crc_of;
 using test::error_of;
 
-std::uint32_t crc_of(const bytes& b) { return crc32(b.data(), static_cast<std::uint32_t>(b.size())); }
-
+// A patcher with the archive `b` makes loaded (after a cancel request, if asked).
 struct loaded {
     patcher engine;
     test::recording_listener listener;
     bytes packed;
 
-    explicit loaded(const archive_builder& b) : packed(pack_archive(b.build()))
+    explicit loaded(const archive_builder& b, bool cancel_first = false) : packed(pack_archive(b.build()))
     {
         engine.attach(nullptr, &listener);
+        if (cancel_first)
+            engine.request_cancel();
         engine.load_archive(packed.data(), static_cast<std::uint32_t>(packed.size()));
     }
 };
@@ -35,6 +30,13 @@ const bytes banner_after = [] {
     b.resize(3000, 0x22); // a delta's target may be longer than its source
     return b;
 }();
+
+TEST(crc32, standard_check_values)
+{
+    EXPECT_EQ(crc32(reinterpret_cast<const std::uint8_t*>("123456789"), 9), 0xCBF43926u);
+    EXPECT_EQ(crc32(nullptr, 0), 0u);
+    EXPECT_EQ(crc_of(bytes{0}), 0xD202EF8Du);
+}
 
 TEST(patcher, starts_idle)
 {
@@ -50,42 +52,30 @@ TEST(patcher, load_archive_reports_total_and_clears_an_early_cancel)
 {
     archive_builder b;
     b.set_total_steps(2490);
-    patcher p;
-    test::recording_listener l;
-    p.attach(nullptr, &l);
-    p.request_cancel();
-    bytes packed = pack_archive(b.build());
-    p.load_archive(packed.data(), static_cast<std::uint32_t>(packed.size()));
-    EXPECT_FALSE(p.cancel_requested());
-    EXPECT_EQ(l.calls, (std::vector<std::string>{"set_total 2490"}));
-    EXPECT_EQ(p.archive_blobs().size(), 1u);
-}
-
-TEST(patcher, sections_without_record_pass_through_and_cancel_empties_everything)
-{
-    archive_builder b;
-    loaded t(b);
-    bytes arm9{1, 2, 3};
-    EXPECT_EQ(t.engine.visit(arm9, make_section_code(qm::arm9)), arm9);
-    EXPECT_EQ(t.engine.visit(bytes{}, make_section_code(file, 4)), bytes{});
-    t.engine.request_cancel();
-    EXPECT_EQ(t.engine.visit(arm9, make_section_code(qm::arm9)), bytes{});
+    loaded t(b, true);
+    EXPECT_FALSE(t.engine.cancel_requested());
+    EXPECT_EQ(t.listener.calls, (std::vector<std::string>{"set_total 2490"}));
+    EXPECT_EQ(t.engine.archive_blobs().size(), 1u);
 }
 
 // The writer may skip visit for a section the patcher lets pass: only when it has no record and
 // no cancel is pending, so that a cancelled job still gets empty contents from visit.
-TEST(patcher, only_sections_without_record_may_pass_through_and_none_after_a_cancel)
+TEST(patcher, sections_without_record_pass_through_until_a_cancel_empties_everything)
 {
     archive_builder b;
     b.add_record(make_section_code(banner), {0, crc_of(banner_before), b.add_blob(bytes{1})});
     loaded t(b);
+    const bytes arm9{1, 2, 3};
+    EXPECT_EQ(t.engine.visit(arm9, make_section_code(qm::arm9)), arm9);
+    EXPECT_EQ(t.engine.visit(bytes{}, make_section_code(file, 4)), bytes{});
     EXPECT_TRUE(t.engine.passes_through(make_section_code(qm::arm9)));
     EXPECT_TRUE(t.engine.passes_through(make_section_code(file, 4)));
     EXPECT_FALSE(t.engine.passes_through(make_section_code(banner)));
     t.engine.request_cancel();
+    EXPECT_EQ(t.engine.visit(arm9, make_section_code(qm::arm9)), bytes{});
     EXPECT_FALSE(t.engine.passes_through(make_section_code(qm::arm9)));
     EXPECT_FALSE(t.engine.passes_through(make_section_code(file, 4)));
-    EXPECT_EQ(t.listener.calls.size(), 1u); // set_total only: asking reports nothing
+    EXPECT_EQ(t.listener.calls.size(), 1u); // set_total only: neither visit nor asking reports anything
 }
 
 TEST(patcher, delta_record_checks_the_checksum_before_decoding)
@@ -132,8 +122,7 @@ TEST(patcher, blob_numbers_and_record_lengths_are_checked)
     loaded t(b);
     EXPECT_NE(error_of([&] { t.engine.visit(banner_before, make_section_code(banner)); }).find("blob 9"),
               std::string::npos);
-    // Contents that fail their checksum say so before the record's blob number is looked at.
-    bytes changed = banner_before;
+    bytes changed = banner_before; // the checksum is checked before the blob number is looked at
     changed[0] ^= 1;
     EXPECT_EQ(error_of([&] { t.engine.visit(changed, make_section_code(banner)); }), "patcher::visit - bad checksum");
     EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm9)); }),

@@ -23,8 +23,8 @@ public:
     void section_started(std::uint32_t code, const char* path) override
     {
         char buf[32];
-        std::snprintf(buf, sizeof buf, "section %#x", code);
-        note(std::string(buf) + (path ? std::string(" ") + path : std::string(" (null)")));
+        std::snprintf(buf, sizeof buf, "section %#x ", code);
+        note(buf + std::string(path ? path : "(null)"));
     }
     void set_position(std::uint32_t position) override
     {
@@ -33,12 +33,12 @@ public:
     }
     void finished() override { note("finished"); }
 
-    // The calls other than positions, for checking the order of events.
-    std::vector<std::string> events() const
+    // The calls whose text begins with `prefix` (all but positions when none is given).
+    std::vector<std::string> events(const std::string& prefix = "") const
     {
         std::vector<std::string> out;
         for (const auto& c : calls)
-            if (c.rfind("position ", 0) != 0)
+            if (prefix.empty() ? c.rfind("position ", 0) != 0 : c.rfind(prefix, 0) == 0)
                 out.push_back(c);
         return out;
     }

@@ -1,7 +1,6 @@
 // No length field can make a decoder allocate more than its real input justifies: each case
-// below feeds a decoder an input whose field claims far more than the input holds, and measures
-// the largest single allocation the decoder makes before refusing it. Its own executable, since
-// it replaces the global operator new to do the measuring.
+// measures the largest single allocation made before the lying input is refused. Its own
+// executable, since it replaces the global operator new.
 
 #include "common/file_io.h"
 #include "cpk/cpk_builder.h"
@@ -15,6 +14,8 @@
 #include "rom/nds_rom.h"
 #include "tools/rom_image_builder.h"
 #include "vcdiff/vcdiff_decoder.h"
+
+#include "support/error_of.h"
 
 #include <gtest/gtest.h>
 
@@ -58,12 +59,7 @@ namespace {
 template <class F> std::size_t largest_allocation_of_refusal(F&& f, const std::string& message)
 {
     largest = 0;
-    try {
-        f();
-        ADD_FAILURE() << "the input was not refused";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(e.what(), message);
-    }
+    EXPECT_EQ(test::error_of(f), message);
     return largest;
 }
 
@@ -102,8 +98,7 @@ TEST(allocation_bounds, lz_footer_claiming_four_gib)
 
 TEST(allocation_bounds, cpk_entry_claiming_four_gib_expanded)
 {
-    // One file of 70,000 bytes that packs to a few hundred; its CpkItocH row is then made to
-    // claim 0xFFFFFFF0 bytes once expanded.
+    // 70,000 bytes that pack to a few hundred, whose ITOC row then claims 0xFFFFFFF0 expanded.
     cpk_builder b;
     b.add_file(bytes(70000, 0x44));
     bytes archive = b.write();
@@ -170,9 +165,8 @@ TEST(allocation_bounds, font_blocks_claiming_more_than_the_font)
 
 TEST(allocation_bounds, vcdiff_window_sizes_are_capped_at_64_mib)
 {
-    // Target sizes cannot be bounded by the delta's length (a RUN of millions of bytes takes a
-    // few), so the decoder caps each window and the whole target at 64 MiB instead; a window
-    // claiming more is refused before anything is allocated.
+    // A RUN of millions of bytes takes a few, so target sizes are capped at 64 MiB instead of
+    // bounded by the delta; a window claiming more is refused before anything is allocated.
     const auto delta_claiming = [](std::uint32_t target_length) {
         bytes d{0xD6, 0xC3, 0xC4, 0x00, 0x00, 0x00};
         bytes window;
