@@ -310,17 +310,23 @@ private:
         down.resize(std::size_t(n) + 1);
         up.resize(std::size_t(n) + 1);
         up[n] = 0;
-        // Only where the current run starts (or ends) is carried from one position to the next,
-        // without branches: whether two bytes are equal is as good as random in such data.
-        std::uint32_t start = 1;
-        for (std::uint32_t q = 1; q <= n; ++q) {
-            start = q > 1 && data[q - 1] == data[q - 2] ? start : q;
-            down[q] = static_cast<std::uint8_t>(std::min(q - start + 1, run_cap));
+        // Only the length of the current run is carried from one position to the next, with masks
+        // rather than branches: whether two bytes are equal is as good as random in such data.
+        const std::uint8_t* const d = data;
+        std::uint8_t* const down_at = down.data();
+        std::uint8_t* const up_at = up.data();
+        std::uint32_t length = 1;
+        down_at[1] = 1;
+        for (std::uint32_t q = 2; q <= n; ++q) {
+            const std::uint32_t same = d[q - 1] == d[q - 2];
+            length = (length & (0u - same)) + 1;
+            down_at[q] = static_cast<std::uint8_t>(std::min(length, run_cap));
         }
-        std::uint32_t end = n;
+        length = 0;
         for (std::uint32_t q = n - 1; q >= 1; --q) {
-            end = data[q] == data[q - 1] ? end : q;
-            up[q] = static_cast<std::uint8_t>(std::min(end - q, run_cap));
+            const std::uint32_t same = d[q] == d[q - 1];
+            length = (length + 1) & (0u - same);
+            up_at[q] = static_cast<std::uint8_t>(std::min(length, run_cap));
         }
     }
 
