@@ -1,5 +1,5 @@
-// copy_to on fixed ROMs: a layout checked against literal offsets, the capacity boundaries, and
-// visitors that empty, grow or refuse sections.
+// copy_to on fixed ROMs: a layout checked against literal offsets, the capacity boundaries,
+// visitors that empty, grow or refuse sections, and the layout arithmetic at its limits.
 
 #include "rom_test_support.h"
 
@@ -7,10 +7,13 @@
 #include "lz/nds_lz.h"
 #include "rom/nds_format.h"
 #include "rom/nds_rom.h"
+#include "rom/rom_layout.h"
+#include "support/error_of.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string_view>
 
 namespace qm::test {
 namespace {
@@ -33,12 +36,7 @@ protected:
     std::string failure(rom_visitor& visitor)
     {
         nds_rom rom(dir.write("source.nds", build_rom_image(description).image));
-        try {
-            rom.copy_to(dir.path() / "out.nds", visitor).commit();
-        } catch (const std::exception& e) {
-            return e.what();
-        }
-        return "no error";
+        return error_of([&] { rom.copy_to(dir.path() / "out.nds", visitor).commit(); });
     }
 
     scratch_dir dir;
@@ -56,6 +54,7 @@ TEST_F(rebuild_test, hand_made_rom_is_laid_out_afresh)
     for (auto [offset, value] : fields)
         EXPECT_EQ(get_le32(out, offset), value) << offset;
     EXPECT_EQ(out[0x014], 0);
+    EXPECT_EQ(nds_rom(dir.path() / "source.nds").game_code(), 0x44414D48u); // "HMAD"
     EXPECT_EQ(fat_entry(out, 0), std::pair(0xA00u, 0xA04u));
     EXPECT_EQ(file_bytes(out, 0), (bytes{'a', 'b', 'c', 'd'}));
     EXPECT_EQ(get_le16(out, 0x15E), crc16(byte_span(out).first(0x15E)));
@@ -135,7 +134,8 @@ TEST_F(rebuild_test, sections_passed_through_give_the_rom_that_visiting_them_unc
     // Asked about every visited section but the packed overlays, which must be expanded anyway.
     std::vector<std::uint32_t> expected_asked, packed;
     for (std::uint32_t code : identity.visited) {
-        const bool is_packed = code == make_section_code(arm9_overlay, 0) || code == make_section_code(arm7_overlay, 0);
+        const bool is_packed =
+            code == make_section_code(arm9_overlay, 0) || code == make_section_code(arm7_overlay, 0);
         (is_packed ? packed : expected_asked).push_back(code);
     }
     EXPECT_EQ(passing.asked, expected_asked);
@@ -143,7 +143,9 @@ TEST_F(rebuild_test, sections_passed_through_give_the_rom_that_visiting_them_unc
 
     // Declining some of them: those are visited as before, and the image is the same.
     passing_visitor choosy;
-    choosy.lets_pass = [](std::uint32_t code) { return section_kind_of(code) != file || section_id_of(code) % 2; };
+    choosy.lets_pass = [](std::uint32_t code) {
+        return section_kind_of(code) != file || section_id_of(code) % 2;
+    };
     EXPECT_EQ(rebuild_sample(choosy), expected);
     for (std::uint32_t code : choosy.visited)
         EXPECT_TRUE(!choosy.lets_pass(code) || section_kind_of(code) == arm9_overlay ||
@@ -210,6 +212,42 @@ TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)
 
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"out.nds", "source.nds"}));
     EXPECT_EQ(read_whole_file(dir.path() / "out.nds"), (bytes{'o', 'l', 'd'}));
+}
+
+TEST(rom_layout, rebuilt_rom_may_not_reach_4_gib)
+{
+    EXPECT_EQ(section_start(0x201), 0x400u);
+    // Up to 2 GiB the padded image stays at most 2 GiB; one byte more would pad it to 4 GiB.
+    EXPECT_EQ(section_end(0x7FFFFE00, 0x200), 0x80000000u);
+    EXPECT_EQ(error_of([] { section_end(0x7FFFFE00, 0x201); }),
+              "nds_rom::copy_to failed - rebuilt ROM would reach 4 GiB");
+    EXPECT_THROW(section_end(0x200, 0xFFFFFFFF), std::runtime_error); // wraps a 32-bit sum
+    EXPECT_THROW(section_end(0x200, 0xFFFFFFFFFFFFFF00ull), std::runtime_error);
+    EXPECT_EQ(image_size_exponent(0x80000000), 31u);
+    EXPECT_EQ(image_size_exponent(2), 1u);
+    EXPECT_EQ(capacity_code(16), 0);
+}
+
+TEST(rom_layout, packed_overlay_length_must_fit_24_bits)
+{
+    EXPECT_EQ(overlay_stored_word(0xFF123456, 0xFFFFFF), 0xFFFFFFFFu);
+    EXPECT_EQ(error_of([] { overlay_stored_word(0x01000010, 0x1000000); }),
+              "nds_rom::copy_to failed - compressed overlay too large for its table entry");
+}
+
+TEST(crc16, check_value_and_agreement_with_a_bitwise_crc)
+{
+    constexpr std::string_view digits = "123456789";
+    EXPECT_EQ(crc16(byte_span(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size())), 0x4B37);
+    bytes data;
+    std::uint16_t bitwise = 0xFFFF;
+    for (int i = 0; i < 1000; ++i) {
+        data.push_back(static_cast<std::uint8_t>(i * 37 + (i >> 3)));
+        bitwise ^= data.back();
+        for (int bit = 0; bit < 8; ++bit)
+            bitwise = static_cast<std::uint16_t>((bitwise & 1) ? (bitwise >> 1) ^ 0xA001 : bitwise >> 1);
+        ASSERT_EQ(crc16(data), bitwise) << i;
+    }
 }
 
 } // namespace
