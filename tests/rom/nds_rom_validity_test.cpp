@@ -36,14 +36,12 @@ protected:
             put_le32(copy, offset2, value2);
         return copy;
     }
-    // The sample with `table` (edited with one 16-bit value when `offset` is set) as its FNT.
+    // The sample with `table` (one 16-bit value of it set when `offset` is not 0) as its FNT.
     bytes with_fnt(bytes table, std::size_t offset = 0, std::uint16_t value = 0) const
     {
-        bytes copy = image;
         if (offset != 0)
             put_le16(table, offset, value);
-        replace_table(copy, nds::hdr_fnt_offset, nds::hdr_fnt_size, table);
-        return copy;
+        return test::with_fnt(image, table);
     }
     std::uint32_t at(std::size_t offset) const { return get_le32(image, offset); }
     std::uint32_t size() const { return static_cast<std::uint32_t>(image.size()); }
@@ -151,9 +149,6 @@ TEST_F(validity_test, fnt_main_table_and_sub_tables)
     const auto fat_entries = static_cast<std::uint16_t>(at(nds::hdr_fat_size) / 8);
     // Two directories whose sub-tables are sound, but the second entry ends past the FNT.
     const bytes short_main = {12, 0, 0, 0, 0, 0, 2, 0, 12, 0, 0, 0, 0};
-    bytes bad_dir = fnt; // the root's sub-directory "data" names a directory that does not exist
-    patch_bytes(bad_dir, dirs * 8u, fnt.size() - dirs * 8u, {0x84, 'd', 'a', 't', 'a', 0x01, 0xF0},
-                {0x84, 'd', 'a', 't', 'a', static_cast<std::uint8_t>(dirs), 0xF0});
     expect({{with_fnt(fnt), valid},
             {with_fnt(bytes(fnt.begin(), fnt.begin() + 7)), invalid},
             {with_fnt(fnt, 6, 0), invalid},
@@ -167,33 +162,22 @@ TEST_F(validity_test, fnt_main_table_and_sub_tables)
             // data/deep (directory 2) names one file: its id must be below the FAT's entry count.
             {with_fnt(fnt, 2 * 8 + 4, fat_entries - 1), valid},
             {with_fnt(fnt, 2 * 8 + 4, fat_entries), invalid},
-            {with_fnt(bad_dir), invalid},
+            {with_fnt(write_fnt({{0, {{"x", 1}}}})), invalid}, // a sub-directory not in the main table
             // Without its final 0 byte the last sub-table runs off the end of the table.
             {with_fnt(bytes(fnt.begin(), fnt.end() - 1)), invalid}});
 }
 
 TEST_F(validity_test, at_most_4096_directories)
 {
-    rom_description d = sample_description();
-    d.root.clear();
-    for (int i = 0; i < 4095; ++i)
-        d.root.push_back(rom_fs_node::directory("d" + std::to_string(i)));
-    image = build_rom_image(d).image;
-    {
-        nds_rom rom(dir.write("full.nds", image));
-        EXPECT_EQ(rom.fid_to_string(0xFFFF), "d4094/");
-    }
-    // A 4097th directory, otherwise sound: one more main entry, with an empty sub-table.
-    const bytes full = fnt_of(image);
-    bytes more;
-    for (std::size_t i = 0; i < 4096; ++i) {
-        append_le32(more, get_le32(full, i * 8) + 8);
-        append_le32(more, get_le32(full, i * 8 + 4));
-    }
-    append_le32(more, static_cast<std::uint32_t>(full.size() - 1 + 8));
-    append_le32(more, std::uint32_t{nds::dir_id_base} << 16);
-    more.insert(more.end(), full.begin() + 4096 * 8, full.end());
-    expect({{with_fnt(more, 6, 4097), invalid}, {with_fnt(more), valid}});
+    // The root and 4095 or 4096 empty sub-directories d0, d1, ...
+    std::vector<fnt_dir> dirs(4097);
+    for (int i = 1; i < 4097; ++i)
+        dirs[0].entries.push_back({"d" + std::to_string(i - 1), i});
+    expect({{with_fnt(write_fnt(dirs)), invalid}});
+    dirs.pop_back();
+    dirs[0].entries.pop_back();
+    nds_rom rom(dir.write("full.nds", with_fnt(write_fnt(dirs))));
+    EXPECT_EQ(rom.fid_to_string(0xFFFF), "d4094/");
 }
 
 } // namespace

@@ -74,10 +74,8 @@ TEST_F(rebuild_test, image_is_padded_to_a_power_of_two_with_its_capacity)
     const std::uint32_t leaf = fat_entry(small, 7).first;
     for (auto [end, size, capacity] :
          {std::tuple{0x100000u, 0x100000u, 3}, std::tuple{0x100001u, 0x200000u, 4}}) {
-        recording_visitor stretch;
-        stretch.transform = [&, end = end](const bytes& contents, std::uint32_t c) {
-            return c == make_section_code(file, 7) ? bytes(end - leaf, 0x42) : contents;
-        };
+        recording_visitor stretch = changing(
+            make_section_code(file, 7), [&, end = end](const bytes&) { return bytes(end - leaf, 0x42); });
         const bytes out = rebuild_sample(stretch);
         EXPECT_EQ(get_le32(out, nds::hdr_used_rom_size), end);
         EXPECT_EQ(out.size(), size);
@@ -168,13 +166,10 @@ TEST_F(rebuild_test, overlay_updates_its_own_entry_when_ids_are_not_indexes)
 {
     description.arm9_overlays[0].id = 0x1234; // packed
     description.arm9_overlays[1].id = 0;      // plain, in entry 1
-    recording_visitor grow;
-    grow.transform = [](const bytes& contents, std::uint32_t c) {
-        bytes grown = contents;
-        if (c == make_section_code(arm9_overlay, 0))
-            grown.resize(grown.size() + 10, 0x55);
+    recording_visitor grow = changing(make_section_code(arm9_overlay, 0), [](bytes grown) {
+        grown.resize(grown.size() + 10, 0x55);
         return grown;
-    };
+    });
     const bytes out = rebuild_sample(grow);
     EXPECT_EQ(arm9_ovt_word(out, 1, nds::ovt_ram_size), 110u);
     EXPECT_EQ(file_bytes(out, 1).size(), 110u);
@@ -185,12 +180,9 @@ TEST_F(rebuild_test, overlay_updates_its_own_entry_when_ids_are_not_indexes)
 TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)
 {
     write_whole_file(dir.path() / "out.nds", bytes{'o', 'l', 'd'});
-    recording_visitor refusing;
-    refusing.transform = [](const bytes& contents, std::uint32_t c) {
-        if (c == make_section_code(file, 6))
-            throw std::runtime_error("patcher::visit - bad checksum");
-        return contents;
-    };
+    recording_visitor refusing = changing(make_section_code(file, 6), [](const bytes&) -> bytes {
+        throw std::runtime_error("patcher::visit - bad checksum");
+    });
     EXPECT_EQ(failure(refusing), "patcher::visit - bad checksum");
     struct late_failure : recording_visitor {
         void enter_section(std::uint32_t c) override
@@ -201,10 +193,10 @@ TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)
     } late;
     EXPECT_EQ(failure(late), "stopped before the padding");
 
-    recording_visitor unpackable; // two bytes cannot be packed
-    unpackable.transform = [](const bytes& contents, std::uint32_t c) {
-        return c == make_section_code(arm7_overlay, 0) ? bytes{1, 2} : contents;
-    };
+    // Two bytes cannot be packed.
+    recording_visitor unpackable = changing(make_section_code(arm7_overlay, 0), [](const bytes&) {
+        return bytes{1, 2};
+    });
     EXPECT_EQ(failure(unpackable), "nds_lz_comp failed - compressed buffer larger than source buffer");
     description.arm7_overlays[0].stored = bytes{1, 2, 3};
     recording_visitor identity;
