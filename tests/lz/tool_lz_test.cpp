@@ -1,5 +1,4 @@
 #include "common/file_io.h"
-#include "lz_test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -17,54 +16,52 @@ namespace fs = std::filesystem;
 #ifdef QM_TOOL_PATH
 class blz_tool : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() / ("qm_blz_tool_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
 
-    // Runs quillmoor-tool with the given arguments; returns its exit status, stderr in err().
-    int run(const std::string& arguments)
+    // Exit status of quillmoor-tool run with `arguments`, in which each "@name" stands for a file
+    // of the scratch folder; its stderr is kept for err().
+    int run(std::string arguments)
     {
-        const std::string cmd = std::string(QM_TOOL_PATH) + " " + arguments + " 2>" + path("err").string();
-        const int status = std::system(cmd.c_str());
+        for (std::size_t at; (at = arguments.find('@')) != std::string::npos;)
+            arguments.replace(at, 1, dir.string() + "/");
+        const int status =
+            std::system((QM_TOOL_PATH " " + arguments + " 2>" + (dir / "err").string()).c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    fs::path path(const char* name) const { return dir_ / name; }
-    std::string arg(const char* name) const { return "'" + path(name).string() + "'"; }
     std::string err() const
     {
-        const bytes b = read_whole_file(path("err"));
+        const bytes b = read_whole_file(dir / "err");
         return std::string(b.begin(), b.end());
     }
 
-private:
-    fs::path dir_;
+    fs::path dir = fs::temp_directory_path() / ("qm_blz_tool_" + std::to_string(::getpid()));
 };
 
 TEST_F(blz_tool, packs_and_unpacks_files)
 {
-    write_whole_file(path("zeros"), bytes(32, 0));
-    ASSERT_EQ(run("blz-pack " + arg("zeros") + " " + arg("packed")), 0) << err();
-    EXPECT_EQ(read_whole_file(path("packed")), lz_test::from_hex("00 80 00 f0 00 00 00 18 10 00 00 08 10 00 00 00"));
-    ASSERT_EQ(run("blz-unpack " + arg("packed") + " " + arg("unpacked")), 0) << err();
-    EXPECT_EQ(read_whole_file(path("unpacked")), bytes(32, 0));
+    write_whole_file(dir / "zeros", bytes(32, 0));
+    ASSERT_EQ(run("blz-pack @zeros @packed"), 0) << err();
+    EXPECT_EQ(read_whole_file(dir / "packed"),
+              (bytes{0, 0x80, 0, 0xf0, 0, 0, 0, 0x18, 0x10, 0, 0, 8, 0x10, 0, 0, 0}));
+    ASSERT_EQ(run("blz-unpack @packed @unpacked"), 0) << err();
+    EXPECT_EQ(read_whole_file(dir / "unpacked"), bytes(32, 0));
 }
 
 TEST_F(blz_tool, errors_and_usage)
 {
-    write_whole_file(path("ramp"), lz_test::from_hex("00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f"));
-    EXPECT_EQ(run("blz-pack " + arg("ramp") + " " + arg("out")), 1);
-    EXPECT_NE(err().find("nds_lz_comp failed - compressed buffer larger than source buffer"), std::string::npos);
-    EXPECT_FALSE(fs::exists(path("out")));
+    write_whole_file(dir / "ramp", bytes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15});
+    EXPECT_EQ(run("blz-pack @ramp @out"), 1);
+    EXPECT_NE(err().find("nds_lz_comp failed - compressed buffer larger than source buffer"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "out"));
 
-    write_whole_file(path("short"), bytes(3, 0));
-    EXPECT_EQ(run("blz-unpack " + arg("short") + " " + arg("out")), 1);
+    write_whole_file(dir / "short", bytes(3, 0));
+    EXPECT_EQ(run("blz-unpack @short @out"), 1);
     EXPECT_NE(err().find("nds_lz_inplace_decomp failed - unexpected size of input"), std::string::npos);
-    EXPECT_EQ(run("blz-unpack " + arg("missing") + " " + arg("out")), 1);
+    EXPECT_EQ(run("blz-unpack @missing @out"), 1);
 
-    EXPECT_EQ(run("blz-pack " + arg("ramp")), 2);
+    EXPECT_EQ(run("blz-pack @ramp"), 2);
     EXPECT_EQ(run("blz-unpack a b c"), 2);
 }
 #endif

@@ -1,11 +1,12 @@
 // Paths to file ids and back: exact matching, directories, ids the FNT does not name, and
-// tables whose directories lead back to their ancestors.
+// tables whose directories lead back to their ancestors or share sub-tables.
 
 #include "rom_test_support.h"
 
 #include "rom/fnt.h"
 #include "rom/nds_format.h"
 #include "rom/nds_rom.h"
+#include "support/error_of.h"
 
 #include <gtest/gtest.h>
 
@@ -15,25 +16,29 @@ namespace {
 const std::string not_found = "nds_rom::get_file_id failed - path not found";
 const std::string unknown_id = "nds_rom::fid_to_string failed - unknown ID";
 
+// What `f` returns, or the message of what it throws.
+template <class F> std::string value_or_error(F f)
+{
+    std::string value;
+    const std::string error = error_of([&] { value = f(); });
+    return error.empty() ? value : error;
+}
+
 class fnt_lookup_test : public ::testing::Test {
 protected:
     std::string id_of(const std::string& path)
     {
-        try {
-            return std::to_string(rom->get_file_id(path));
-        } catch (const std::runtime_error& e) {
-            return e.what();
-        }
+        return value_or_error([&] { return std::to_string(rom->get_file_id(path)); });
     }
     std::string path_of(std::uint16_t id)
     {
-        try {
-            return rom->fid_to_string(id);
-        } catch (const std::runtime_error& e) {
-            return e.what();
-        }
+        return value_or_error([&] { return rom->fid_to_string(id); });
     }
-    void open(const bytes& image) { rom = std::make_unique<nds_rom>(dir.write("rom.nds", image)); }
+    void open(const bytes& image)
+    {
+        rom.reset();
+        rom = std::make_unique<nds_rom>(dir.write("rom.nds", image));
+    }
 
     scratch_dir dir;
     std::unique_ptr<nds_rom> rom;
@@ -72,56 +77,87 @@ TEST_F(fnt_lookup_test, same_name_as_file_and_directory)
     }
 }
 
-// root: a/ (b/ (x, c/), y), z; directories root 0, a 1, b 2, c 3; files z 0, y 1, x 2. Tests
-// bend a sub-directory entry to point at another directory.
-class fnt_cycle_test : public fnt_lookup_test {
-protected:
-    void SetUp() override
-    {
-        rom_description d;
-        d.root = {rom_fs_node::directory("a", {rom_fs_node::directory("b", {rom_fs_node::file("x", {1}),
-                                                                            rom_fs_node::directory("c")}),
-                                               rom_fs_node::file("y", {2})}),
-                  rom_fs_node::file("z", {3})};
-        image = build_rom_image(d).image;
-    }
-    void bend(char name, std::uint8_t index, std::uint8_t target)
-    {
-        const auto letter = static_cast<std::uint8_t>(name);
-        patch_bytes(image, get_le32(image, nds::hdr_fnt_offset), get_le32(image, nds::hdr_fnt_size),
-                    {0x81, letter, index, 0xF0}, {0x81, letter, target, 0xF0});
-        open(image);
-    }
-    bytes image;
-};
-
-TEST_F(fnt_cycle_test, directory_containing_itself)
+// root: a/ (b/ (x, c/), y), z; directories root 0, a 1, b 2, c 3; files z 0, y 1, x 2. Each case
+// bends one sub-directory entry (directory, entry) to lead back to an ancestor.
+TEST_F(fnt_lookup_test, directories_leading_back_to_an_ancestor)
 {
-    bend('b', 2, 1);
-    EXPECT_EQ(path_of(1), "a/y");
-    EXPECT_EQ(path_of(0), "z");
-    EXPECT_EQ(path_of(2), unknown_id); // x is out of reach now
-    EXPECT_EQ(path_of(0x1234), unknown_id);
-    EXPECT_EQ(id_of("/a/b/b/b/y"), "1"); // a path is walked component by component
-    EXPECT_EQ(fnt_list_files(rom->fnt_bytes()).size(), 2u);
+    const struct {
+        int dir, entry, target;
+        std::vector<std::pair<std::uint16_t, std::string>> paths;
+        const char* path;
+        std::string id;
+        std::size_t listed;
+    } cases[] = {
+        // a contains itself through b: x is out of reach, but a path is walked component by component.
+        {1, 0, 1, {{1, "a/y"}, {0, "z"}, {2, unknown_id}, {0x1234, unknown_id}}, "/a/b/b/b/y", "1", 2},
+        {2, 1, 1, {{2, "a/b/x"}, {0x4321, unknown_id}}, "/a/b/c/b/c/b/x", "2", 3},
+        // A path never re-enters the root.
+        {2, 1, 0, {{0, "z"}, {0x4321, unknown_id}}, "/a/b/c/z", not_found, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::vector<fnt_dir> dirs = {
+            {0, {{"a", 1}, {"z", -1}}}, {1, {{"b", 2}, {"y", -1}}}, {2, {{"x", -1}, {"c", 3}}}, {3, {}}};
+        dirs[c.dir].entries[c.entry].second = c.target;
+        open(with_fnt(build_rom_image(sample_description()).image, write_fnt(dirs)));
+        for (const auto& [id, path] : c.paths)
+            EXPECT_EQ(path_of(id), path);
+        EXPECT_EQ(id_of(c.path), c.id);
+        EXPECT_EQ(fnt_list_files(rom->fnt_bytes()).size(), c.listed);
+    }
 }
 
-TEST_F(fnt_cycle_test, directory_leading_back_to_an_ancestor)
+// The one-walk path index must give, for every file id up to `files` and every directory id,
+// exactly what a walk of its own finds.
+void expect_same_paths(byte_span fnt, std::uint32_t files)
 {
-    bend('c', 3, 1);
-    EXPECT_EQ(path_of(2), "a/b/x");
-    EXPECT_EQ(path_of(0x4321), unknown_id);
-    EXPECT_EQ(id_of("/a/b/c/b/c/b/x"), "2");
-    EXPECT_EQ(fnt_list_files(rom->fnt_bytes()).size(), 3u);
+    const fnt_path_index index(fnt);
+    for (std::uint32_t id = 0; id <= 0xFFFF; ++id) {
+        if (id <= files + 4 || id >= nds::dir_id_base) {
+            ASSERT_EQ(index.path_of(static_cast<std::uint16_t>(id)),
+                      fnt_path_of(fnt, static_cast<std::uint16_t>(id)))
+                << "id " << id;
+        }
+    }
 }
 
-TEST_F(fnt_cycle_test, directory_leading_back_to_the_root)
+TEST(fnt_path_index, directories_sharing_one_sub_table)
 {
-    bend('c', 3, 0);
-    EXPECT_EQ(path_of(0), "z");
-    EXPECT_EQ(path_of(0x4321), unknown_id);
-    EXPECT_EQ(id_of("/a/b/c/z"), not_found); // a path never re-enters the root
-    EXPECT_EQ(fnt_list_files(rom->fnt_bytes()).size(), 3u);
+    // Directories 1 to 40 all use directory 1's sub-table (two files and a sub-directory that
+    // leads to 41), each numbering the files from its own first id: the same ids come up again
+    // and again under other paths, and only the first one counts.
+    std::vector<fnt_dir> dirs(42);
+    for (int i = 1; i <= 40; ++i) {
+        dirs[0].entries.push_back({"d" + std::to_string(i), i});
+        dirs[i].first_file = static_cast<std::uint16_t>(i);
+        if (i > 1)
+            dirs[i].shares_with = 1;
+    }
+    dirs[1].entries = {{"a", -1}, {"sub", 41}, {"b", -1}};
+    dirs[41] = {100, {{"leaf", -1}}};
+    const bytes fnt = write_fnt(dirs);
+    ASSERT_TRUE(fnt_is_valid(fnt, 200));
+    expect_same_paths(fnt, 120);
+    const fnt_path_index index(fnt);
+    EXPECT_EQ(index.path_of(2), "d1/b");
+    EXPECT_EQ(index.path_of(41), "d40/b");
+    EXPECT_EQ(index.path_of(100), "d1/sub/leaf");
+}
+
+TEST(fnt_path_index, cycles_and_directories_named_twice)
+{
+    // 0: x -> 1, y -> 1 (named twice), f; 1: back -> 0 (the root), self -> 1, down -> 2, g;
+    // 2: up -> 1, h.
+    const bytes fnt = write_fnt({{0, {{"x", 1}, {"y", 1}, {"f", -1}}},
+                                 {1, {{"back", 0}, {"self", 1}, {"down", 2}, {"g", -1}}},
+                                 {2, {{"up", 1}, {"h", -1}}}});
+    ASSERT_TRUE(fnt_is_valid(fnt, 3));
+    expect_same_paths(fnt, 3);
+    const fnt_path_index index(fnt);
+    EXPECT_EQ(index.path_of(2), "x/down/h");
+    EXPECT_EQ(index.path_of(nds::dir_id_base + 1), "x/");
+    EXPECT_EQ(index.path_of(nds::dir_id_base), "x/back/");
+    EXPECT_EQ(index.path_of(3), std::nullopt);
 }
 
 } // namespace

@@ -4,30 +4,28 @@
 
 #include "rom/nds_format.h"
 #include "rom/nds_rom.h"
+#include "support/error_of.h"
 
 #include <gtest/gtest.h>
 
 namespace qm::test {
 namespace {
 
+const std::string invalid = "nds_rom::nds_rom - input file is not a valid NDS ROM";
+const std::string valid;
+
 class validity_test : public ::testing::Test {
 protected:
-    void SetUp() override { image = build_rom_image(sample_description()).image; }
-
-    // The message of opening `data` as a ROM, or "valid".
+    // The message of opening `data` as a ROM; empty when it opens.
     std::string open(const bytes& data)
     {
-        try {
-            nds_rom rom(dir.write("rom.nds", data));
-        } catch (const std::runtime_error& e) {
-            return e.what();
-        }
-        return "valid";
+        return error_of([&] { nds_rom rom(dir.write("rom.nds", data)); });
     }
-    void expect_valid(const bytes& data) { EXPECT_EQ(open(data), "valid"); }
-    void expect_invalid(const bytes& data)
+    // Opens each image and compares with what is expected of it.
+    void expect(const std::vector<std::pair<bytes, std::string>>& cases)
     {
-        EXPECT_EQ(open(data), "nds_rom::nds_rom - input file is not a valid NDS ROM");
+        for (std::size_t i = 0; i < cases.size(); ++i)
+            EXPECT_EQ(open(cases[i].first), cases[i].second) << "case " << i;
     }
     bytes with(std::size_t offset, std::uint32_t value, std::size_t offset2 = 0,
                std::uint32_t value2 = 0) const
@@ -38,52 +36,28 @@ protected:
             put_le32(copy, offset2, value2);
         return copy;
     }
+    // The sample with `table` (one 16-bit value of it set when `offset` is not 0) as its FNT.
+    bytes with_fnt(bytes table, std::size_t offset = 0, std::uint16_t value = 0) const
+    {
+        if (offset != 0)
+            put_le16(table, offset, value);
+        return test::with_fnt(image, table);
+    }
     std::uint32_t at(std::size_t offset) const { return get_le32(image, offset); }
     std::uint32_t size() const { return static_cast<std::uint32_t>(image.size()); }
 
     scratch_dir dir;
-    bytes image;
+    bytes image = build_rom_image(sample_description()).image;
 };
-
-TEST_F(validity_test, hand_made_rom_reads_as_laid_out)
-{
-    nds_rom rom(dir.write("hand.nds", hand_made_rom()));
-    EXPECT_EQ(rom.game_code(), 0x44414D48u); // "HMAD"
-    EXPECT_FALSE(rom.has_arm9_footer());
-    EXPECT_EQ(rom.get_file_id("/a"), 0);
-    EXPECT_EQ(rom.fid_to_string(0), "a");
-    EXPECT_EQ(rom.read_file(0), (bytes{'a', 'b', 'c', 'd'}));
-    std::vector<std::array<std::uint32_t, 3>> listed;
-    for (const rom_section& s : rom.list_sections())
-        listed.push_back({s.offset, s.size, s.code});
-    const std::vector<std::array<std::uint32_t, 3>> expected = {
-        {0, 0x200, 1}, {0x200, 0x10, 2}, {0x300, 0x10, 3}, {0x400, 11, 4}, {0x500, 8, 5}, {0x600, 4, 6}};
-    EXPECT_EQ(listed, expected);
-}
 
 TEST_F(validity_test, short_or_missing_files)
 {
-    bytes data = hand_made_rom();
-    data.resize(0x840); // a banner offset of 0 still needs 0x840 bytes
-    expect_valid(data);
-    data.resize(0x83F);
-    expect_invalid(data);
-    data.resize(0x17F);
-    expect_invalid(data);
-    EXPECT_EQ(open({}), "nds_rom::nds_rom - input file is not a valid NDS ROM");
-    try {
-        nds_rom rom(dir.path() / "missing.nds");
-        ADD_FAILURE();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "nds_rom::nds_rom - can't open input file");
-    }
+    bytes data = hand_made_rom(); // no banner: 0x840 bytes are still needed at offset 0
+    const auto cut = [&](std::size_t n) { return bytes(data.begin(), data.begin() + n); };
+    expect({{cut(0x840), valid}, {cut(0x83F), invalid}, {cut(0x17F), invalid}, {{}, invalid}});
     // Some systems open a folder for reading; it is no more an input file for that.
-    try {
-        nds_rom rom(dir.path());
-        ADD_FAILURE();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "nds_rom::nds_rom - can't open input file");
-    }
+    for (const auto& path : {dir.path() / "missing.nds", dir.path()})
+        EXPECT_EQ(error_of([&] { nds_rom rom(path); }), "nds_rom::nds_rom - can't open input file");
 }
 
 TEST_F(validity_test, every_block_must_lie_inside_the_file)
@@ -95,44 +69,37 @@ TEST_F(validity_test, every_block_must_lie_inside_the_file)
                                             std::pair{nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size},
                                             std::pair{nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size}}) {
         SCOPED_TRACE(offset_field);
-        bytes truncated = image;
-        truncated.resize(at(offset_field) + at(size_field) - 1);
-        expect_invalid(truncated);
-        expect_invalid(with(offset_field, size() + 1));
-        expect_invalid(with(size_field, size() - at(offset_field) + 1));
-        expect_invalid(with(offset_field, 0x10, size_field, 0xFFFFFFF8)); // the sum wraps in 32 bits
+        expect({{bytes(image.begin(), image.begin() + at(offset_field) + at(size_field) - 1), invalid},
+                {with(offset_field, size() + 1), invalid},
+                {with(size_field, size() - at(offset_field) + 1), invalid},
+                {with(offset_field, 0x10, size_field, 0xFFFFFFF8), invalid}}); // the sum wraps in 32 bits
     }
-    expect_invalid(with(nds::hdr_header_size, size() + 1));
-    expect_valid(with(nds::hdr_header_size, size()));
-    expect_invalid(with(nds::hdr_banner_offset, size() - nds::banner_length + 1));
-    expect_valid(with(nds::hdr_banner_offset, size() - nds::banner_length));
-    expect_valid(with(nds::hdr_arm7_size, size() - at(nds::hdr_arm7_offset)));
-    expect_valid(with(nds::hdr_arm7_offset, size(), nds::hdr_arm7_size, 0));
+    expect({{with(nds::hdr_header_size, size() + 1), invalid},
+            {with(nds::hdr_header_size, size()), valid},
+            {with(nds::hdr_banner_offset, size() - nds::banner_length + 1), invalid},
+            {with(nds::hdr_banner_offset, size() - nds::banner_length), valid},
+            {with(nds::hdr_arm7_size, size() - at(nds::hdr_arm7_offset)), valid},
+            {with(nds::hdr_arm7_offset, size(), nds::hdr_arm7_size, 0), valid}});
 }
 
-TEST_F(validity_test, fat_entries)
+TEST_F(validity_test, fat_entries_and_overlay_tables)
 {
-    const std::size_t readme = at(nds::hdr_fat_offset) + 3 * 8; // entry of file 3
-    const std::uint32_t start = at(readme);
-    expect_invalid(with(nds::hdr_fat_size, at(nds::hdr_fat_size) - 1));
-    expect_invalid(with(readme + 4, start - 1)); // end below start
-    expect_valid(with(readme + 4, start));       // an empty file
-    expect_valid(with(readme + 4, size()));
-    expect_invalid(with(readme + 4, size() + 1));
-    expect_invalid(with(readme, size() + 1, readme + 4, size() + 1));
-}
-
-TEST_F(validity_test, overlay_tables)
-{
-    const std::uint32_t fat_entries = at(nds::hdr_fat_size) / 8;
-    const std::size_t second_entry = at(nds::hdr_arm9_ovt_offset) + 32;
-    expect_invalid(with(nds::hdr_arm9_ovt_size, at(nds::hdr_arm9_ovt_size) - 1));
-    expect_invalid(with(second_entry + nds::ovt_file_id, fat_entries));
-    expect_valid(with(second_entry + nds::ovt_file_id, fat_entries - 1));
-    expect_invalid(with(at(nds::hdr_arm7_ovt_offset) + nds::ovt_file_id, fat_entries));
-    // A table at offset 0 could only be written back over the header.
-    expect_invalid(with(nds::hdr_arm7_ovt_offset, 0));
-    expect_valid(with(nds::hdr_arm7_ovt_offset, 0, nds::hdr_arm7_ovt_size, 0));
+    const std::size_t readme_end = at(nds::hdr_fat_offset) + 3 * 8 + 4; // file 3
+    const std::uint32_t start = at(readme_end - 4), fat_entries = at(nds::hdr_fat_size) / 8;
+    const std::size_t second_overlay = at(nds::hdr_arm9_ovt_offset) + 32;
+    expect({{with(nds::hdr_fat_size, at(nds::hdr_fat_size) - 1), invalid},
+            {with(readme_end, start - 1), invalid}, // end below start
+            {with(readme_end, start), valid},       // an empty file
+            {with(readme_end, size()), valid},
+            {with(readme_end, size() + 1), invalid},
+            {with(readme_end - 4, size() + 1, readme_end, size() + 1), invalid},
+            {with(nds::hdr_arm9_ovt_size, at(nds::hdr_arm9_ovt_size) - 1), invalid},
+            {with(second_overlay + nds::ovt_file_id, fat_entries), invalid},
+            {with(second_overlay + nds::ovt_file_id, fat_entries - 1), valid},
+            {with(at(nds::hdr_arm7_ovt_offset) + nds::ovt_file_id, fat_entries), invalid},
+            // A table at offset 0 could only be written back over the header.
+            {with(nds::hdr_arm7_ovt_offset, 0), invalid},
+            {with(nds::hdr_arm7_ovt_offset, 0, nds::hdr_arm7_ovt_size, 0), valid}});
 
     rom_description d = sample_description();
     d.arm9_overlays.clear();
@@ -162,7 +129,7 @@ TEST_F(validity_test, file_of_4_gib_or_more)
     std::filesystem::resize_file(path, 0x100000000ull + image.size(), error); // sparse
     if (error)
         GTEST_SKIP() << "no sparse file: " << error.message();
-    EXPECT_THROW(nds_rom rom(path), std::runtime_error);
+    EXPECT_EQ(error_of([&] { nds_rom rom(path); }), invalid);
 }
 
 TEST_F(validity_test, readers_refuse_ranges_outside_the_file)
@@ -175,82 +142,42 @@ TEST_F(validity_test, readers_refuse_ranges_outside_the_file)
     EXPECT_THROW(rom.read_file(at(nds::hdr_fat_size) / 8), std::runtime_error);
 }
 
-// The FNT checks, on tables put in place of the sample's.
-class fnt_validity_test : public validity_test {
-protected:
-    void SetUp() override
-    {
-        validity_test::SetUp();
-        fnt = fnt_of(image);
-    }
-    bytes with_fnt(const bytes& table, std::size_t offset = 0, std::uint16_t value = 0,
-                   bool edit = false) const
-    {
-        bytes copy = image;
-        bytes edited = table;
-        if (edit)
-            put_le16(edited, offset, value);
-        replace_table(copy, nds::hdr_fnt_offset, nds::hdr_fnt_size, edited);
-        return copy;
-    }
-    bytes fnt;
-};
-
-TEST_F(fnt_validity_test, main_table_and_directory_entries)
+TEST_F(validity_test, fnt_main_table_and_sub_tables)
 {
+    const bytes fnt = fnt_of(image);
     const auto dirs = get_le16(fnt, 6);
     const auto fat_entries = static_cast<std::uint16_t>(at(nds::hdr_fat_size) / 8);
-    expect_valid(with_fnt(fnt));
-    expect_invalid(with_fnt(bytes(fnt.begin(), fnt.begin() + 7)));
-    expect_invalid(with_fnt(fnt, 6, 0, true));
     // Two directories whose sub-tables are sound, but the second entry ends past the FNT.
     const bytes short_main = {12, 0, 0, 0, 0, 0, 2, 0, 12, 0, 0, 0, 0};
-    expect_invalid(with_fnt(short_main));
-    expect_valid(with_fnt(short_main, 6, 1, true));
-    // A sub-table at the last byte (the final 0) is an empty directory; one past it is outside.
-    expect_valid(with_fnt(fnt, 8, static_cast<std::uint16_t>(fnt.size() - 1), true));
-    expect_invalid(with_fnt(fnt, 8, static_cast<std::uint16_t>(fnt.size()), true));
-    expect_invalid(with_fnt(fnt, 8 + 6, static_cast<std::uint16_t>(nds::dir_id_base + dirs), true));
-    expect_valid(with_fnt(fnt, 8 + 6, static_cast<std::uint16_t>(nds::dir_id_base + dirs - 1), true));
-    // data/deep (directory 2) names one file: its id must be below the FAT's entry count.
-    expect_valid(with_fnt(fnt, 2 * 8 + 4, fat_entries - 1, true));
-    expect_invalid(with_fnt(fnt, 2 * 8 + 4, fat_entries, true));
+    expect({{with_fnt(fnt), valid},
+            {with_fnt(bytes(fnt.begin(), fnt.begin() + 7)), invalid},
+            {with_fnt(fnt, 6, 0), invalid},
+            {with_fnt(short_main), invalid},
+            {with_fnt(short_main, 6, 1), valid},
+            // A sub-table at the last byte (the final 0) is an empty directory; one past it is outside.
+            {with_fnt(fnt, 8, static_cast<std::uint16_t>(fnt.size() - 1)), valid},
+            {with_fnt(fnt, 8, static_cast<std::uint16_t>(fnt.size())), invalid},
+            {with_fnt(fnt, 8 + 6, static_cast<std::uint16_t>(nds::dir_id_base + dirs)), invalid},
+            {with_fnt(fnt, 8 + 6, static_cast<std::uint16_t>(nds::dir_id_base + dirs - 1)), valid},
+            // data/deep (directory 2) names one file: its id must be below the FAT's entry count.
+            {with_fnt(fnt, 2 * 8 + 4, fat_entries - 1), valid},
+            {with_fnt(fnt, 2 * 8 + 4, fat_entries), invalid},
+            {with_fnt(write_fnt({{0, {{"x", 1}}}})), invalid}, // a sub-directory not in the main table
+            // Without its final 0 byte the last sub-table runs off the end of the table.
+            {with_fnt(bytes(fnt.begin(), fnt.end() - 1)), invalid}});
 }
 
-TEST_F(fnt_validity_test, sub_table_entries)
+TEST_F(validity_test, at_most_4096_directories)
 {
-    const std::uint16_t dirs = get_le16(fnt, 6);
-    bytes bad_dir = fnt; // the root's sub-directory "data" names a directory that does not exist
-    patch_bytes(bad_dir, dirs * 8u, fnt.size() - dirs * 8u, {0x84, 'd', 'a', 't', 'a', 0x01, 0xF0},
-                {0x84, 'd', 'a', 't', 'a', static_cast<std::uint8_t>(dirs), 0xF0});
-    expect_invalid(with_fnt(bad_dir));
-    // Without its final 0 byte the last sub-table runs off the end of the table.
-    expect_invalid(with_fnt(bytes(fnt.begin(), fnt.end() - 1)));
-}
-
-TEST_F(fnt_validity_test, at_most_4096_directories)
-{
-    rom_description d = sample_description();
-    d.root.clear();
-    for (int i = 0; i < 4095; ++i)
-        d.root.push_back(rom_fs_node::directory("d" + std::to_string(i)));
-    image = build_rom_image(d).image;
-    {
-        nds_rom rom(dir.write("full.nds", image));
-        EXPECT_EQ(rom.fid_to_string(0xFFFF), "d4094/");
-    }
-    // A 4097th directory, otherwise sound: one more main entry, with an empty sub-table.
-    const bytes full = fnt_of(image);
-    bytes more;
-    for (std::size_t i = 0; i < 4096; ++i) {
-        append_le32(more, get_le32(full, i * 8) + 8);
-        append_le32(more, get_le32(full, i * 8 + 4));
-    }
-    append_le32(more, static_cast<std::uint32_t>(full.size() - 1 + 8));
-    append_le32(more, std::uint32_t{nds::dir_id_base} << 16);
-    more.insert(more.end(), full.begin() + 4096 * 8, full.end());
-    expect_invalid(with_fnt(more, 6, 4097, true));
-    expect_valid(with_fnt(more));
+    // The root and 4095 or 4096 empty sub-directories d0, d1, ...
+    std::vector<fnt_dir> dirs(4097);
+    for (int i = 1; i < 4097; ++i)
+        dirs[0].entries.push_back({"d" + std::to_string(i - 1), i});
+    expect({{with_fnt(write_fnt(dirs)), invalid}});
+    dirs.pop_back();
+    dirs[0].entries.pop_back();
+    nds_rom rom(dir.write("full.nds", with_fnt(write_fnt(dirs))));
+    EXPECT_EQ(rom.fid_to_string(0xFFFF), "d4094/");
 }
 
 } // namespace

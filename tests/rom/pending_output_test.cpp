@@ -5,6 +5,7 @@
 
 #include "common/file_io.h"
 #include "rom/pending_output.h"
+#include "support/error_of.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 namespace qm::test {
 namespace {
 
+const std::string cant_open = "nds_rom::copy_to failed - can't open output file";
+
 class pending_output_test : public ::testing::Test {
 protected:
     scratch_dir dir;
@@ -22,6 +25,7 @@ protected:
     const bytes old_contents = {'o', 'l', 'd'};
     const bytes new_contents = {'n', 'e', 'w'};
     const std::vector<std::string> only_destination = {"out.nds"};
+    const std::vector<std::string> destination_and_source = {"out.nds", "source.nds"};
 };
 
 TEST_F(pending_output_test, commit_replaces_the_destination_with_the_temporary_file)
@@ -78,23 +82,12 @@ TEST_F(pending_output_test, copy_to_hands_back_a_complete_closed_file)
     output.commit();
     EXPECT_EQ(read_whole_file(destination), written);
 
-    try {
-        rom.copy_to(dir.path() / "no" / "such" / "out.nds", identity);
-        ADD_FAILURE();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "nds_rom::copy_to failed - can't open output file");
-    }
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"out.nds", "source.nds"}));
-
+    EXPECT_EQ(error_of([&] { rom.copy_to(dir.path() / "no" / "such" / "out.nds", identity); }), cant_open);
+    EXPECT_EQ(dir.names(), destination_and_source);
     // A folder cannot be opened as the output file: refused before any section is visited.
     std::filesystem::create_directory(dir.path() / "folder");
     recording_visitor untouched;
-    try {
-        rom.copy_to(dir.path() / "folder", untouched);
-        ADD_FAILURE();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "nds_rom::copy_to failed - can't open output file");
-    }
+    EXPECT_EQ(error_of([&] { rom.copy_to(dir.path() / "folder", untouched); }), cant_open);
     EXPECT_TRUE(untouched.entered.empty());
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"folder", "out.nds", "source.nds"}));
 }
@@ -111,16 +104,11 @@ TEST_F(pending_output_test, copy_to_refuses_a_read_only_destination)
     std::filesystem::permissions(destination, std::filesystem::perms::owner_read);
     nds_rom rom(dir.write("source.nds", build_rom_image(sample_description()).image));
     recording_visitor untouched;
-    try {
-        rom.copy_to(destination, untouched);
-        ADD_FAILURE();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "nds_rom::copy_to failed - can't open output file");
-    }
+    EXPECT_EQ(error_of([&] { rom.copy_to(destination, untouched); }), cant_open);
     EXPECT_TRUE(untouched.entered.empty());
     std::filesystem::permissions(destination, std::filesystem::perms::owner_all);
     EXPECT_EQ(read_whole_file(destination), old_contents);
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"out.nds", "source.nds"}));
+    EXPECT_EQ(dir.names(), destination_and_source);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// copy_to on fixed ROMs: a layout checked against literal offsets, the capacity boundaries, and
-// visitors that empty, grow or refuse sections.
+// copy_to on fixed ROMs: a layout checked against literal offsets, the capacity boundaries,
+// visitors that empty, grow or refuse sections, and the layout arithmetic at its limits.
 
 #include "rom_test_support.h"
 
@@ -7,10 +7,13 @@
 #include "lz/nds_lz.h"
 #include "rom/nds_format.h"
 #include "rom/nds_rom.h"
+#include "rom/rom_layout.h"
+#include "support/error_of.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string_view>
 
 namespace qm::test {
 namespace {
@@ -33,12 +36,7 @@ protected:
     std::string failure(rom_visitor& visitor)
     {
         nds_rom rom(dir.write("source.nds", build_rom_image(description).image));
-        try {
-            rom.copy_to(dir.path() / "out.nds", visitor).commit();
-        } catch (const std::exception& e) {
-            return e.what();
-        }
-        return "no error";
+        return error_of([&] { rom.copy_to(dir.path() / "out.nds", visitor).commit(); });
     }
 
     scratch_dir dir;
@@ -56,6 +54,7 @@ TEST_F(rebuild_test, hand_made_rom_is_laid_out_afresh)
     for (auto [offset, value] : fields)
         EXPECT_EQ(get_le32(out, offset), value) << offset;
     EXPECT_EQ(out[0x014], 0);
+    EXPECT_EQ(nds_rom(dir.path() / "source.nds").game_code(), 0x44414D48u); // "HMAD"
     EXPECT_EQ(fat_entry(out, 0), std::pair(0xA00u, 0xA04u));
     EXPECT_EQ(file_bytes(out, 0), (bytes{'a', 'b', 'c', 'd'}));
     EXPECT_EQ(get_le16(out, 0x15E), crc16(byte_span(out).first(0x15E)));
@@ -75,10 +74,8 @@ TEST_F(rebuild_test, image_is_padded_to_a_power_of_two_with_its_capacity)
     const std::uint32_t leaf = fat_entry(small, 7).first;
     for (auto [end, size, capacity] :
          {std::tuple{0x100000u, 0x100000u, 3}, std::tuple{0x100001u, 0x200000u, 4}}) {
-        recording_visitor stretch;
-        stretch.transform = [&, end = end](const bytes& contents, std::uint32_t c) {
-            return c == make_section_code(file, 7) ? bytes(end - leaf, 0x42) : contents;
-        };
+        recording_visitor stretch = changing(
+            make_section_code(file, 7), [&, end = end](const bytes&) { return bytes(end - leaf, 0x42); });
         const bytes out = rebuild_sample(stretch);
         EXPECT_EQ(get_le32(out, nds::hdr_used_rom_size), end);
         EXPECT_EQ(out.size(), size);
@@ -135,7 +132,8 @@ TEST_F(rebuild_test, sections_passed_through_give_the_rom_that_visiting_them_unc
     // Asked about every visited section but the packed overlays, which must be expanded anyway.
     std::vector<std::uint32_t> expected_asked, packed;
     for (std::uint32_t code : identity.visited) {
-        const bool is_packed = code == make_section_code(arm9_overlay, 0) || code == make_section_code(arm7_overlay, 0);
+        const bool is_packed =
+            code == make_section_code(arm9_overlay, 0) || code == make_section_code(arm7_overlay, 0);
         (is_packed ? packed : expected_asked).push_back(code);
     }
     EXPECT_EQ(passing.asked, expected_asked);
@@ -143,7 +141,9 @@ TEST_F(rebuild_test, sections_passed_through_give_the_rom_that_visiting_them_unc
 
     // Declining some of them: those are visited as before, and the image is the same.
     passing_visitor choosy;
-    choosy.lets_pass = [](std::uint32_t code) { return section_kind_of(code) != file || section_id_of(code) % 2; };
+    choosy.lets_pass = [](std::uint32_t code) {
+        return section_kind_of(code) != file || section_id_of(code) % 2;
+    };
     EXPECT_EQ(rebuild_sample(choosy), expected);
     for (std::uint32_t code : choosy.visited)
         EXPECT_TRUE(!choosy.lets_pass(code) || section_kind_of(code) == arm9_overlay ||
@@ -166,13 +166,10 @@ TEST_F(rebuild_test, overlay_updates_its_own_entry_when_ids_are_not_indexes)
 {
     description.arm9_overlays[0].id = 0x1234; // packed
     description.arm9_overlays[1].id = 0;      // plain, in entry 1
-    recording_visitor grow;
-    grow.transform = [](const bytes& contents, std::uint32_t c) {
-        bytes grown = contents;
-        if (c == make_section_code(arm9_overlay, 0))
-            grown.resize(grown.size() + 10, 0x55);
+    recording_visitor grow = changing(make_section_code(arm9_overlay, 0), [](bytes grown) {
+        grown.resize(grown.size() + 10, 0x55);
         return grown;
-    };
+    });
     const bytes out = rebuild_sample(grow);
     EXPECT_EQ(arm9_ovt_word(out, 1, nds::ovt_ram_size), 110u);
     EXPECT_EQ(file_bytes(out, 1).size(), 110u);
@@ -183,12 +180,9 @@ TEST_F(rebuild_test, overlay_updates_its_own_entry_when_ids_are_not_indexes)
 TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)
 {
     write_whole_file(dir.path() / "out.nds", bytes{'o', 'l', 'd'});
-    recording_visitor refusing;
-    refusing.transform = [](const bytes& contents, std::uint32_t c) {
-        if (c == make_section_code(file, 6))
-            throw std::runtime_error("patcher::visit - bad checksum");
-        return contents;
-    };
+    recording_visitor refusing = changing(make_section_code(file, 6), [](const bytes&) -> bytes {
+        throw std::runtime_error("patcher::visit - bad checksum");
+    });
     EXPECT_EQ(failure(refusing), "patcher::visit - bad checksum");
     struct late_failure : recording_visitor {
         void enter_section(std::uint32_t c) override
@@ -199,10 +193,10 @@ TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)
     } late;
     EXPECT_EQ(failure(late), "stopped before the padding");
 
-    recording_visitor unpackable; // two bytes cannot be packed
-    unpackable.transform = [](const bytes& contents, std::uint32_t c) {
-        return c == make_section_code(arm7_overlay, 0) ? bytes{1, 2} : contents;
-    };
+    // Two bytes cannot be packed.
+    recording_visitor unpackable = changing(make_section_code(arm7_overlay, 0), [](const bytes&) {
+        return bytes{1, 2};
+    });
     EXPECT_EQ(failure(unpackable), "nds_lz_comp failed - compressed buffer larger than source buffer");
     description.arm7_overlays[0].stored = bytes{1, 2, 3};
     recording_visitor identity;
@@ -210,6 +204,42 @@ TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)
 
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"out.nds", "source.nds"}));
     EXPECT_EQ(read_whole_file(dir.path() / "out.nds"), (bytes{'o', 'l', 'd'}));
+}
+
+TEST(rom_layout, rebuilt_rom_may_not_reach_4_gib)
+{
+    EXPECT_EQ(section_start(0x201), 0x400u);
+    // Up to 2 GiB the padded image stays at most 2 GiB; one byte more would pad it to 4 GiB.
+    EXPECT_EQ(section_end(0x7FFFFE00, 0x200), 0x80000000u);
+    EXPECT_EQ(error_of([] { section_end(0x7FFFFE00, 0x201); }),
+              "nds_rom::copy_to failed - rebuilt ROM would reach 4 GiB");
+    EXPECT_THROW(section_end(0x200, 0xFFFFFFFF), std::runtime_error); // wraps a 32-bit sum
+    EXPECT_THROW(section_end(0x200, 0xFFFFFFFFFFFFFF00ull), std::runtime_error);
+    EXPECT_EQ(image_size_exponent(0x80000000), 31u);
+    EXPECT_EQ(image_size_exponent(2), 1u);
+    EXPECT_EQ(capacity_code(16), 0);
+}
+
+TEST(rom_layout, packed_overlay_length_must_fit_24_bits)
+{
+    EXPECT_EQ(overlay_stored_word(0xFF123456, 0xFFFFFF), 0xFFFFFFFFu);
+    EXPECT_EQ(error_of([] { overlay_stored_word(0x01000010, 0x1000000); }),
+              "nds_rom::copy_to failed - compressed overlay too large for its table entry");
+}
+
+TEST(crc16, check_value_and_agreement_with_a_bitwise_crc)
+{
+    constexpr std::string_view digits = "123456789";
+    EXPECT_EQ(crc16(byte_span(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size())), 0x4B37);
+    bytes data;
+    std::uint16_t bitwise = 0xFFFF;
+    for (int i = 0; i < 1000; ++i) {
+        data.push_back(static_cast<std::uint8_t>(i * 37 + (i >> 3)));
+        bitwise ^= data.back();
+        for (int bit = 0; bit < 8; ++bit)
+            bitwise = static_cast<std::uint16_t>((bitwise & 1) ? (bitwise >> 1) ^ 0xA001 : bitwise >> 1);
+        ASSERT_EQ(crc16(data), bitwise) << i;
+    }
 }
 
 } // namespace

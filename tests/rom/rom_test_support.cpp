@@ -3,8 +3,6 @@
 #include "common/file_io.h"
 #include "rom/nds_format.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <random>
 
@@ -42,13 +40,16 @@ std::vector<std::string> scratch_dir::names() const
 bytes recording_visitor::visit(const bytes& contents, std::uint32_t code)
 {
     visited.push_back(code);
-    given.push_back(contents);
-    return transform ? transform(contents, code) : contents;
+    return returned[code] = transform ? transform(contents, code) : contents;
 }
 
-void recording_visitor::enter_section(std::uint32_t code)
+recording_visitor changing(std::uint32_t code, std::function<bytes(const bytes&)> change)
 {
-    entered.push_back(code);
+    recording_visitor visitor;
+    visitor.transform = [code, change](const bytes& contents, std::uint32_t c) {
+        return c == code ? change(contents) : contents;
+    };
+    return visitor;
 }
 
 bytes rebuild(const std::filesystem::path& source, const std::filesystem::path& destination,
@@ -104,12 +105,38 @@ bytes hand_made_rom()
     return image;
 }
 
-void replace_table(bytes& image, std::size_t offset_field, std::size_t size_field, byte_span table)
+bytes write_fnt(const std::vector<fnt_dir>& dirs)
+{
+    bytes fnt(dirs.size() * nds::fnt_dir_entry_length, 0);
+    std::vector<std::uint32_t> offsets(dirs.size());
+    for (std::size_t i = 0; i < dirs.size(); ++i) {
+        if (dirs[i].shares_with >= 0)
+            continue;
+        offsets[i] = static_cast<std::uint32_t>(fnt.size());
+        for (const auto& [name, target] : dirs[i].entries) {
+            fnt.push_back(static_cast<std::uint8_t>(name.size() | (target >= 0 ? 0x80 : 0)));
+            fnt.insert(fnt.end(), name.begin(), name.end());
+            if (target >= 0)
+                append_le16(fnt, static_cast<std::uint16_t>(nds::dir_id_base + target));
+        }
+        fnt.push_back(0);
+    }
+    for (std::size_t i = 0; i < dirs.size(); ++i) {
+        const std::size_t e = i * nds::fnt_dir_entry_length;
+        put_le32(fnt, e, offsets[dirs[i].shares_with >= 0 ? dirs[i].shares_with : i]);
+        put_le16(fnt, e + 4, dirs[i].first_file);
+        put_le16(fnt, e + 6, i == 0 ? static_cast<std::uint16_t>(dirs.size()) : nds::dir_id_base);
+    }
+    return fnt;
+}
+
+bytes with_fnt(bytes image, byte_span fnt)
 {
     image.resize(round_up(image.size(), 4), 0);
-    put_le32(image, offset_field, static_cast<std::uint32_t>(image.size()));
-    put_le32(image, size_field, static_cast<std::uint32_t>(table.size()));
-    append_bytes(image, table);
+    put_le32(image, nds::hdr_fnt_offset, static_cast<std::uint32_t>(image.size()));
+    put_le32(image, nds::hdr_fnt_size, static_cast<std::uint32_t>(fnt.size()));
+    append_bytes(image, fnt);
+    return image;
 }
 
 bytes fnt_of(byte_span image)
@@ -129,16 +156,6 @@ bytes file_bytes(byte_span image, std::uint32_t id)
 {
     const auto [start, end] = fat_entry(image, id);
     return bytes(image.begin() + start, image.begin() + end);
-}
-
-void patch_bytes(bytes& image, std::size_t offset, std::size_t length, const bytes& from, const bytes& to)
-{
-    ASSERT_EQ(from.size(), to.size());
-    const auto begin = image.begin() + static_cast<std::ptrdiff_t>(offset);
-    const auto end = begin + static_cast<std::ptrdiff_t>(length);
-    const auto at = std::search(begin, end, from.begin(), from.end());
-    ASSERT_NE(at, end) << "pattern not found";
-    std::copy(to.begin(), to.end(), at);
 }
 
 } // namespace qm::test
