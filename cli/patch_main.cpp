@@ -112,6 +112,11 @@ int main(int argc, char** argv)
         running = &engine;
         std::signal(SIGINT, on_interrupt);
         std::signal(SIGTERM, on_interrupt);
+#ifdef SIGPIPE
+        // Progress goes to stderr; if whatever reads it goes away, the writes fail quietly and
+        // the run goes on, rather than the signal killing it half-way.
+        std::signal(SIGPIPE, SIG_IGN);
+#endif
         const auto start = std::chrono::steady_clock::now();
         engine.run_patch_job(source, destination, archive.data(), static_cast<std::uint32_t>(archive.size()),
                              progress);

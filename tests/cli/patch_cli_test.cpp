@@ -44,6 +44,19 @@ TEST_F(patch_cli, timing_lists_every_phase_once_the_job_is_done)
     EXPECT_EQ(r.err.back(), '\n');
 }
 
+// A reader of the progress that goes away (a pipe into "head -1") must not kill the run half-way.
+TEST_F(patch_cli, a_closed_stderr_does_not_stop_the_run)
+{
+    test::patch_run_options options;
+    options.stderr_unread = true;
+    const test::patch_run r = run(source, destination, options);
+    EXPECT_TRUE(r.exited) << "killed by signal " << r.status;
+    EXPECT_EQ(r.status, 0);
+    nds_rom out(destination);
+    EXPECT_EQ(out.read_file(out.get_file_id("/readme.txt")), (bytes{'o', 'k'}));
+    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds", "patch.bin"}));
+}
+
 TEST_F(patch_cli, errors_exit_1_with_the_message_and_leave_nothing)
 {
     rom_description d = test::game_description();

@@ -20,6 +20,7 @@ constexpr int exec_failed = 127;
                         int err_fd)
 {
     ::dup2(err_fd, STDERR_FILENO);
+    std::signal(SIGPIPE, SIG_DFL); // as a shell starts it
     int null_fd = ::open("/dev/null", O_RDWR);
     ::dup2(null_fd, STDIN_FILENO);
     ::dup2(null_fd, STDOUT_FILENO);
@@ -52,16 +53,19 @@ patch_run run_patch_process(const std::vector<std::string>& arguments, const pat
     int pipe_fds[2];
     if (::pipe(pipe_fds) != 0)
         return result;
+    if (options.stderr_unread)
+        ::close(pipe_fds[0]);
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::close(pipe_fds[0]);
+        if (!options.stderr_unread)
+            ::close(pipe_fds[0]);
         child(arguments, options, pipe_fds[1]);
     }
     ::close(pipe_fds[1]);
     std::string line;
     char buf[4096];
-    for (;;) {
+    while (!options.stderr_unread) {
         const ssize_t n = ::read(pipe_fds[0], buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
@@ -78,7 +82,8 @@ patch_run run_patch_process(const std::vector<std::string>& arguments, const pat
             }
         }
     }
-    ::close(pipe_fds[0]);
+    if (!options.stderr_unread)
+        ::close(pipe_fds[0]);
     int raw = 0;
     while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
     }

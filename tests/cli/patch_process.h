@@ -18,6 +18,8 @@ struct patch_run_options {
     // Run as the unprivileged user "nobody" when the tests run as root, so that file
     // permissions apply. No effect otherwise.
     bool unprivileged = false;
+    // Nobody reads stderr (as after "| head -1" has ended): every write to it fails.
+    bool stderr_unread = false;
     // Called with each line the child writes on stderr, and the child's pid: may signal it.
     std::function<void(const std::string& line, int pid)> on_line;
 };
