@@ -2,6 +2,8 @@
 
 #include "job_fixture.h"
 
+#include <algorithm>
+
 namespace qm {
 namespace {
 
@@ -25,9 +27,9 @@ struct loaded {
 
 const bytes banner_before(2112, 0x11);
 const bytes banner_after = [] {
-    bytes b(2112, 0x11);
+    bytes b(3000, 0x22); // a delta's target may be longer than its source
+    std::fill_n(b.begin(), 2112, std::uint8_t{0x11});
     b[100] = 0x99;
-    b.resize(3000, 0x22); // a delta's target may be longer than its source
     return b;
 }();
 
