@@ -14,18 +14,6 @@
 
 namespace {
 
-class silent_listener : public qm::patch_listener {
-public:
-    void opening_source() override {}
-    void source_opened() override {}
-    void initialising() override {}
-    void set_total(std::uint32_t) override {}
-    void initialised() override {}
-    void section_started(std::uint32_t, const char*) override {}
-    void set_position(std::uint32_t) override {}
-    void finished() override {}
-};
-
 double seconds_since(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -62,7 +50,7 @@ int main(int argc, char** argv)
 
         start = std::chrono::steady_clock::now();
         qm::patcher engine;
-        silent_listener listener;
+        qm::silent_listener listener;
         engine.run_patch_job(original, dir / "patched.nds", p.packed.data(),
                              static_cast<std::uint32_t>(p.packed.size()), listener);
         report("patch job", seconds_since(start), s.original_bytes);

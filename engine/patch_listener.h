@@ -21,4 +21,18 @@ public:
     virtual void finished() = 0;
 };
 
+// Shows nothing: for runs without a front end (authoring, benchmarks, fuzzing), which override
+// only what they need.
+class silent_listener : public patch_listener {
+public:
+    void opening_source() override {}
+    void source_opened() override {}
+    void initialising() override {}
+    void set_total(std::uint32_t) override {}
+    void initialised() override {}
+    void section_started(std::uint32_t, const char*) override {}
+    void set_position(std::uint32_t) override {}
+    void finished() override {}
+};
+
 } // namespace qm

@@ -1,4 +1,5 @@
 #include "fixed_game.h"
+#include "fuzz_support.h"
 
 #include "cpk/cpk_builder.h"
 #include "engine/script_font.h"
@@ -8,15 +9,6 @@
 namespace qm::fuzz {
 
 namespace {
-
-bytes repeated(const std::string& s, std::size_t n)
-{
-    bytes out;
-    while (out.size() < n)
-        out.insert(out.end(), s.begin(), s.end());
-    out.resize(n);
-    return out;
-}
 
 bytes noise(std::size_t n, std::uint32_t seed)
 {

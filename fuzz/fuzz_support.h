@@ -45,6 +45,16 @@ private:
     byte_span rest_;
 };
 
+// The first n bytes of s repeated.
+inline bytes repeated(const std::string& s, std::size_t n)
+{
+    bytes out;
+    while (out.size() < n)
+        out.insert(out.end(), s.begin(), s.end());
+    out.resize(n);
+    return out;
+}
+
 // Path lookups walk the whole FNT each time; a target looks up this many files at most, so that
 // one input cannot take quadratic time.
 constexpr std::size_t max_lookups = 64;

@@ -16,23 +16,16 @@ using namespace qm;
 
 namespace {
 
-class quiet_listener : public patch_listener {
+class quiet_listener : public silent_listener {
 public:
     patcher* owner = nullptr;
     std::uint32_t cancel_at = fuzz::no_cancel;
 
-    void opening_source() override {}
-    void source_opened() override {}
-    void initialising() override {}
-    void set_total(std::uint32_t) override {}
-    void initialised() override {}
-    void section_started(std::uint32_t, const char*) override {}
     void set_position(std::uint32_t position) override
     {
         if (position == cancel_at)
             owner->request_cancel();
     }
-    void finished() override {}
 };
 
 const fuzz::memory_file& game_file()

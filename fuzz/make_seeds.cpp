@@ -23,6 +23,7 @@
 #include <string>
 
 using namespace qm;
+using fuzz::repeated;
 namespace fs = std::filesystem;
 
 namespace {
@@ -59,15 +60,6 @@ bytes le32(std::uint32_t v)
 bytes text(const std::string& s)
 {
     return bytes(s.begin(), s.end());
-}
-
-bytes repeated(const std::string& s, std::size_t n)
-{
-    bytes out;
-    while (out.size() < n)
-        out.insert(out.end(), s.begin(), s.end());
-    out.resize(n);
-    return out;
 }
 
 bytes noise(std::size_t n, std::uint64_t seed_value)

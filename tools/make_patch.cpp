@@ -240,16 +240,10 @@ private:
 };
 
 // Counts nothing and shows nothing; remembers the total and the last position.
-class quiet_listener : public patch_listener {
+class quiet_listener : public silent_listener {
 public:
-    void opening_source() override {}
-    void source_opened() override {}
-    void initialising() override {}
     void set_total(std::uint32_t t) override { total = t; }
-    void initialised() override {}
-    void section_started(std::uint32_t, const char*) override {}
     void set_position(std::uint32_t p) override { last_position = p; }
-    void finished() override {}
 
     std::uint32_t total = 0;
     std::uint32_t last_position = 0;
