@@ -5,6 +5,9 @@
 #include "cpk/utf_table.h"
 #include "fuzz_support.h"
 
+#include <stdexcept>
+#include <string_view>
+
 using namespace qm;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -21,7 +24,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!fuzz::attempt([&] { written = table.serialize(); }))
         return 0; // more columns than a written header can describe
     utf_table again;
-    fuzz::expect(fuzz::attempt([&] { again = utf_table::parse(written); }), "written table does not parse");
+    try {
+        again = utf_table::parse(written);
+    } catch (const std::runtime_error& e) {
+        // Parsing may cost at most so much per byte it is given, and writing drops the input's
+        // slack: a table of empty rows near that bound can be refused from its smaller written
+        // form. Any other refusal is a disagreement between writer and parser.
+        fuzz::expect(std::string_view(e.what()) == "utf_table::parse failed - table too large for its bytes",
+                     "written table does not parse");
+        return 0;
+    }
     fuzz::expect(again.name() == table.name() && again.row_count() == table.row_count() &&
                      again.columns().size() == table.columns().size(),
                  "written table differs in its shape");
