@@ -177,6 +177,20 @@ TEST_F(rebuild_test, overlay_updates_its_own_entry_when_ids_are_not_indexes)
     EXPECT_EQ(nds_lz_inplace_decomp(file_bytes(out, 0)), description.arm9_overlays[0].contents);
 }
 
+TEST_F(rebuild_test, only_bit_0_of_the_overlay_flag_byte_means_packed)
+{
+    description.arm9_overlays[0].other_flags = 0x02; // packed: flag byte 0x03
+    description.arm9_overlays[1].other_flags = 0x02; // plain: flag byte 0x02
+    recording_visitor identity;
+    const bytes out = rebuild_sample(identity);
+    EXPECT_EQ(identity.returned.at(make_section_code(arm9_overlay, 0)), description.arm9_overlays[0].contents);
+    EXPECT_EQ(identity.returned.at(make_section_code(arm9_overlay, 1)), description.arm9_overlays[1].contents);
+    EXPECT_EQ(file_bytes(out, 1), description.arm9_overlays[1].contents); // written back as it was
+    EXPECT_EQ(nds_lz_inplace_decomp(file_bytes(out, 0)), description.arm9_overlays[0].contents);
+    EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_stored), 0x03000000u | file_bytes(out, 0).size());
+    EXPECT_EQ(arm9_ovt_word(out, 1, nds::ovt_stored) >> 24, 0x02u);
+}
+
 TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)
 {
     write_whole_file(dir.path() / "out.nds", bytes{'o', 'l', 'd'});
