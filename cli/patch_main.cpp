@@ -15,6 +15,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -54,6 +55,21 @@ void print_timing(const qm::phase_timer& timer, std::chrono::steady_clock::durat
     }
     std::fprintf(stderr, "  %-26s %8.4f s\n", "rest of the job", seconds(total - covered));
     std::fprintf(stderr, "  %-26s %8.4f s\n", "total", seconds(total));
+}
+
+// For the tests of an interrupt at the commit, which no outside timing can hit reliably:
+// QUILLMOOR_PATCH_TEST_INTERRUPT=before-commit or after-commit makes the program send itself the
+// Ctrl-C signal at that moment of the run.
+void interrupt_at_commit_if_asked(qm::patcher& engine)
+{
+    const char* asked = std::getenv("QUILLMOOR_PATCH_TEST_INTERRUPT");
+    if (!asked)
+        return;
+    const std::string moment = asked;
+    engine.watch_commit([moment](qm::patcher::commit_moment m) {
+        if (moment == (m == qm::patcher::commit_moment::before ? "before-commit" : "after-commit"))
+            std::raise(SIGINT);
+    });
 }
 
 } // namespace
@@ -99,6 +115,7 @@ int main(int argc, char** argv)
     qm::phase_timer timer;
     if (timing)
         engine.time_phases(&timer);
+    interrupt_at_commit_if_asked(engine);
     std::chrono::steady_clock::duration job_time{};
     auto style = quiet ? qm::console_progress::style::quiet
                  : ::isatty(STDERR_FILENO) ? qm::console_progress::style::bar
@@ -130,7 +147,8 @@ int main(int argc, char** argv)
     }
     if (timing)
         print_timing(timer, job_time);
-    if (engine.cancel_requested()) {
+    // A Ctrl-C that came after the destination was committed changed nothing: the run succeeded.
+    if (!engine.destination_written()) {
         progress.show_cancelling();
         progress.close_line();
         return 130;

@@ -22,6 +22,24 @@ bool is_expected_game(const nds_rom& rom)
 
 } // namespace
 
+// The run's result is decided here and only here, in one atomic step: either no cancel was
+// requested and the destination is replaced (a request from now on is refused), or one was and
+// the temporary file, a ROM of empty sections, is dropped. What a front end reports then matches
+// what is on disk, whenever the user pressed Cancel.
+void patcher::commit_unless_cancelled(pending_output& output)
+{
+    if (commit_hook)
+        commit_hook(commit_moment::before);
+    std::uint8_t running = 0;
+    if (!cancel_flag.compare_exchange_strong(running, decided_to_write, std::memory_order_relaxed)) {
+        output.discard();
+        return;
+    }
+    output.commit();
+    if (commit_hook)
+        commit_hook(commit_moment::after);
+}
+
 void patcher::run_patch_job(const std::filesystem::path& source, const std::filesystem::path& destination,
                             const std::uint8_t* packed, std::uint32_t packed_size, patch_listener& l)
 {
@@ -44,9 +62,7 @@ void patcher::run_patch_job(const std::filesystem::path& source, const std::file
     load_archive(packed, packed_size);
     l.initialised();
     pending_output output = source_rom.copy_to(destination, *this);
-    // A cancelled job has written a ROM of empty sections: it must not replace anything.
-    if (!cancel_requested())
-        output.commit();
+    commit_unless_cancelled(output);
     l.finished();
 }
 
