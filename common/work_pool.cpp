@@ -1,0 +1,154 @@
+#include "common/work_pool.h"
+
+#include "common/phase_timer.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace qm {
+
+namespace {
+
+constexpr unsigned max_workers = 16;
+
+} // namespace
+
+#ifndef QM_NO_THREADS
+work_pool::work_pool(unsigned workers)
+    : work_pool(workers, [](std::function<void()> loop) { return std::thread(std::move(loop)); })
+{
+}
+
+work_pool::work_pool(unsigned workers, const thread_starter& start)
+{
+    threads_.reserve(workers);
+    for (unsigned i = 0; i < workers; ++i) {
+        try {
+            threads_.push_back(start([this] { work_loop(); }));
+        } catch (const std::system_error&) {
+            break; // fewer workers, or none: waiting threads do the rest of the work
+        }
+    }
+}
+#else
+work_pool::work_pool(unsigned) {}
+#endif
+
+work_pool::~work_pool()
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    work_ready_.notify_all();
+#ifndef QM_NO_THREADS
+    for (std::thread& t : threads_)
+        t.join();
+#endif
+}
+
+unsigned work_pool::workers() const noexcept
+{
+#ifndef QM_NO_THREADS
+    return static_cast<unsigned>(threads_.size());
+#else
+    return 0;
+#endif
+}
+
+unsigned work_pool::hardware_workers() noexcept
+{
+#ifndef QM_NO_THREADS
+    const unsigned threads = std::thread::hardware_concurrency();
+    return threads > 1 ? std::min(threads, max_workers) : 0;
+#else
+    return 0;
+#endif
+}
+
+void work_pool::work_loop()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        work_ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (stopping_)
+            return;
+        const queued next = queue_.front();
+        queue_.pop_front();
+        work_batch& batch = *next.batch;
+        batch.run(batch.tasks_[next.task], lock, true);
+    }
+}
+
+void work_pool::unqueue(const work_batch& batch)
+{
+    queue_.erase(std::remove_if(queue_.begin(), queue_.end(), [&](const queued& q) { return q.batch == &batch; }),
+                 queue_.end());
+}
+
+work_batch::~work_batch()
+{
+    std::unique_lock<std::mutex> lock(pool_.mutex_);
+    pool_.unqueue(*this);
+    pool_.task_done_.wait(lock, [this] { return running_ == 0; });
+}
+
+std::size_t work_batch::add(std::function<void()> work)
+{
+    phase_timer* const timer = phase_timer::of_this_thread().timer;
+    std::size_t n;
+    {
+        const std::lock_guard<std::mutex> lock(pool_.mutex_);
+        n = tasks_.size();
+        tasks_.push_back({std::move(work), timer, state::queued, nullptr});
+        pool_.queue_.push_back({this, n});
+    }
+    pool_.work_ready_.notify_one();
+    return n;
+}
+
+void work_batch::wait(std::size_t n)
+{
+    std::unique_lock<std::mutex> lock(pool_.mutex_);
+    task& t = tasks_.at(n);
+    if (t.now == state::queued) {
+        // Nobody has started it: this thread does it rather than wait for a worker to be free.
+        const auto it = std::find_if(pool_.queue_.begin(), pool_.queue_.end(),
+                                     [&](const work_pool::queued& q) { return q.batch == this && q.task == n; });
+        if (it != pool_.queue_.end())
+            pool_.queue_.erase(it);
+        run(t, lock, false);
+    } else if (t.now == state::running) {
+        const timed_phase timing(job_phase::cpk_waiting);
+        pool_.task_done_.wait(lock, [&] { return t.now == state::done; });
+    }
+    if (t.error)
+        std::rethrow_exception(t.error);
+}
+
+void work_batch::run(task& t, std::unique_lock<std::mutex>& lock, bool on_worker)
+{
+    t.now = state::running;
+    ++running_;
+    std::function<void()> work = std::move(t.work);
+    lock.unlock();
+    try {
+        if (on_worker) {
+            // A worker reports its time to the timer of the thread that queued the task, apart
+            // from that thread's own.
+            const phase_timer_binding timing(t.timer, true);
+            work();
+        } else {
+            work();
+        }
+    } catch (...) {
+        t.error = std::current_exception();
+    }
+    work = nullptr; // what the task holds goes now, not with the batch
+    lock.lock();
+    t.now = state::done;
+    --running_;
+    pool_.task_done_.notify_all();
+}
+
+} // namespace qm
