@@ -7,12 +7,6 @@
 
 namespace qm {
 
-namespace {
-
-constexpr unsigned max_workers = 16;
-
-} // namespace
-
 #ifndef QM_NO_THREADS
 work_pool::work_pool(unsigned workers)
     : work_pool(workers, [](std::function<void()> loop) { return std::thread(std::move(loop)); })
@@ -59,6 +53,7 @@ unsigned work_pool::workers() const noexcept
 unsigned work_pool::hardware_workers() noexcept
 {
 #ifndef QM_NO_THREADS
+    constexpr unsigned max_workers = 16;
     const unsigned threads = std::thread::hardware_concurrency();
     return threads > 1 ? std::min(threads, max_workers) : 0;
 #else
