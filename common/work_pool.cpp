@@ -85,7 +85,8 @@ work_batch::~work_batch()
 {
     std::unique_lock<std::mutex> lock(pool_.mutex_);
     pool_.unqueue(*this);
-    pool_.task_done_.wait(lock, [this] { return running_ == 0; });
+    dropping_ = true;
+    done_.wait(lock, [this] { return running_ == 0; });
 }
 
 std::size_t work_batch::add(std::function<void()> work)
@@ -102,23 +103,33 @@ std::size_t work_batch::add(std::function<void()> work)
     return n;
 }
 
-void work_batch::wait(std::size_t n)
+void work_batch::wait(std::size_t n, std::size_t until)
 {
     std::unique_lock<std::mutex> lock(pool_.mutex_);
     task& t = tasks_.at(n);
-    if (t.now == state::queued) {
-        // Nobody has started it: this thread does it rather than wait for a worker to be free.
-        const auto it = std::find_if(pool_.queue_.begin(), pool_.queue_.end(),
-                                     [&](const work_pool::queued& q) { return q.batch == this && q.task == n; });
-        if (it != pool_.queue_.end())
-            pool_.queue_.erase(it);
-        run(t, lock, false);
-    } else if (t.now == state::running) {
-        const timed_phase timing(job_phase::cpk_waiting);
-        pool_.task_done_.wait(lock, [&] { return t.now == state::done; });
+    if (t.now != state::done) {
+        if (pool_.workers() == 0) {
+            // Nobody else runs tasks: this thread does it now.
+            const auto it = std::find_if(pool_.queue_.begin(), pool_.queue_.end(),
+                                         [&](const work_pool::queued& q) { return q.batch == this && q.task == n; });
+            if (it != pool_.queue_.end())
+                pool_.queue_.erase(it);
+            run(t, lock, false);
+        } else {
+            const timed_phase timing(job_phase::cpk_waiting);
+            sleep_until_done(std::clamp(until, n, tasks_.size() - 1), lock);
+            sleep_until_done(n, lock);
+        }
     }
     if (t.error)
         std::rethrow_exception(t.error);
+}
+
+void work_batch::sleep_until_done(std::size_t n, std::unique_lock<std::mutex>& lock)
+{
+    awaited_ = n;
+    done_.wait(lock, [&] { return tasks_[n].now == state::done; });
+    awaited_ = nobody;
 }
 
 void work_batch::run(task& t, std::unique_lock<std::mutex>& lock, bool on_worker)
@@ -143,7 +154,9 @@ void work_batch::run(task& t, std::unique_lock<std::mutex>& lock, bool on_worker
     lock.lock();
     t.now = state::done;
     --running_;
-    pool_.task_done_.notify_all();
+    const bool awaited = awaited_ != nobody && &tasks_[awaited_] == &t;
+    if (awaited || (dropping_ && running_ == 0))
+        done_.notify_one();
 }
 
 } // namespace qm

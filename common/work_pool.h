@@ -58,7 +58,6 @@ private:
 
     std::mutex mutex_;
     std::condition_variable work_ready_;
-    std::condition_variable task_done_;
     std::deque<queued> queue_;
     bool stopping_ = false;
 #ifndef QM_NO_THREADS
@@ -78,9 +77,12 @@ public:
     // Queues a task behind every task queued so far on the pool; returns its number in the batch
     // (0, 1, 2, ...). A worker runs it with the phase timer of the thread that queued it.
     std::size_t add(std::function<void()> task);
-    // Returns once task `n` has run, running it on this thread if no worker has started it; then
-    // rethrows what the task threw, if anything.
-    void wait(std::size_t n);
+    // Returns once task `n` has run, then rethrows what it threw, if anything. Without workers,
+    // this thread runs it (if it has not run yet). With workers, a caller that has to wait sleeps
+    // until task `until` (n or a later one) has run as well: one going through the tasks in order
+    // is so woken once per stretch of them rather than once per task.
+    void wait(std::size_t n, std::size_t until);
+    void wait(std::size_t n) { wait(n, n); }
 
     std::size_t size() const noexcept { return tasks_.size(); }
 
@@ -99,9 +101,19 @@ private:
     // return).
     void run(task& t, std::unique_lock<std::mutex>& lock, bool on_worker);
 
+    // Sleeps until task `n` has run (lock held).
+    void sleep_until_done(std::size_t n, std::unique_lock<std::mutex>& lock);
+
+    static constexpr std::size_t nobody = ~std::size_t{0};
+
     work_pool& pool_;
     std::deque<task> tasks_; // a deque: tasks keep their place while more are added
     std::size_t running_ = 0;
+    // The owner sleeps on `done_` for the task `awaited_`, or (when dropping the batch) for the
+    // running tasks to end; workers wake it for that alone.
+    std::condition_variable done_;
+    std::size_t awaited_ = nobody;
+    bool dropping_ = false;
 };
 
 } // namespace qm
