@@ -53,9 +53,11 @@ unsigned work_pool::workers() const noexcept
 unsigned work_pool::hardware_workers() noexcept
 {
 #ifndef QM_NO_THREADS
-    constexpr unsigned max_workers = 16;
+    // The thread that waits for the tasks does them too while it waits: one worker fewer than
+    // there are hardware threads keeps every one busy without two threads taking turns on one.
+    constexpr unsigned max_workers = 15;
     const unsigned threads = std::thread::hardware_concurrency();
-    return threads > 1 ? std::min(threads, max_workers) : 0;
+    return threads > 1 ? std::min(threads - 1, max_workers) : 0;
 #else
     return 0;
 #endif
@@ -107,19 +109,25 @@ void work_batch::wait(std::size_t n, std::size_t until)
 {
     std::unique_lock<std::mutex> lock(pool_.mutex_);
     task& t = tasks_.at(n);
-    if (t.now != state::done) {
-        if (pool_.workers() == 0) {
-            // Nobody else runs tasks: this thread does it now.
-            const auto it = std::find_if(pool_.queue_.begin(), pool_.queue_.end(),
-                                         [&](const work_pool::queued& q) { return q.batch == this && q.task == n; });
-            if (it != pool_.queue_.end())
-                pool_.queue_.erase(it);
-            run(t, lock, false);
-        } else {
-            const timed_phase timing(job_phase::cpk_waiting);
-            sleep_until_done(std::clamp(until, n, tasks_.size() - 1), lock);
-            sleep_until_done(n, lock);
+    if (pool_.workers() == 0)
+        until = n; // nothing runs ahead of the waiting thread
+    until = std::clamp(until, n, tasks_.size() - 1);
+    while (t.now != state::done) {
+        // Rather than sleep, this thread does a task of the stretch that no worker has started:
+        // the oldest of them, so task n itself when nobody has it. (Only tasks from n on: the
+        // owner goes through them in order.)
+        const auto it = std::find_if(pool_.queue_.begin(), pool_.queue_.end(),
+                                     [&](const work_pool::queued& q) {
+                                         return q.batch == this && q.task >= n && q.task <= until;
+                                     });
+        if (it != pool_.queue_.end()) {
+            task& mine = tasks_[it->task];
+            pool_.queue_.erase(it);
+            run(mine, lock, false);
+            continue;
         }
+        const timed_phase timing(job_phase::cpk_waiting);
+        sleep_until_done(n, lock);
     }
     if (t.error)
         std::rethrow_exception(t.error);

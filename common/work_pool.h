@@ -1,7 +1,7 @@
 #pragma once
 // Worker threads that run queued tasks, oldest first, for work that can be split into independent
 // pieces (the entries of CPK archives). Tasks are grouped in batches; whoever owns a batch waits
-// for its tasks one by one and takes their results in its own order.
+// for its tasks one by one, working on them meanwhile, and takes their results in its own order.
 //
 // A pool without workers (one hardware thread, a build with QM_NO_THREADS defined, or a system
 // that refuses to start a thread) runs each task on the thread that waits for it, when it waits: the same work in
@@ -40,8 +40,8 @@ public:
 
     unsigned workers() const noexcept;
 
-    // Workers for this machine: one per hardware thread, none when it has only one (the waiting
-    // thread then does the work itself), at most 16.
+    // Workers for this machine: one fewer than it has hardware threads (the thread that waits
+    // for the tasks works on them meanwhile), none when it has only one, at most 15.
     static unsigned hardware_workers() noexcept;
 
 private:
@@ -77,10 +77,11 @@ public:
     // Queues a task behind every task queued so far on the pool; returns its number in the batch
     // (0, 1, 2, ...). A worker runs it with the phase timer of the thread that queued it.
     std::size_t add(std::function<void()> task);
-    // Returns once task `n` has run, then rethrows what it threw, if anything. Without workers,
-    // this thread runs it (if it has not run yet). With workers, a caller that has to wait sleeps
-    // until task `until` (n or a later one) has run as well: one going through the tasks in order
-    // is so woken once per stretch of them rather than once per task.
+    // Returns once task `n` has run, then rethrows what it threw, if anything. Until then this
+    // thread runs the tasks from n to `until` (n or a later one) that no worker has started,
+    // oldest first, and sleeps only when workers have them all: one going through the tasks in
+    // order works beside the workers instead of taking turns with them. Without workers it runs
+    // task n alone.
     void wait(std::size_t n, std::size_t until);
     void wait(std::size_t n) { wait(n, n); }
 
