@@ -28,6 +28,10 @@ public:
     void run_patch_job(const std::filesystem::path& source, const std::filesystem::path& destination,
                        const std::uint8_t* packed, std::uint32_t packed_size, patch_listener& listener);
 
+    // Everything run_patch_job does but write: opens and checks the source, unpacks the archive
+    // and patches every section it changes in memory, failing as the job would. Nothing is written.
+    void check_patch_job(const std::filesystem::path& source, byte_span packed, patch_listener& listener);
+
     // Unpacks the packed archive into `blobs` and builds `records` (needs `rom` and `listener`).
     void load_archive(const std::uint8_t* packed, std::uint32_t packed_size);
 
@@ -80,6 +84,7 @@ public:
     patch_listener* job_listener() const noexcept { return listener; }
 
 private:
+    class job_start;
     void commit_unless_cancelled(pending_output& output);
 
     std::vector<bytes> blobs;
@@ -96,5 +101,9 @@ private:
     static constexpr std::uint8_t decided_to_write = 2;
     std::atomic<std::uint8_t> cancel_flag{0};
 };
+
+// The game check of every job: the header's title is exactly "QLMOR" and its game code names one of
+// the two releases.
+bool is_expected_game(const nds_rom& rom);
 
 } // namespace qm
