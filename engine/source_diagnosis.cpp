@@ -2,6 +2,7 @@
 
 #include "engine/crc32.h"
 #include "engine/patcher.h"
+#include "rom/nds_format.h"
 #include "rom/nds_rom.h"
 #include "rom/section_contents.h"
 
@@ -37,6 +38,17 @@ std::optional<std::uint32_t> section_crc(nds_rom& rom, const std::unordered_map<
     }
 }
 
+// The header's count of bytes the ROM's data takes (0 when the file is too short to say).
+std::uint64_t used_size(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::uint8_t field[4] = {};
+    in.seekg(static_cast<std::streamoff>(nds::hdr_used_rom_size));
+    if (!in.read(reinterpret_cast<char*>(field), sizeof field))
+        return 0;
+    return get_le32(byte_span(field), 0);
+}
+
 } // namespace
 
 source_diagnosis diagnose_source(const std::filesystem::path& path, const identity_card* card)
@@ -63,7 +75,9 @@ source_diagnosis diagnose_source(const std::filesystem::path& path, const identi
         d.whole_file = true;
         return d;
     }
-    if (names_match && d.found.size < card->original.size) {
+    // Cut short: the file ends before the data its header says it holds (a trimmed ROM, without
+    // its final padding, is whole).
+    if (names_match && d.found.size < card->original.size && d.found.size < used_size(path)) {
         d.verdict = source_verdict::cut;
         return d;
     }
