@@ -50,6 +50,9 @@ void sha1::compress(const std::uint8_t* block) noexcept
 
 void sha1::update(byte_span data) noexcept
 {
+    // An empty span may have no data pointer at all, which memcpy must not be given.
+    if (data.empty())
+        return;
     length_ += data.size();
     std::size_t at = 0;
     if (buffered_ != 0) {
@@ -64,7 +67,8 @@ void sha1::update(byte_span data) noexcept
     }
     for (; data.size() - at >= 64; at += 64)
         compress(data.data() + at);
-    std::memcpy(buffer_.data(), data.data() + at, data.size() - at);
+    if (data.size() != at)
+        std::memcpy(buffer_.data(), data.data() + at, data.size() - at);
     buffered_ = data.size() - at;
 }
 
