@@ -175,3 +175,6 @@ document.addEventListener('drop', (event) => {
 });
 
 start_worker();
+// Where the page is served from a secure origin (https, or this machine), a service worker keeps
+// the site's files for use without a network.
+if ('serviceWorker' in navigator) navigator.serviceWorker.register('offline.js').catch(() => {});

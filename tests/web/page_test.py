@@ -49,7 +49,11 @@ class page_case(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.driver = chromium.driver
-        cls.driver.get(server.url + cls.address)
+        cls.open_page(server)
+
+    @classmethod
+    def open_page(cls, site):
+        cls.driver.get(site.url + cls.address)
         cls.page_title = cls.driver.title
 
     def element(self, name):
@@ -152,9 +156,21 @@ class runs_in_one_page(page_case):
 
 
 class cancel_by_stopping_the_worker(page_case):
-    """Where WebAssembly cannot be suspended, a cancel stops the worker; the next run gets a new one."""
+    """Where WebAssembly cannot be suspended, a cancel stops the worker; the next run gets a new one,
+    here with the site's server gone: the page's service worker has kept the files."""
 
     address = 'index.html?test-no-suspend'
+
+    @classmethod
+    def setUpClass(cls):
+        cls.driver = chromium.driver
+        own_server = browser.site_server(SITE)
+        try:
+            cls.open_page(own_server)
+            WebDriverWait(cls.driver, TIMEOUT).until(
+                lambda driver: driver.execute_script('return navigator.serviceWorker.controller !== null'))
+        finally:
+            own_server.close()
 
     def test_cancel_then_run_again(self):
         self.choose(os.path.join(SAMPLE, 'quillmoor.nds'))
