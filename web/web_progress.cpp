@@ -18,7 +18,7 @@ namespace {
 
 // Each poll may wait for one turn of the worker's event loop: often enough for a cancel to be
 // felt at once, rarely enough to cost nothing measurable.
-constexpr std::chrono::milliseconds poll_interval{25};
+constexpr std::chrono::milliseconds poll_interval{100};
 
 } // namespace
 
