@@ -182,6 +182,8 @@ private:
             return;
         if (!in_bounds(rom_.size(), section.offset, section.size))
             throw std::runtime_error("nds_rom::read_range failed - range outside the input file");
+        if (visitor_.places_unchanged(section.offset, section.size, start))
+            return; // a gap for the visitor to fill, as if skipped by seeking
         block_.resize(std::min<std::size_t>(section.size, copy_block));
         {
             const timed_phase timing(job_phase::writing);
