@@ -5,6 +5,7 @@
 #include "engine/patcher.h"
 #include "ui/progress_state.h"
 #include "ui/ui_texts.h"
+#include "web/referring_patcher.h"
 #include "web/web_progress.h"
 
 #include <cstdint>
@@ -25,9 +26,11 @@ enum class page_text : int { caption = 0, cancelling = 1, success = 2, error_pre
 
 } // namespace
 
-extern "C" int qm_run(const char* source, const char* destination)
+// With `refer_unchanged`, the sections that pass through are left unwritten and their ranges
+// handed to the caller (referring_patcher).
+extern "C" int qm_run(const char* source, const char* destination, int refer_unchanged)
 {
-    qm::patcher engine;
+    qm::web::referring_patcher engine(refer_unchanged != 0);
     qm::web::web_progress progress(engine);
     try {
         engine.run_patch_job(source, destination, qm_embedded_archive,

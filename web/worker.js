@@ -50,6 +50,10 @@ function take_cancel() {
   return 1;
 }
 
+// The ranges of the source that the engine left to us, for the result (referring_patcher.h).
+let unchanged_ranges = [];
+const on_unchanged_range = (offset, size, destination) => unchanged_ranges.push({ offset, size, destination });
+
 function on_engine_event(kind, text, number) {
   const type = event_types[kind];
   if (type === 'position') last_position = number;
@@ -70,7 +74,7 @@ async function instantiate_suspending(imports) {
 }
 
 async function load_engine() {
-  const options = { on_engine_event, poll_cancel: take_cancel };
+  const options = { on_engine_event, on_unchanged_range, poll_cancel: take_cancel };
   let failed = new Promise(() => {});
   if (can_suspend) {
     let fail;
@@ -87,7 +91,7 @@ async function load_engine() {
   engine = await Promise.race([create_engine(options), failed]);
   engine.FS.filesystems.WORKERFS.stream_ops.read = read_through_window;
   make_room_up_front(engine.FS.filesystems.MEMFS);
-  if (!run_job) run_job = async (source, destination) => engine._qm_run(source, destination);
+  if (!run_job) run_job = async (...parameters) => engine._qm_run(...parameters);
   const texts = {};
   for (const [name, id] of Object.entries(text_ids)) texts[name] = engine.UTF8ToString(engine._qm_ui_text(id));
   postMessage({ type: 'ready', texts, can_cancel: can_suspend });
@@ -135,11 +139,20 @@ function ensure_folder(path) {
   if (!engine.FS.analyzePath(path).exists) engine.FS.mkdir(path);
 }
 
-// The result as a Blob made straight from the file's storage in memory (the one copy a Blob
-// needs); the file is then removed so that its memory can go.
-function take_result() {
+// The result as a Blob: the bytes written, straight from the file's storage in memory (the one
+// copy a Blob needs), with the unchanged ranges of the source in their gaps as slices of the
+// File, which the browser does not copy. The file is then removed so that its memory can go.
+function take_result(file) {
   const node = engine.FS.lookupPath(result_path).node;
-  const blob = new Blob([node.contents.subarray(0, node.usedBytes)], { type: 'application/octet-stream' });
+  const written = node.contents.subarray(0, node.usedBytes);
+  const parts = [];
+  let at = 0;
+  for (const range of unchanged_ranges.sort((a, b) => a.destination - b.destination)) {
+    parts.push(written.subarray(at, range.destination), file.slice(range.offset, range.offset + range.size));
+    at = range.destination + range.size;
+  }
+  parts.push(written.subarray(at));
+  const blob = new Blob(parts, { type: 'application/octet-stream' });
   engine.FS.unlink(result_path);
   return blob;
 }
@@ -154,9 +167,10 @@ async function run({ file, hold_at: hold }) {
   result_room = file.size;
   const source = c_string(source_path);
   const destination = c_string(result_path);
+  unchanged_ranges = [];
   let outcome;
   try {
-    outcome = outcomes[await run_job(source, destination)];
+    outcome = outcomes[await run_job(source, destination, 1)];
   } finally {
     engine._free(source);
     engine._free(destination);
@@ -164,7 +178,7 @@ async function run({ file, hold_at: hold }) {
     read_window = { file: null, start: 0, bytes: new Uint8Array(0) };
     result_room = 0;
   }
-  postMessage({ type: 'done', outcome, blob: outcome === 'written' ? take_result() : null });
+  postMessage({ type: 'done', outcome, blob: outcome === 'written' ? take_result(file) : null });
 }
 
 // Anything that goes wrong outside the engine's own errors (the module cannot load, memory runs

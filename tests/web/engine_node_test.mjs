@@ -14,12 +14,15 @@ const work = process.env.QM_WEB_WORK;
 const [status_event, total_event, position_event, error_event] = [0, 1, 2, 3];
 const [written, failed, cancelled] = [0, 1, 2];
 
-// One job on a fresh module: its outcome and every event it posted. `poll_cancel` answers the
-// engine's cancel polls (none: never).
-async function run_job(source, destination, poll_cancel) {
+// One job on a fresh module: its outcome, every event it posted and the source's ranges it left
+// to the caller (with `refer_unchanged`). `poll_cancel` answers the engine's cancel polls
+// (none: never).
+async function run_job(source, destination, { poll_cancel, refer_unchanged = false } = {}) {
   const events = [];
+  const ranges = [];
   const engine = await create_engine({
     on_engine_event: (kind, text, number) => events.push({ kind, text, number }),
+    on_unchanged_range: (offset, size, at) => ranges.push({ offset, size, at }),
     poll_cancel,
   });
   const c_string = (text) => {
@@ -28,16 +31,32 @@ async function run_job(source, destination, poll_cancel) {
     engine.stringToUTF8(text, pointer, size);
     return pointer;
   };
-  const outcome = engine._qm_run(c_string(source), c_string(destination));
-  return { outcome, events };
+  const outcome = engine._qm_run(c_string(source), c_string(destination), refer_unchanged ? 1 : 0);
+  return { outcome, events, ranges };
 }
 
 const leftovers = () => fs.readdirSync(work).filter((name) => name.includes('.tmp-'));
 
+test('the sample game is patched to its translation, its unchanged ranges left to the caller', async () => {
+  const source = fs.readFileSync(path.join(sample, 'quillmoor.nds'));
+  const destination = path.join(work, 'referring.nds');
+  const { outcome, ranges } = await run_job(path.join(sample, 'quillmoor.nds'), destination, { refer_unchanged: true });
+  assert.equal(outcome, written);
+  assert.ok(ranges.length > 300, 'few ranges left to the caller: ' + ranges.length);
+  // Filled in as the worker script does it with slices of the File.
+  const result = fs.readFileSync(destination);
+  for (const { offset, size, at } of ranges) {
+    assert.ok(result.subarray(at, at + size).every((byte) => byte === 0), 'a range was written at ' + at);
+    source.copy(result, at, offset, offset + size);
+  }
+  assert.ok(result.equals(fs.readFileSync(path.join(sample, 'quillmoor-fr.nds'))), 'the result differs from the translation');
+});
+
 test('the sample game is patched to its translation, with the dialog texts and percentages', async () => {
   const destination = path.join(work, 'patched.nds');
-  const { outcome, events } = await run_job(path.join(sample, 'quillmoor.nds'), destination);
+  const { outcome, events, ranges } = await run_job(path.join(sample, 'quillmoor.nds'), destination);
   assert.equal(outcome, written);
+  assert.deepEqual(ranges, []);
   assert.ok(fs.readFileSync(destination).equals(fs.readFileSync(path.join(sample, 'quillmoor-fr.nds'))),
             'the result differs from the translation');
 
@@ -75,7 +94,8 @@ test('a ROM of another game fails with the French error text and writes nothing'
 test('a cancel taken while sections are written leaves nothing and freezes the progress', async () => {
   const destination = path.join(work, 'cancelled.nds');
   let polls = 0;
-  const { outcome, events } = await run_job(path.join(sample, 'quillmoor.nds'), destination, () => (++polls === 1 ? 1 : 0));
+  const { outcome, events } = await run_job(path.join(sample, 'quillmoor.nds'), destination,
+                                          { poll_cancel: () => (++polls === 1 ? 1 : 0), refer_unchanged: true });
   assert.equal(outcome, cancelled);
   assert.ok(polls >= 1, 'the engine never asked about a cancel');
   assert.equal(fs.existsSync(destination), false);
