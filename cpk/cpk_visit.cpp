@@ -45,6 +45,17 @@ void read_sizes(const utf_table& t, bool wide, std::map<std::uint16_t, size_pair
                                                             static_cast<std::uint32_t>(t.cell(r, extract_size) & mask)};
 }
 
+// Each file after the first starts at a multiple of the header's Align. Archives written by other
+// tools may declare 2048 or 32; stepping 512 through those would hand out the wrong bytes for
+// every file after the first. An archive without the column, or with 0 in it, steps 512.
+std::uint64_t file_alignment(const utf_table& header)
+{
+    if (!header.has_column("Align"))
+        return cpk_file_alignment;
+    const std::uint64_t align = header.cell(0, header.column_index("Align")) & 0xFFFF;
+    return align != 0 ? align : cpk_file_alignment;
+}
+
 } // namespace
 
 std::vector<cpk_entry> cpk_entries(byte_span archive)
@@ -69,12 +80,12 @@ std::vector<cpk_entry> cpk_entries(byte_span archive)
     read_sizes(nested_table(itoc, "DataH"), true, sizes); // overrides an ID also listed as small
 
     std::uint64_t offset = static_cast<std::uint32_t>(header.cell(0, header.column_index("ContentOffset")));
+    const std::uint64_t step = file_alignment(header);
     std::vector<cpk_entry> entries;
     entries.reserve(sizes.size());
     for (const auto& [id, size] : sizes) {
         entries.push_back({id, size.first, size.second, offset});
-        // Always 512: the header's Align column is not consulted.
-        offset = round_up(offset + size.first, cpk_file_alignment);
+        offset = (offset + size.first + step - 1) / step * step;
     }
     return entries;
 }

@@ -3,7 +3,7 @@
 //
 // Layout: a "CPK " chunk at offset 0 holds the CpkHeader table; the files follow from its
 // ContentOffset in ascending ID order, each starting at the end of the previous one rounded up to
-// 512 bytes; an "ITOC" chunk at ItocOffset lists (ID, FileSize, ExtractSize) in two nested tables,
+// the header's Align (512 in the archives written here); an "ITOC" chunk at ItocOffset lists (ID, FileSize, ExtractSize) in two nested tables,
 // CpkItocL (16-bit sizes) and CpkItocH (32-bit sizes). A file is compressed exactly when its
 // FileSize differs from its ExtractSize.
 
@@ -17,7 +17,8 @@
 
 namespace qm {
 
-// Files start at multiples of this after the first one.
+// Files start at multiples of this after the first one, in the archives written here and in those
+// whose header gives no Align.
 constexpr std::uint32_t cpk_file_alignment = 0x200;
 
 struct cpk_entry {

@@ -25,9 +25,14 @@ constexpr std::array<std::uint32_t, 256> crc32_table = make_crc32_table();
 
 std::uint32_t crc32(const std::uint8_t* data, std::uint32_t count) noexcept
 {
-    std::uint32_t r = 0xFFFFFFFFu;
-    for (std::uint32_t i = 0; i < count; ++i)
-        r = (r >> 8) ^ crc32_table[(r ^ data[i]) & 0xFF];
+    return crc32_continue(0, byte_span(data, count));
+}
+
+std::uint32_t crc32_continue(std::uint32_t previous, byte_span data) noexcept
+{
+    std::uint32_t r = ~previous;
+    for (std::uint8_t b : data)
+        r = (r >> 8) ^ crc32_table[(r ^ b) & 0xFF];
     return ~r;
 }
 

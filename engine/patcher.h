@@ -8,12 +8,14 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
 namespace qm {
 
 class nds_rom;
+class pending_output;
 class phase_timer;
 
 class patcher : public rom_visitor {
@@ -25,6 +27,10 @@ public:
     // the job ends without error and without a cancel request.
     void run_patch_job(const std::filesystem::path& source, const std::filesystem::path& destination,
                        const std::uint8_t* packed, std::uint32_t packed_size, patch_listener& listener);
+
+    // Everything run_patch_job does but write: opens and checks the source, unpacks the archive
+    // and patches every section it changes in memory, failing as the job would. Nothing is written.
+    void check_patch_job(const std::filesystem::path& source, byte_span packed, patch_listener& listener);
 
     // Unpacks the packed archive into `blobs` and builds `records` (needs `rom` and `listener`).
     void load_archive(const std::uint8_t* packed, std::uint32_t packed_size);
@@ -38,9 +44,30 @@ public:
     // From then on, run_patch_job adds the time of each of its phases to `timer` (null: none).
     void time_phases(phase_timer* timer) noexcept { phase_times = timer; }
 
-    // Set by the front end from any thread; read by the engine between units of work.
-    void request_cancel() noexcept { cancel_flag.store(1, std::memory_order_relaxed); }
-    bool cancel_requested() const noexcept { return cancel_flag.load(std::memory_order_relaxed) != 0; }
+    // Asks the job to stop; from any thread, or from a signal handler (a lock-free exchange).
+    // Returns false, and changes nothing, once the job has decided its result: a request that
+    // comes after the destination was committed cannot undo it.
+    bool request_cancel() noexcept
+    {
+        std::uint8_t state = cancel_flag.load(std::memory_order_relaxed);
+        while (state == 0 && !cancel_flag.compare_exchange_weak(state, 1, std::memory_order_relaxed))
+            ;
+        return state != decided_to_write;
+    }
+    // Read by the engine between units of work, and by the front ends' progress displays.
+    bool cancel_requested() const noexcept { return cancel_flag.load(std::memory_order_relaxed) == 1; }
+    // After run_patch_job has returned: true when it replaced the destination, false when a
+    // cancel request stopped it (nothing was written). This, not the request, is what a front
+    // end reports.
+    bool destination_written() const noexcept
+    {
+        return cancel_flag.load(std::memory_order_relaxed) == decided_to_write;
+    }
+
+    // For tests: called at the moments around the commit of the destination, where a cancel
+    // request still decides the result (before) or no longer does (after).
+    enum class commit_moment { before, after };
+    void watch_commit(std::function<void(commit_moment)> hook) { commit_hook = std::move(hook); }
 
     // Remembers the step counter, advances it and reports the remembered value.
     void advance_progress();
@@ -57,6 +84,8 @@ public:
     patch_listener* job_listener() const noexcept { return listener; }
 
 private:
+    class job_start;
+    void commit_unless_cancelled(pending_output& output);
 
     std::vector<bytes> blobs;
     // Section code -> the record from its patch type (word 1) to the end of its room in blob 0.
@@ -66,7 +95,15 @@ private:
     patch_listener* listener = nullptr;
     std::uint32_t step_counter = 0;
     phase_timer* phase_times = nullptr;
+    std::function<void(commit_moment)> commit_hook;
+    // 0: running; 1: cancel requested; decided_to_write: the job committed its destination, and
+    // later requests have no effect. The one place that moves it to the last state is the commit.
+    static constexpr std::uint8_t decided_to_write = 2;
     std::atomic<std::uint8_t> cancel_flag{0};
 };
+
+// The game check of every job: the header's title is exactly "QLMOR" and its game code names one of
+// the two releases.
+bool is_expected_game(const nds_rom& rom);
 
 } // namespace qm

@@ -76,11 +76,10 @@ used_char_set used_chars(const char_index_map& index, byte_span container)
         throw std::runtime_error("used_chars - script text ends before it starts");
     if (end > container.size())
         throw std::runtime_error("used_chars - script text lies outside its container");
-    if ((end - start) % 2 != 0)
-        throw std::runtime_error("used_chars - script text has an odd length");
 
+    // Only whole code units count: a last single byte of an odd-length text is not one.
     used_char_set used;
-    for (std::size_t pos = start; pos < end; pos += 2) {
+    for (std::size_t pos = start; end - pos >= 2; pos += 2) {
         auto it = index.find(get_le16(container, pos));
         if (it != index.end() && it->second < char_count)
             used.set(it->second);

@@ -58,9 +58,12 @@ constexpr std::size_t ovt_bss_size = 0x0C;
 constexpr std::size_t ovt_sinit_start = 0x10;
 constexpr std::size_t ovt_sinit_end = 0x14;
 constexpr std::size_t ovt_file_id = 0x18;
-constexpr std::size_t ovt_stored = 0x1C; // bits 0-23 stored size, bits 24-31 flag (non-zero: compressed)
+constexpr std::size_t ovt_stored = 0x1C; // bits 0-23 stored size, bits 24-31 flag byte
 constexpr std::uint32_t ovt_stored_size_mask = 0x00FFFFFF;
 constexpr unsigned ovt_flag_shift = 24;
+// Bit 0 of the flag byte: the overlay's file is stored in backward LZ form. The other bits mean
+// something else (some ROMs set bit 1 on plain overlays) and are carried over untouched.
+constexpr std::uint32_t ovt_flag_compressed = 0x01;
 
 // FNT main table: one 8-byte entry per directory (sub-table offset, first file id, then the
 // directory count in the root's entry or the parent's id in the others).

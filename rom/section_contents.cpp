@@ -16,7 +16,7 @@ byte_span overlay_entry_of(const nds_rom& rom, const rom_section& section)
 
 bool overlay_is_compressed(byte_span entry)
 {
-    return (get_le32(entry, nds::ovt_stored) >> nds::ovt_flag_shift) != 0;
+    return ((get_le32(entry, nds::ovt_stored) >> nds::ovt_flag_shift) & nds::ovt_flag_compressed) != 0;
 }
 
 bytes read_section_contents(nds_rom& rom, const rom_section& section)

@@ -240,9 +240,10 @@ built_rom build_rom_image(const rom_description& d)
             put_le32(*table, e + nds::ovt_sinit_start, o.sinit_start);
             put_le32(*table, e + nds::ovt_sinit_end, o.sinit_end);
             put_le32(*table, e + nds::ovt_file_id, overlay_file);
+            const std::uint32_t flag_byte = (o.compressed ? nds::ovt_flag_compressed : 0) | o.other_flags;
             put_le32(*table, e + nds::ovt_stored,
-                     o.compressed ? (1u << nds::ovt_flag_shift) | (stored_size & nds::ovt_stored_size_mask)
-                                  : 0);
+                     flag_byte != 0 ? (flag_byte << nds::ovt_flag_shift) | (stored_size & nds::ovt_stored_size_mask)
+                                    : 0);
         }
     }
 

@@ -165,5 +165,24 @@ TEST_F(patch_faults, an_interrupt_leaves_either_nothing_or_the_whole_rom)
     }
 }
 
+TEST_F(patch_faults, an_interrupt_at_the_commit_is_reported_as_what_is_on_disk)
+{
+    // Just before the commit the interrupt still cancels; just after it, the ROM is in place and
+    // the run is the success it is.
+    for (const bool after : {false, true}) {
+        SCOPED_TRACE(after ? "after" : "before");
+        write_whole_file(destination, bytes{5});
+        test::patch_run_options o;
+        o.interrupt_at = after ? "after-commit" : "before-commit";
+        const test::patch_run r = run(source, destination, o);
+        ASSERT_TRUE(r.exited) << "killed by signal " << r.status;
+        EXPECT_EQ(r.status, after ? 0 : 130) << r.err;
+        EXPECT_EQ(r.err.find("Annulation...") != std::string::npos, !after) << r.err;
+        EXPECT_EQ(r.err.find("L'application du patch s'est déroulée avec succès.") != std::string::npos, after);
+        EXPECT_EQ(read_whole_file(destination), after ? expected : bytes{5});
+        EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds", "patch.bin"}));
+    }
+}
+
 } // namespace
 } // namespace qm

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
@@ -34,6 +35,8 @@ constexpr int exec_failed = 127;
         if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
             ::_exit(exec_failed);
     }
+    if (!options.interrupt_at.empty())
+        ::setenv("QUILLMOOR_PATCH_TEST_INTERRUPT", options.interrupt_at.c_str(), 1);
     std::vector<char*> argv;
     std::string exe = QM_PATCH_EXE;
     argv.push_back(exe.data());

@@ -20,6 +20,9 @@ struct patch_run_options {
     bool unprivileged = false;
     // Nobody reads stderr (as after "| head -1" has ended): every write to it fails.
     bool stderr_unread = false;
+    // The moment ("before-commit", "after-commit") at which the child interrupts itself as
+    // Ctrl-C would; empty: never.
+    std::string interrupt_at;
     // Called with each line the child writes on stderr, and the child's pid: may signal it.
     std::function<void(const std::string& line, int pid)> on_line;
 };

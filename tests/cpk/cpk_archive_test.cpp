@@ -224,6 +224,23 @@ TEST(cpk_visit, the_first_file_starts_exactly_at_the_content_offset)
     EXPECT_EQ(visit_all(a), (std::vector<visited_file>{{1, f1}, {2, f2}}));
 }
 
+TEST(cpk_visit, files_follow_the_alignment_the_header_declares)
+{
+    const bytes f1 = test::random_bytes(5, 1), f2 = test::random_bytes(600, 2), f3 = test::random_bytes(10, 3);
+    const std::vector<test::archive_entry> low = {{1, 5, 5}, {2, 600, 600}, {3, 10, 10}};
+    const std::vector<visited_file> expected = {{1, f1}, {2, f2}, {3, f3}};
+    // Align as declared (another tool's 2048, or 32, or even 1000); 0 steps 512 as no column does.
+    for (auto [align, step] : {std::pair{2048, 2048}, std::pair{32, 32}, std::pair{1000, 1000}, std::pair{0, 512}}) {
+        SCOPED_TRACE(align);
+        const bytes a = test::assemble_archive(0x800, low, {}, {{1, f1}, {2, f2}, {3, f3}}, 0,
+                                               static_cast<std::uint16_t>(align), step);
+        if (step == 2048) {
+            ASSERT_TRUE(std::equal(f3.begin(), f3.end(), a.begin() + 0x1800)); // 0x800, 0x1000, 0x1800
+        }
+        EXPECT_EQ(visit_all(a), expected);
+    }
+}
+
 TEST(cpk_visit, an_empty_entry_takes_no_room)
 {
     const bytes f1 = test::random_bytes(10, 1), f3 = test::random_bytes(20, 2);

@@ -7,6 +7,7 @@
 #include "cpk/utf_table.h"
 
 #include <algorithm>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -86,22 +87,30 @@ inline bytes itoc_chunk(const std::vector<archive_entry>& low, const std::vector
     return itoc.to_chunk("ITOC");
 }
 
-inline bytes header_chunk(std::uint64_t content_offset, std::uint64_t itoc_offset)
+// A header without an Align column when `align` is empty.
+inline bytes header_chunk(std::uint64_t content_offset, std::uint64_t itoc_offset,
+                          std::optional<std::uint16_t> align = std::nullopt)
 {
-    utf_table header("CpkHeader", {{"UpdateDateTime", utf_u64, false},
-                                   {"ContentOffset", utf_u64, true},
-                                   {"ItocOffset", utf_u64, true}});
+    std::vector<utf_column> columns = {
+        {"UpdateDateTime", utf_u64, false}, {"ContentOffset", utf_u64, true}, {"ItocOffset", utf_u64, true}};
+    if (align)
+        columns.push_back({"Align", utf_u16, true});
+    utf_table header("CpkHeader", columns);
     header.add_row();
     header.cell(0, 1) = content_offset;
     header.cell(0, 2) = itoc_offset;
+    if (align)
+        header.cell(0, 3) = *align;
     return header.to_chunk("CPK ");
 }
 
-// Header at 0, the given stored files placed from content_offset in ascending ID order at 512-byte
-// steps, and the ITOC chunk at itoc_offset (or right after the last file when 0).
+// Header at 0, the given stored files placed from content_offset in ascending ID order at steps of
+// `step` bytes, and the ITOC chunk at itoc_offset (or right after the last file when 0). The
+// header declares `align` when it is given.
 inline bytes assemble_archive(std::uint32_t content_offset, const std::vector<archive_entry>& low,
                               const std::vector<archive_entry>& high, const std::vector<std::pair<std::uint16_t, bytes>>& files,
-                              std::uint32_t itoc_offset = 0)
+                              std::uint32_t itoc_offset = 0, std::optional<std::uint16_t> align = std::nullopt,
+                              std::uint32_t step = 512)
 {
     std::vector<std::pair<std::uint16_t, bytes>> sorted = files;
     std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -110,13 +119,13 @@ inline bytes assemble_archive(std::uint32_t content_offset, const std::vector<ar
     for (const auto& [id, data] : sorted) {
         out.resize(at);
         out.insert(out.end(), data.begin(), data.end());
-        at = round_up(at + data.size(), 512);
+        at = (at + data.size() + step - 1) / step * step;
     }
     if (itoc_offset == 0)
         itoc_offset = static_cast<std::uint32_t>(round_up(out.size(), 512));
     out.resize(itoc_offset, 0);
     append_bytes(out, itoc_chunk(low, high));
-    const bytes head = header_chunk(content_offset, itoc_offset);
+    const bytes head = header_chunk(content_offset, itoc_offset, align);
     if (out.size() < head.size())
         out.resize(head.size());
     std::copy(head.begin(), head.end(), out.begin());

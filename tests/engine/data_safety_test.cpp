@@ -184,13 +184,30 @@ TEST_F(data_safety, a_cancel_at_any_moment_gives_the_whole_rom_or_nothing)
             if (seen++ == k)
                 e.request_cancel();
         });
-        EXPECT_EQ(p.cancel_requested(), k >= loaded_at);
+        const bool whole = k < loaded_at || k + 1 == reference_calls.size();
+        EXPECT_EQ(p.cancel_requested(), !whole);
+        EXPECT_EQ(p.destination_written(), whole); // what a front end reports is what is on disk
         EXPECT_EQ(l.events("section "), reference_sections);
         EXPECT_EQ(l.calls.back(), "finished");
         for (std::size_t i = 0; i < l.positions.size(); ++i)
             ASSERT_EQ(l.positions[i], i);
-        const bool whole = k < loaded_at || k + 1 == reference_calls.size();
         EXPECT_EQ(read_whole_file(destination), whole ? reference : bytes{6});
+        EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
+    }
+    // Between the last section and "finished": a request just before the commit still cancels;
+    // one just after it is refused, and the written ROM stands.
+    for (const bool after : {false, true}) {
+        SCOPED_TRACE(after ? "just after the commit" : "just before the commit");
+        write_whole_file(destination, bytes{6});
+        patcher p;
+        p.watch_commit([&](patcher::commit_moment m) {
+            if (m == (after ? patcher::commit_moment::after : patcher::commit_moment::before)) {
+                EXPECT_EQ(p.request_cancel(), !after);
+            }
+        });
+        EXPECT_EQ(run_job(packed, &p).calls.back(), "finished");
+        EXPECT_EQ(p.destination_written(), after);
+        EXPECT_EQ(read_whole_file(destination), after ? reference : bytes{6});
         EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
     }
 }

@@ -83,9 +83,12 @@ void progress_dialog::on_init()
 void progress_dialog::on_cancel()
 {
     EnableWindow(cancel_button, FALSE);
+    // Once the job has written the destination, a cancel can no longer undo it: the run ends as
+    // the success it is, and the status line goes on showing the job's progress.
+    if (!engine.request_cancel())
+        return;
     status_text = from_utf8(ui::text_cancelling);
     SetDlgItemTextW(window(), QM_ID_STATUS, status_text.c_str());
-    engine.request_cancel();
 }
 
 void progress_dialog::on_status()
@@ -175,7 +178,8 @@ void progress_dialog::on_done()
         CloseHandle(worker);
         worker = nullptr;
     }
-    end_dialog(ui::progress_state::result(!error_text.empty(), engine.cancel_requested()));
+    // The engine's decision at its commit, not the button: a click after the commit cancels nothing.
+    end_dialog(ui::progress_state::result(!error_text.empty(), !engine.destination_written()));
 }
 
 DWORD WINAPI progress_dialog::worker_entry(void* self)
