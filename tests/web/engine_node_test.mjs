@@ -1,7 +1,9 @@
 // The WebAssembly engine under node, through the same entry points as the page's worker:
 //   node --test tests/web/engine_node_test.mjs   with QM_WEB_ENGINE (quillmoor-engine-node.js),
-//   QM_WEB_SAMPLE (a folder made by `quillmoor-tool make-sample`) and QM_WEB_WORK (a scratch folder).
+//   QM_WEB_SAMPLE (a folder made by `quillmoor-tool make-sample`), QM_WEB_WORK (a scratch folder)
+//   and QM_WEB_NATIVE_PATCH (quillmoor-patch of the same archive, to compare explanations with).
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
 import path from 'node:path';
@@ -77,7 +79,7 @@ test('the sample game is patched to its translation, with the dialog texts and p
   assert.deepEqual(leftovers(), []);
 });
 
-test('a ROM of another game fails with the French error text and writes nothing', async () => {
+test('a ROM of another game fails with the French error text, explained as quillmoor-patch does', async () => {
   const wrong = path.join(work, 'wrong.nds');
   const rom = fs.readFileSync(path.join(sample, 'quillmoor.nds'));
   rom[0] ^= 0x20; // the title's first letter in the other case
@@ -85,8 +87,13 @@ test('a ROM of another game fails with the French error text and writes nothing'
   const destination = path.join(work, 'wrong-patched.nds');
   const { outcome, events } = await run_job(wrong, destination);
   assert.equal(outcome, failed);
-  assert.deepEqual(events.filter((e) => e.kind === error_event).map((e) => e.text),
-                   ["Une erreur s'est produite:\n\nInput is not a valid Quillmoor game"]);
+  const errors = events.filter((e) => e.kind === error_event).map((e) => e.text);
+  assert.equal(errors.length, 1);
+  assert.ok(errors[0].startsWith("Une erreur s'est produite:\n\nInput is not a valid Quillmoor game\n\n"), errors[0]);
+  // The explanation from the patch's identity card, word for word the command-line patcher's.
+  const native = spawnSync(process.env.QM_WEB_NATIVE_PATCH, [wrong, path.join(work, 'native.nds')], { encoding: 'utf8' });
+  assert.equal(native.status, 1);
+  assert.equal(errors[0], native.stderr.slice(native.stderr.indexOf('Une erreur')).trimEnd());
   assert.equal(fs.existsSync(destination), false);
   assert.deepEqual(leftovers(), []);
 });

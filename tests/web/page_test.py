@@ -110,8 +110,10 @@ class runs_in_one_page(page_case):
         self.element('apply').click()
         self.wait_for_end_of_run()
         self.assertTrue(self.element('error').is_displayed())
-        self.assertEqual(self.element('error').get_property('textContent'),
-                         "Une erreur s'est produite:\n\nInput is not a valid Quillmoor game")
+        # The Windows program's message, then what the patch's identity card says of the file.
+        error = self.element('error').get_property('textContent')
+        self.assertTrue(error.startswith("Une erreur s'est produite:\n\nInput is not a valid Quillmoor game\n\n"), error)
+        self.assertIn('autre jeu', error)
         self.assert_nothing_to_download()
 
     def test_2_cancel_leaves_nothing(self):
