@@ -1,7 +1,8 @@
 // The page's worker: runs the patch engine (WebAssembly) on the player's file, away from the
 // page's thread, and tells the page what the progress dialog of the Windows program would show.
-// Nothing leaves the machine: the file is read where it lies, the result is kept in memory and
-// handed to the page as a Blob.
+// Nothing leaves the machine: the file is read where it lies, and the result, the bytes the
+// engine wrote (kept in memory) around slices of the file for what it left unchanged, is handed
+// to the page as a Blob.
 //
 // Messages from the page: {type: 'run', file, hold_at}, {type: 'cancel'}.
 // Messages to the page: 'ready' (texts, can_cancel), 'status', 'total', 'position', 'error',
@@ -31,8 +32,8 @@ let release_hold = null;
 const turn = new MessageChannel();
 const waiting_turns = [];
 turn.port1.onmessage = () => waiting_turns.shift()();
-// A message to ourselves: queued behind what the page has already sent, without the clamping of
-// nested timers.
+// A message to ourselves: while it travels, the event loop turns and handles what the page has
+// sent, without the clamping of nested timers.
 const next_turn = () => new Promise((resolve) => { waiting_turns.push(resolve); turn.port2.postMessage(null); });
 
 async function poll_cancel_suspending() {
