@@ -63,6 +63,9 @@ const handlers = {
   error(message) {
     show_error(message.text);
   },
+  events(message) {
+    for (const event of message.events) handlers[event.type](event);
+  },
   done(message) {
     finish_run(message.outcome, message.blob);
   },

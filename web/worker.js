@@ -5,8 +5,9 @@
 // to the page as a Blob.
 //
 // Messages from the page: {type: 'run', file, hold_at}, {type: 'cancel'}.
-// Messages to the page: 'ready' (texts, can_cancel), 'status', 'total', 'position', 'error',
-// 'done' (outcome 'written' with the Blob, 'cancelled' or 'failed') and 'broken'.
+// Messages to the page: 'ready' (texts, can_cancel), 'events' (the engine's 'status', 'total',
+// 'position' and 'error', in order), 'done' (outcome 'written' with the Blob, 'cancelled' or
+// 'failed') and 'broken'.
 import create_engine from './quillmoor-engine.js';
 
 const source_path = '/in/source.nds';
@@ -37,6 +38,7 @@ turn.port1.onmessage = () => waiting_turns.shift()();
 const next_turn = () => new Promise((resolve) => { waiting_turns.push(resolve); turn.port2.postMessage(null); });
 
 async function poll_cancel_suspending() {
+  send_batch();
   await next_turn();
   if (hold_at !== null && last_position >= hold_at && !cancel_requested) {
     hold_at = null;
@@ -55,10 +57,23 @@ function take_cancel() {
 let unchanged_ranges = [];
 const on_unchanged_range = (offset, size, destination) => unchanged_ranges.push({ offset, size, destination });
 
+// The engine's events go to the page in batches, in order: a message per step (thousands in a
+// run) would cost the job more than the steps themselves.
+const batch_interval_ms = 15;
+let batch = [];
+let batch_started = 0;
+
 function on_engine_event(kind, text, number) {
   const type = event_types[kind];
   if (type === 'position') last_position = number;
-  postMessage({ type, text, number });
+  if (batch.length === 0) batch_started = performance.now();
+  batch.push({ type, text, number });
+  if (type === 'error' || performance.now() - batch_started >= batch_interval_ms) send_batch();
+}
+
+function send_batch() {
+  if (batch.length !== 0) postMessage({ type: 'events', events: batch });
+  batch = [];
 }
 
 // The module instantiated here rather than by emscripten's loader, to put the suspending poll
@@ -140,9 +155,37 @@ function ensure_folder(path) {
   if (!engine.FS.analyzePath(path).exists) engine.FS.mkdir(path);
 }
 
+// The zeros that pad a ROM to its power of two (often a third of it) as one small Blob named
+// again and again, which the browser does not copy either.
+const zero_block = new Blob([new Uint8Array(1 << 20)]);
+
+function zeros(count) {
+  const parts = [];
+  for (; count >= zero_block.size; count -= zero_block.size) parts.push(zero_block);
+  if (count > 0) parts.push(zero_block.slice(0, count));
+  return parts;
+}
+
+// Where the zeros at the end of `bytes` begin: a byte at a time down to a word boundary of its
+// buffer, then a word at a time (there may be tens of MiB), then a byte at a time again.
+function zero_tail_start(bytes) {
+  let end = bytes.length;
+  while (end > 0 && (bytes.byteOffset + end) % 4 !== 0 && bytes[end - 1] === 0) --end;
+  if ((bytes.byteOffset + end) % 4 === 0) {
+    const first_word = Math.ceil(bytes.byteOffset / 4);
+    const words = new Uint32Array(bytes.buffer, first_word * 4, (bytes.byteOffset + end) / 4 - first_word);
+    let w = words.length;
+    while (w > 0 && words[w - 1] === 0) --w;
+    end = (first_word + w) * 4 - bytes.byteOffset;
+  }
+  while (end > 0 && bytes[end - 1] === 0) --end;
+  return end;
+}
+
 // The result as a Blob: the bytes written, straight from the file's storage in memory (the one
 // copy a Blob needs), with the unchanged ranges of the source in their gaps as slices of the
-// File, which the browser does not copy. The file is then removed so that its memory can go.
+// File and the final zeros as zero_block, neither of which the browser copies. The file is then
+// removed so that its memory can go.
 function take_result(file) {
   const node = engine.FS.lookupPath(result_path).node;
   const written = node.contents.subarray(0, node.usedBytes);
@@ -152,7 +195,9 @@ function take_result(file) {
     parts.push(written.subarray(at, range.destination), file.slice(range.offset, range.offset + range.size));
     at = range.destination + range.size;
   }
-  parts.push(written.subarray(at));
+  const tail = written.subarray(at);
+  const zeros_from = zero_tail_start(tail);
+  parts.push(tail.subarray(0, zeros_from), ...zeros(tail.length - zeros_from));
   const blob = new Blob(parts, { type: 'application/octet-stream' });
   engine.FS.unlink(result_path);
   return blob;
@@ -179,6 +224,7 @@ async function run({ file, hold_at: hold }) {
     read_window = { file: null, start: 0, bytes: new Uint8Array(0) };
     result_room = 0;
   }
+  send_batch();
   postMessage({ type: 'done', outcome, blob: outcome === 'written' ? take_result(file) : null });
 }
 
