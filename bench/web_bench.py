@@ -6,8 +6,8 @@ Times RUNS runs of each, in alternation: quillmoor-patch SAMPLE/quillmoor.nds (t
 the result written to a file) and the page in headless Chromium (from the click on "Appliquer" to
 the download link, that is the source read, patched and the result made a Blob). The first page
 run's download is compared with the translation. While the page runs, the memory of Chromium's
-processes is read from /proc every 20 ms (see memory()). Prints the figures and writes them to
-OUT_FILE.
+processes is read from /proc every 100 ms (see memory(); reading a process's memory map slows it,
+so not more often). Prints the figures and writes them to OUT_FILE, with the machine's load.
 """
 
 import filecmp
@@ -104,7 +104,7 @@ def page_run(chromium, compare):
             break
         if driver.find_element(By.ID, 'error').is_displayed():
             raise SystemExit('the page failed: ' + driver.find_element(By.ID, 'error').text)
-        time.sleep(0.02)
+        time.sleep(0.1)
     else:
         raise SystemExit('the page did not finish in 600 s')
     elapsed = (ended - driver.execute_script('return window.qm_bench.start')) / 1000
@@ -137,11 +137,12 @@ def main():
 
     seconds = lambda values: ' '.join('%.2f' % v for v in values)  # noqa: E731
     lines = [
-        'sample: %s (%d bytes)' % (SOURCE, os.path.getsize(SOURCE)),
+        'sample: %s (%d bytes); load average after the runs: %s'
+        % (SOURCE, os.path.getsize(SOURCE), ' '.join('%.2f' % v for v in os.getloadavg())),
         'native quillmoor-patch: %s s, median %.2f s' % (seconds(native), statistics.median(native)),
         'page, headless Chromium: %s s, median %.2f s' % (seconds(page), statistics.median(page)),
         'ratio page / native (medians): %.2f' % (statistics.median(page) / statistics.median(native)),
-        'page memory, before a run -> at most during one (sampled every 20 ms): page renderer VmRSS '
+        'page memory, before a run -> at most during one (sampled every 100 ms): page renderer VmRSS '
         '%.0f -> %.0f MB; browser process VmRSS %.0f -> %.0f MB; all Chromium processes, Pss summed, '
         '%.0f -> %.0f MB' % tuple(v / MB for field in range(3)
                                   for v in (min(i[field] for i in idles), max(p[field] for p in peaks))),
