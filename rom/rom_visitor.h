@@ -51,6 +51,14 @@ public:
     // stored (not an expanded overlay): true lets the writer copy it unchanged straight from the
     // source, without reading it into memory; visit is then not called for it.
     virtual bool passes_through(std::uint32_t code) { return (void)code, false; }
+    // Asked before the writer copies `size` bytes of the source at `offset` unchanged to
+    // `destination` in the output: true when the visitor puts them there itself, by reference to
+    // the source (the browser edition composes its result from the source file and the bytes
+    // written). The writer then leaves that range of the output unwritten.
+    virtual bool places_unchanged(std::uint32_t offset, std::uint32_t size, std::uint64_t destination)
+    {
+        return (void)offset, (void)size, (void)destination, false;
+    }
 };
 
 } // namespace qm

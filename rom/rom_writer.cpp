@@ -193,6 +193,8 @@ private:
             return;
         if (!in_bounds(rom_.size(), offset, size))
             throw std::runtime_error("nds_rom::read_range failed - range outside the input file");
+        if (visitor_.places_unchanged(offset, size, start))
+            return; // a gap for the visitor to fill, as if skipped by seeking
         block_.resize(std::min<std::size_t>(size, copy_block));
         {
             const timed_phase timing(job_phase::writing);

@@ -151,6 +151,46 @@ TEST_F(rebuild_test, sections_passed_through_give_the_rom_that_visiting_them_unc
             << code;
 }
 
+// Puts every unchanged section in place itself, and records where.
+class placing_visitor : public passing_visitor {
+public:
+    struct range {
+        std::uint32_t offset;
+        std::uint32_t size;
+        std::uint64_t destination;
+    };
+    std::vector<range> placed;
+
+    bool places_unchanged(std::uint32_t offset, std::uint32_t size, std::uint64_t destination) override
+    {
+        placed.push_back({offset, size, destination});
+        return true;
+    }
+};
+
+TEST_F(rebuild_test, sections_placed_by_the_visitor_are_left_for_it_to_fill)
+{
+    bytes big(2'500'000, 0x3C);
+    for (std::size_t i = 0; i < big.size(); i += 4099)
+        big[i] = static_cast<std::uint8_t>(i);
+    description.root.push_back(rom_fs_node::file("big.bin", std::move(big)));
+    const bytes source = build_rom_image(description).image;
+    recording_visitor identity;
+    const bytes expected = rebuild_sample(identity);
+
+    placing_visitor placing;
+    bytes out = rebuild_sample(placing);
+    ASSERT_EQ(out.size(), expected.size());
+    ASSERT_FALSE(placing.placed.empty());
+    for (const auto& r : placing.placed) {
+        ASSERT_LE(r.destination + r.size, out.size());
+        const auto gap = out.begin() + static_cast<std::ptrdiff_t>(r.destination);
+        EXPECT_TRUE(std::all_of(gap, gap + r.size, [](std::uint8_t b) { return b == 0; })) << r.offset;
+        std::copy_n(source.begin() + r.offset, r.size, gap);
+    }
+    EXPECT_EQ(out, expected);
+}
+
 TEST_F(rebuild_test, header_size_below_the_header_still_gets_the_whole_header)
 {
     description.header_size = 0;
