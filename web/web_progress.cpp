@@ -37,6 +37,10 @@ void web_progress::initialising() { status(ui::text_initialising); }
 
 void web_progress::set_total(std::uint32_t total)
 {
+    // Called while the archive is unpacked, which forgets any cancel asked for until then: as in
+    // the progress dialog, a cancel pressed while the ROM is opened or the archive unpacked is
+    // taken here, and forgotten with the rest.
+    poll_cancel(true);
     state_.set_total(total);
     post_event(event_kind::total, {}, total);
 }

@@ -98,13 +98,24 @@ test('a ROM of another game fails with the French error text, explained as quill
   assert.deepEqual(leftovers(), []);
 });
 
+test('a cancel before the archive is unpacked is forgotten, as in the dialog', async () => {
+  const destination = path.join(work, 'early.nds');
+  let polls = 0;
+  const { outcome } = await run_job(path.join(sample, 'quillmoor.nds'), destination,
+                                    { poll_cancel: () => (++polls === 1 ? 1 : 0) });
+  assert.equal(outcome, written);
+  assert.ok(fs.readFileSync(destination).equals(fs.readFileSync(path.join(sample, 'quillmoor-fr.nds'))));
+  fs.rmSync(destination);
+});
+
 test('a cancel taken while sections are written leaves nothing and freezes the progress', async () => {
   const destination = path.join(work, 'cancelled.nds');
   let polls = 0;
+  // The first poll comes while the archive is unpacked; the second, once sections are written.
   const { outcome, events } = await run_job(path.join(sample, 'quillmoor.nds'), destination,
-                                          { poll_cancel: () => (++polls === 1 ? 1 : 0), refer_unchanged: true });
+                                          { poll_cancel: () => (++polls === 2 ? 1 : 0), refer_unchanged: true });
   assert.equal(outcome, cancelled);
-  assert.ok(polls >= 1, 'the engine never asked about a cancel');
+  assert.ok(polls >= 2, 'the engine never asked about a cancel');
   assert.equal(fs.existsSync(destination), false);
   assert.deepEqual(leftovers(), []);
   // Once cancelled, no status or position reaches the page: neither the last section's label nor
