@@ -1,13 +1,19 @@
 // quillmoor-patch SOURCE DEST [--archive PACKED] [--quiet] [--timing]
+// quillmoor-patch --check SOURCE [--archive PACKED]
 // Runs the patch job with the archive built into the program (or PACKED). Exit status: 0 success,
-// 1 error, 2 bad usage, 130 cancelled with Ctrl-C (nothing left at DEST). --timing prints, once the
-// job has run, how long each of its phases took (for benchmarks).
+// 1 error, 2 bad usage, 130 cancelled with Ctrl-C (nothing left at DEST). After an error it says
+// what the source is and what to do; after a success, the written ROM's SHA-1 and whether it is
+// the expected translation. --check runs the job in memory and writes nothing. --timing prints,
+// once the job has run, how long each of its phases took (for benchmarks).
 
 #include "cli/console_progress.h"
 #include "cli/embedded_archive.h"
 #include "common/file_io.h"
 #include "common/phase_timer.h"
+#include "engine/identity_card.h"
 #include "engine/patcher.h"
+#include "engine/source_diagnosis.h"
+#include "ui/explanations.h"
 #include "ui/path_checks.h"
 #include "ui/progress_state.h"
 #include "ui/ui_texts.h"
@@ -19,6 +25,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -33,9 +40,14 @@ extern "C" void on_interrupt(int)
         running->request_cancel();
 }
 
+constexpr const char* usage_text =
+    "usage: quillmoor-patch SOURCE DEST [--archive PACKED] [--quiet] [--timing]\n"
+    "       quillmoor-patch --check SOURCE [--archive PACKED]\n"
+    "       quillmoor-patch --help | --version\n";
+
 int usage()
 {
-    std::fputs("usage: quillmoor-patch SOURCE DEST [--archive PACKED] [--quiet] [--timing]\n", stderr);
+    std::fputs(usage_text, stderr);
     return 2;
 }
 
@@ -78,6 +90,63 @@ void interrupt_at_commit_if_asked(qm::patcher& engine)
     });
 }
 
+// The identity card that goes with the archive: the built-in one, or the one beside PACKED. A
+// patch works without it, with fewer explanations; an unreadable card is ignored, with a word.
+std::optional<qm::identity_card> load_card(const std::string& archive_path)
+{
+    std::string text(qm::embedded_card());
+    if (!archive_path.empty()) {
+        text.clear();
+        const std::filesystem::path card = qm::card_path_for(archive_path);
+        std::error_code error;
+        if (std::filesystem::is_regular_file(card, error)) {
+            const qm::bytes raw = qm::read_whole_file(card);
+            text.assign(raw.begin(), raw.end());
+        }
+    }
+    if (text.empty())
+        return std::nullopt;
+    try {
+        return qm::read_identity_card(text);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Carte d'identité du patch ignorée (%s).\n", e.what());
+        return std::nullopt;
+    }
+}
+
+// The engine's message exactly as it is, then what the file is and what to do.
+void report_failure(const std::string& message, const std::filesystem::path& source,
+                    const std::optional<qm::identity_card>& card)
+{
+    std::fprintf(stderr, "%s\n", qm::ui::error_text(message).c_str());
+    const qm::identity_card* c = card ? &*card : nullptr;
+    std::fprintf(stderr, "\n%s\n", qm::ui::explain_refusal(qm::diagnose_source(source, c), c).c_str());
+}
+
+// --check SOURCE: the whole job in memory, nothing written.
+int check_source(const std::filesystem::path& source, qm::byte_span archive,
+                 const std::optional<qm::identity_card>& card)
+{
+    std::error_code error;
+    if (!std::filesystem::exists(source, error) || std::filesystem::is_directory(source, error)) {
+        const bool folder = std::filesystem::is_directory(source, error);
+        std::fprintf(stderr, "%s: %s\n", qm::ui::text_error_title,
+                     folder ? qm::ui::text_source_is_folder : qm::ui::text_bad_source);
+        return 1;
+    }
+    qm::patcher engine;
+    qm::silent_listener quiet;
+    try {
+        engine.check_patch_job(source, archive, quiet);
+    } catch (const std::exception& e) {
+        report_failure(e.what(), source, card);
+        return 1;
+    }
+    const qm::identity_card* c = card ? &*card : nullptr;
+    std::printf("%s\n", qm::ui::describe_accepted_source(qm::diagnose_source(source, c), c).c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -86,6 +155,7 @@ int main(int argc, char** argv)
     std::string archive_path;
     bool quiet = false;
     bool timing = false;
+    bool check = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--archive") {
@@ -96,8 +166,15 @@ int main(int argc, char** argv)
             quiet = true;
         } else if (a == "--timing") {
             timing = true;
+        } else if (a == "--check") {
+            check = true;
         } else if (a == "-h" || a == "--help") {
-            usage();
+            std::printf("quillmoor-patch applique la traduction française de Quillmoor à votre ROM Nintendo DS et "
+                        "écrit la ROM traduite dans un nouveau fichier, sans toucher à l'original.\n\n%s",
+                        usage_text);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("quillmoor-patch %s\n", QM_VERSION);
             return 0;
         } else if (a.size() > 1 && a[0] == '-' && a != "-") {
             return usage();
@@ -105,18 +182,31 @@ int main(int argc, char** argv)
             positional.push_back(a);
         }
     }
-    if (positional.size() != 2)
+    if (positional.size() != (check ? 1u : 2u))
         return usage();
     std::filesystem::path source = positional[0];
-    std::filesystem::path destination = positional[1];
 
+    qm::bytes archive_file;
+    qm::byte_span archive = qm::embedded_archive();
+    if (!archive_path.empty()) {
+        try {
+            archive_file = qm::read_whole_file(archive_path);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", qm::ui::error_text(e.what()).c_str());
+            return 1;
+        }
+        archive = archive_file;
+    }
+    const std::optional<qm::identity_card> card = load_card(archive_path);
+    if (check)
+        return check_source(source, archive, card);
+
+    std::filesystem::path destination = positional[1];
     if (auto error = qm::ui::first_path_error(qm::ui::query_path_facts(source, destination))) {
         std::fprintf(stderr, "%s: %s\n", qm::ui::text_error_title, error->c_str());
         return 1;
     }
 
-    qm::bytes archive_file;
-    qm::byte_span archive = qm::embedded_archive();
     qm::patcher engine;
     qm::phase_timer timer;
     if (timing)
@@ -128,10 +218,6 @@ int main(int argc, char** argv)
                                            : qm::console_progress::style::lines;
     qm::console_progress progress(engine, style);
     try {
-        if (!archive_path.empty()) {
-            archive_file = qm::read_whole_file(archive_path);
-            archive = archive_file;
-        }
         running = &engine;
         std::signal(SIGINT, on_interrupt);
         std::signal(SIGTERM, on_interrupt);
@@ -148,7 +234,7 @@ int main(int argc, char** argv)
     } catch (const std::exception& e) {
         running = nullptr;
         progress.close_line();
-        std::fprintf(stderr, "%s\n", qm::ui::error_text(e.what()).c_str());
+        report_failure(e.what(), source, card);
         return 1;
     }
     if (timing)
@@ -159,7 +245,15 @@ int main(int argc, char** argv)
         progress.close_line();
         return 130;
     }
-    if (!quiet)
+    if (!quiet) {
         std::fprintf(stderr, "%s\n", qm::ui::text_success);
+        // The proof of the result: the written file's fingerprint against the card's translation.
+        try {
+            const qm::identity_card* c = card ? &*card : nullptr;
+            std::fprintf(stderr, "%s\n", qm::ui::describe_result(qm::fingerprint_file(destination), c).c_str());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+        }
+    }
     return 0;
 }

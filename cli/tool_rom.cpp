@@ -2,6 +2,7 @@
 
 #include "cli/tool_command.h"
 #include "common/file_io.h"
+#include "engine/identity_card.h"
 #include "rom/fnt.h"
 #include "rom/nds_format.h"
 #include "rom/nds_rom.h"
@@ -85,6 +86,7 @@ int rom_info(const args& a)
 {
     expect_args(a, 1, 1);
     nds_rom rom(a[0]);
+    const rom_fingerprint whole = fingerprint_file(a[0]);
     const auto h = rom.header();
     const auto field = [&](std::size_t offset) { return get_le32(h, offset); };
     const auto text = [&](std::size_t offset, std::size_t length) {
@@ -105,7 +107,9 @@ int rom_info(const args& a)
               << "capacity      " << unsigned{h[nds::hdr_capacity]} << "\n"
               << "header size   " << hex(field(nds::hdr_header_size)) << "\n"
               << "used size     " << hex(field(nds::hdr_used_rom_size)) << "\n"
-              << "file size     " << hex(rom.size()) << "\n"
+              << "file size     " << hex(rom.size()) << " (" << whole.size << " bytes)\n"
+              << "file crc32    " << hex(whole.crc32).substr(2) << "\n"
+              << "file sha1     " << whole.sha1 << "\n"
               << "header crc    " << hex(stored_crc, 4)
               << (stored_crc == crc ? " (ok)" : " (computed " + hex(crc, 4) + ")") << "\n";
     block("arm9          ", nds::hdr_arm9_offset, nds::hdr_arm9_size,

@@ -56,9 +56,14 @@ int make_patch_command(const args& a)
     const auto start = std::chrono::steady_clock::now();
     const authored_patch p = make_patch(a[0], a[1]);
     write_whole_file(a[2], p.packed);
+    const std::filesystem::path card = card_path_for(a[2]);
+    const std::string card_text = write_identity_card(p.card);
+    write_whole_file(card, byte_span(reinterpret_cast<const std::uint8_t*>(card_text.data()), card_text.size()));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::cout << a[2] << ": the patch from " << a[0] << " to " << a[1] << "\n"
-              << format_patch_report(p.report) << "made in " << std::fixed;
+              << format_patch_report(p.report) << "card:        " << card.string() << " ("
+              << p.card.sections.size() << " changed sections)\n"
+              << "made in " << std::fixed;
     std::cout.precision(2);
     std::cout << seconds << " s\n";
     return 0;
@@ -68,7 +73,9 @@ constexpr tool_command commands[] = {
     {"make-sample", "DIR [--size MIB] [--seed N]",
      "write the sample game DIR/quillmoor.nds and its translation DIR/quillmoor-fr.nds", make_sample_command},
     {"make-patch", "ORIGINAL.nds TRANSLATED.nds OUT",
-     "make (and check) the packed patch archive that turns ORIGINAL into TRANSLATED", make_patch_command},
+     "make (and check) the packed patch archive that turns ORIGINAL into TRANSLATED, and its identity "
+     "card OUT.card",
+     make_patch_command},
 };
 
 } // namespace

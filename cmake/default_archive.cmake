@@ -5,7 +5,7 @@
 set(default_sample_dir ${PROJECT_BINARY_DIR}/patch/sample)
 set(archive_file ${PROJECT_BINARY_DIR}/patch/quillmoor.patch)
 add_custom_command(
-  OUTPUT ${archive_file}
+  OUTPUT ${archive_file} ${archive_file}.card
   COMMAND quillmoor-tool make-sample ${default_sample_dir} --size 2 --seed 1
   COMMAND quillmoor-tool make-patch ${default_sample_dir}/quillmoor.nds ${default_sample_dir}/quillmoor-fr.nds
           ${archive_file}
@@ -13,4 +13,4 @@ add_custom_command(
   DEPENDS quillmoor-tool
   COMMENT "Making the default patch archive from the sample game"
   VERBATIM)
-add_custom_target(default_archive DEPENDS ${archive_file})
+add_custom_target(default_archive DEPENDS ${archive_file} ${archive_file}.card)

@@ -41,9 +41,14 @@ inline std::uint32_t le32_at(const std::uint8_t* p) noexcept
 
 std::uint32_t crc32(const std::uint8_t* data, std::uint32_t count) noexcept
 {
-    std::uint32_t r = 0xFFFFFFFFu;
-    const std::uint8_t* p = data;
-    std::uint32_t left = count;
+    return crc32_continue(0, byte_span(data, count));
+}
+
+std::uint32_t crc32_continue(std::uint32_t previous, byte_span data) noexcept
+{
+    std::uint32_t r = ~previous;
+    const std::uint8_t* p = data.data();
+    std::size_t left = data.size();
     // The register lines up with the first four bytes of each block; the other twelve enter
     // through the tables of their distance from the block's end.
     for (; left >= slices; left -= slices, p += slices) {

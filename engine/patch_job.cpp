@@ -2,13 +2,12 @@
 
 #include "common/phase_timer.h"
 #include "rom/nds_rom.h"
+#include "rom/section_contents.h"
 
 #include <cstring>
 #include <stdexcept>
 
 namespace qm {
-
-namespace {
 
 // The title field read as a NUL-terminated string must be exactly "QLMOR"; the game code is one
 // of the two releases, compared as the four bytes in file order. The title is tested first.
@@ -19,8 +18,6 @@ bool is_expected_game(const nds_rom& rom)
         return false;
     return std::memcmp(h.data() + 12, "YQLE", 4) == 0 || std::memcmp(h.data() + 12, "YQLP", 4) == 0;
 }
-
-} // namespace
 
 // The run's result is decided here and only here, in one atomic step: either no cancel was
 // requested and the destination is replaced (a request from now on is refused), or one was and
@@ -40,6 +37,28 @@ void patcher::commit_unless_cancelled(pending_output& output)
         commit_hook(commit_moment::after);
 }
 
+// The steps every job takes before the rebuild: the game check, then the archive. `rom` points at
+// the source only while the job runs.
+class patcher::job_start {
+public:
+    job_start(patcher& p, nds_rom& source, byte_span packed, patch_listener& l) : p_(p)
+    {
+        if (!is_expected_game(source))
+            throw std::runtime_error("Input is not a valid Quillmoor game");
+        p.rom = &source;
+        l.source_opened();
+        l.initialising();
+        p.load_archive(packed.data(), static_cast<std::uint32_t>(packed.size()));
+        l.initialised();
+    }
+    ~job_start() { p_.rom = nullptr; }
+    job_start(const job_start&) = delete;
+    job_start& operator=(const job_start&) = delete;
+
+private:
+    patcher& p_;
+};
+
 void patcher::run_patch_job(const std::filesystem::path& source, const std::filesystem::path& destination,
                             const std::uint8_t* packed, std::uint32_t packed_size, patch_listener& l)
 {
@@ -48,22 +67,43 @@ void patcher::run_patch_job(const std::filesystem::path& source, const std::file
     const timed_job_thread job_timing(phase_times);
     l.opening_source();
     nds_rom source_rom(source);
-    if (!is_expected_game(source_rom))
-        throw std::runtime_error("Input is not a valid Quillmoor game");
-
-    // `rom` points at the local ROM only while the job runs.
-    struct rom_reset {
-        nds_rom*& r;
-        ~rom_reset() { r = nullptr; }
-    } reset{rom};
-    rom = &source_rom;
-
-    l.source_opened();
-    l.initialising();
-    load_archive(packed, packed_size);
-    l.initialised();
+    const job_start start(*this, source_rom, byte_span(packed, packed_size), l);
     pending_output output = source_rom.copy_to(destination, *this);
     commit_unless_cancelled(output);
+    l.finished();
+}
+
+void patcher::check_patch_job(const std::filesystem::path& source, byte_span packed, patch_listener& l)
+{
+    listener = &l;
+    l.opening_source();
+    nds_rom source_rom(source);
+    const job_start start(*this, source_rom, packed, l);
+    for (const rom_section& section : source_rom.list_sections()) {
+        enter_section(section.code);
+        // What the writer hands to the visitor; the sections it copies and rewrites itself are
+        // never patched.
+        switch (section_kind_of(section.code)) {
+        case section_kind::header:
+        case section_kind::fnt:
+        case section_kind::fat:
+        case section_kind::arm9_ovt:
+        case section_kind::arm7_ovt:
+            continue;
+        case section_kind::arm9_overlay:
+        case section_kind::arm7_overlay:
+            // A packed overlay is expanded even when nothing changes it.
+            if (overlay_is_compressed(overlay_entry_of(source_rom, section))) {
+                (void)visit(read_section_contents(source_rom, section), section.code);
+                continue;
+            }
+            [[fallthrough]];
+        default:
+            if (!passes_through(section.code))
+                (void)visit(read_section_contents(source_rom, section), section.code);
+        }
+    }
+    enter_section(make_section_code(section_kind::padding));
     l.finished();
 }
 

@@ -32,6 +32,10 @@ public:
     void run_patch_job(const std::filesystem::path& source, const std::filesystem::path& destination,
                        const std::uint8_t* packed, std::uint32_t packed_size, patch_listener& listener);
 
+    // Everything run_patch_job does but write: opens and checks the source, unpacks the archive
+    // and patches every section it changes in memory, failing as the job would. Nothing is written.
+    void check_patch_job(const std::filesystem::path& source, byte_span packed, patch_listener& listener);
+
     // Unpacks the packed archive into `blobs` and builds `records` (needs `rom` and `listener`).
     void load_archive(const std::uint8_t* packed, std::uint32_t packed_size);
 
@@ -94,6 +98,7 @@ public:
     patch_listener* job_listener() const noexcept { return listener; }
 
 private:
+    class job_start;
     void commit_unless_cancelled(pending_output& output);
     work_pool& workers();
 
@@ -122,5 +127,9 @@ private:
     std::deque<archive_ahead> archives_ahead; // in writing order; they use `pool`, so they come after it
     std::uint64_t bytes_ahead = 0;            // the source bytes of archives_ahead
 };
+
+// The game check of every job: the header's title is exactly "QLMOR" and its game code names one of
+// the two releases.
+bool is_expected_game(const nds_rom& rom);
 
 } // namespace qm

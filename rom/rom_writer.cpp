@@ -3,6 +3,7 @@
 
 #include "common/phase_timer.h"
 #include "lz/nds_lz.h"
+#include "rom/dsi_area.h"
 #include "rom/nds_format.h"
 #include "rom/nds_rom.h"
 #include "rom/rom_layout.h"
@@ -24,9 +25,11 @@ constexpr std::size_t copy_block = 1u << 20;
 // The source ROM itself is only read.
 class rom_rebuild {
 public:
-    rom_rebuild(nds_rom& rom, std::ofstream& out, rom_visitor& visitor, const std::vector<rom_section>& sections)
+    rom_rebuild(nds_rom& rom, std::ofstream& out, rom_visitor& visitor, const std::vector<rom_section>& sections,
+                dsi_area dsi)
         : rom_(rom), out_(out), visitor_(visitor), sections_(sections), header_(rom.header().begin(), rom.header().end()),
-          fat_(rom.fat_bytes()), arm9_ovt_(rom.arm9_ovt_bytes()), arm7_ovt_(rom.arm7_ovt_bytes())
+          fat_(rom.fat_bytes()), arm9_ovt_(rom.arm9_ovt_bytes()), arm7_ovt_(rom.arm7_ovt_bytes()),
+          dsi_(std::move(dsi))
     {
     }
     ~rom_rebuild() { visitor_.drop_ahead(); }
@@ -66,7 +69,7 @@ public:
             }
             if (visitor_.passes_through(section.code)) {
                 const std::uint64_t end = section_end(start, section.size);
-                copy_unchanged(section, start);
+                copy_unchanged(section.offset, section.size, start);
                 place(section, static_cast<std::uint32_t>(start), section.size);
                 end_ = end;
                 return;
@@ -88,11 +91,19 @@ public:
 
     void finish()
     {
+        // The used size covers the DS sections; a DSi area follows them, unchanged.
         put_le32(header_, nds::hdr_used_rom_size, static_cast<std::uint32_t>(end_));
-        const unsigned exponent = image_size_exponent(end_);
+        const std::uint64_t dsi_start = dsi_.place_after(end_);
+        const std::uint64_t image_end = dsi_.empty() ? end_ : section_end(dsi_start, dsi_.size());
+        const unsigned exponent = image_size_exponent(image_end);
         put_u8(header_, nds::hdr_capacity, capacity_code(exponent));
 
         visitor_.enter_section(make_section_code(section_kind::padding));
+        bytes dsi_fields;
+        if (!dsi_.empty()) {
+            copy_unchanged(dsi_.offset(), dsi_.size(), dsi_start);
+            dsi_fields = dsi_.relocate(header_, dsi_start, end_);
+        }
         // Gaps were skipped by seeking, so they read as zero; the padding up to the power of two
         // is made the same way, by writing its last byte.
         const std::uint64_t image_size = std::uint64_t{1} << exponent;
@@ -104,6 +115,7 @@ public:
 
         put_le16(header_, nds::hdr_crc16, crc16(byte_span(header_).first(nds::hdr_crc16)));
         write_at(0, header_);
+        write_at(dsi_area::extended_header_offset, dsi_fields);
         write_at(get_le32(header_, nds::hdr_fat_offset), fat_);
         write_at(get_le32(header_, nds::hdr_arm9_ovt_offset), arm9_ovt_);
         write_at(get_le32(header_, nds::hdr_arm7_ovt_offset), arm7_ovt_);
@@ -151,7 +163,7 @@ private:
 
         if (!compressed && visitor_.passes_through(section.code)) {
             const std::uint64_t end = section_end(start, section.size);
-            copy_unchanged(section, start);
+            copy_unchanged(section.offset, section.size, start);
             put_le32(table, entry + nds::ovt_ram_size, section.size);
             set_fat_entry(file, start, end);
             return std::nullopt;
@@ -215,30 +227,32 @@ private:
         put_le32(fat_, entry + 4, static_cast<std::uint32_t>(end));
     }
 
-    // A section as stored, copied a block at a time from the source to its place in the output.
-    void copy_unchanged(const rom_section& section, std::uint64_t start)
+    // Bytes of the source as stored, copied a block at a time to their place in the output.
+    void copy_unchanged(std::uint32_t offset, std::uint32_t size, std::uint64_t start)
     {
-        if (section.size == 0)
+        if (size == 0)
             return;
-        if (!in_bounds(rom_.size(), section.offset, section.size))
+        if (!in_bounds(rom_.size(), offset, size))
             throw std::runtime_error("nds_rom::read_range failed - range outside the input file");
-        block_.resize(std::min<std::size_t>(section.size, copy_block));
+        if (visitor_.places_unchanged(offset, size, start))
+            return; // a gap for the visitor to fill, as if skipped by seeking
+        block_.resize(std::min<std::size_t>(size, copy_block));
         {
             const timed_phase timing(job_phase::writing);
             out_.seekp(static_cast<std::streamoff>(start));
         }
-        for (std::uint32_t done = 0; done < section.size;) {
-            const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(section.size - done, block_.size()));
+        for (std::uint32_t done = 0; done < size;) {
+            const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(size - done, block_.size()));
             {
                 const timed_phase timing(job_phase::reading);
-                rom_.seekg(section.offset + done);
+                rom_.seekg(offset + done);
                 rom_.read(reinterpret_cast<char*>(block_.data()), n);
             }
             const timed_phase timing(job_phase::writing);
             out_.write(reinterpret_cast<const char*>(block_.data()), n);
             done += n;
         }
-        written_end_ = start + section.size;
+        written_end_ = start + size;
     }
 
     void write_at(std::uint32_t offset, const bytes& data)
@@ -260,7 +274,8 @@ private:
     bytes fat_;
     bytes arm9_ovt_;
     bytes arm7_ovt_;
-    std::uint64_t end_ = 0;         // P: the end of the last section placed
+    dsi_area dsi_;
+    std::uint64_t end_ = 0;         // the end of the last section placed
     std::uint64_t written_end_ = 0; // the end of the last bytes actually written
     bytes block_;                   // for sections copied unchanged
 };
@@ -281,6 +296,9 @@ pending_output nds_rom::copy_to(const std::filesystem::path& destination, rom_vi
         if (!probe)
             throw std::runtime_error("nds_rom::copy_to failed - can't open output file");
     }
+    const std::vector<rom_section> sections = list_sections();
+    dsi_area dsi = dsi_area::of(*this, sections); // refused here when it cannot be carried over
+
     // Declared before the stream, so that on an error the stream is closed before the temporary
     // file is removed.
     pending_output output(destination);
@@ -289,8 +307,7 @@ pending_output nds_rom::copy_to(const std::filesystem::path& destination, rom_vi
         throw std::runtime_error("nds_rom::copy_to failed - can't open output file");
     out.exceptions(std::ios::failbit | std::ios::badbit);
 
-    const std::vector<rom_section> sections = list_sections();
-    rom_rebuild rebuild(*this, out, visitor, sections);
+    rom_rebuild rebuild(*this, out, visitor, sections, std::move(dsi));
     for (const rom_section& section : sections)
         rebuild.add(section);
     rebuild.finish();

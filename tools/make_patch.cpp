@@ -233,6 +233,7 @@ public:
 
     archive_builder builder;
     patch_report report;
+    std::vector<card_section> card_sections; // the changed sections, in the order of the ROM
     std::uint32_t steps_ = 0;
 
 private:
@@ -355,6 +356,10 @@ authored_patch make_patch(const std::filesystem::path& original_path,
         if (old == now)
             continue;
         const std::string label = label_of(original, s.code);
+        card_section changed{s.code, crc_of(old), crc_of(now), {}};
+        if (kind == section_kind::file)
+            changed.path = original.fid_to_string(section_id_of(s.code));
+        a.card_sections.push_back(std::move(changed));
         std::string summary;
         std::optional<std::vector<std::uint32_t>> body;
         if (kind == section_kind::file && old.size() >= 4 && old[0] == 'C' && old[1] == 'P' &&
@@ -390,6 +395,9 @@ authored_patch make_patch(const std::filesystem::path& original_path,
     r.translated_bytes = std::filesystem::file_size(translated_path);
 
     verify(original_path, translated_path, result.packed, r.total_steps);
+    result.card.original = fingerprint_file(original_path);
+    result.card.translated = fingerprint_file(translated_path);
+    result.card.sections = std::move(a.card_sections);
     return result;
 }
 

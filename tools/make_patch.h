@@ -11,6 +11,7 @@
 // rebuilding it entry by entry gives (another packer, entries removed) is patched as a whole file.
 
 #include "common/bytes.h"
+#include "engine/identity_card.h"
 
 #include <array>
 #include <cstdint>
@@ -37,6 +38,7 @@ struct patch_report {
 struct authored_patch {
     bytes packed;
     patch_report report;
+    identity_card card; // the two ROMs and the sections the patch changes, before and after
 };
 
 // Throws std::runtime_error when the two ROMs cannot be related by a patch (different file

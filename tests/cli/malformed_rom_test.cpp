@@ -63,7 +63,8 @@ protected:
         EXPECT_EQ(r.status, 1) << r.err;
         EXPECT_EQ(r.err.rfind(heading, 0), 0u) << r.err; // with --quiet, nothing before it
         EXPECT_GT(r.err.size(), heading.size() + 1) << "no message";
-        EXPECT_TRUE(expected_message.empty() || r.err == heading + expected_message + "\n") << r.err;
+        // The message exactly, then a blank line and the explanation for the player.
+        EXPECT_TRUE(expected_message.empty() || r.err.rfind(heading + expected_message + "\n\n", 0) == 0) << r.err;
         EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "patch.bin"}));
         return true;
     }

@@ -91,10 +91,17 @@ TEST_F(patch_cli, bad_usage_exits_2)
 {
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{}, {source.string()}, {source.string(), destination.string(), "--archive"},
-          {source.string(), destination.string(), "--bogus"}}) {
+          {source.string(), destination.string(), "--bogus"}, {"--check"},
+          {"--check", source.string(), destination.string()}}) {
         const test::patch_run r = run(arguments);
         EXPECT_TRUE(r.exited);
         EXPECT_EQ(r.status, 2) << arguments.size();
+    }
+    // --help and --version answer on standard output and exit 0, whatever else is given.
+    for (const char* option : {"--help", "--version"}) {
+        const test::patch_run r = run({source.string(), option});
+        EXPECT_EQ(r.status, 0) << option;
+        EXPECT_EQ(r.err, "") << option;
     }
 }
 

@@ -40,8 +40,10 @@ const std::filesystem::path& sample_dir()
         const std::filesystem::path d = QM_E2E_SAMPLE_DIR;
         if (!std::filesystem::exists(d / "patch.bin")) {
             make_sample(d, sample_options{1, 1});
-            write_whole_file(d / "patch.bin",
-                             make_patch(d / sample_original_name, d / sample_translation_name).packed);
+            const authored_patch p = make_patch(d / sample_original_name, d / sample_translation_name);
+            write_whole_file(d / "patch.bin", p.packed);
+            const std::string card = write_identity_card(p.card);
+            write_whole_file(d / "patch.bin.card", byte_span(reinterpret_cast<const std::uint8_t*>(card.data()), card.size()));
         }
         return d;
     }();
@@ -75,12 +77,13 @@ scratch_dir::~scratch_dir()
     std::filesystem::remove_all(path_, ec);
 }
 
-int run_program(const char* program, const std::vector<std::filesystem::path>& args, std::string& err)
+int run_program(const char* program, const std::vector<std::filesystem::path>& args, std::string& err,
+                bool with_stdout)
 {
     std::string command = quoted((std::filesystem::path(QM_BINARY_DIR) / "cli" / program).string());
     for (const std::filesystem::path& a : args)
         command += " " + quoted(a.string());
-    command += " </dev/null 2>&1 >/dev/null";
+    command += with_stdout ? " </dev/null 2>&1" : " </dev/null 2>&1 >/dev/null";
     FILE* p = ::popen(command.c_str(), "r");
     err.clear();
     char buf[4096];

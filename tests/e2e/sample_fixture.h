@@ -31,8 +31,9 @@ private:
 };
 
 // Runs a program (quillmoor-tool or quillmoor-patch, then its arguments) and returns its exit
-// status; its standard error goes to `err`.
-int run_program(const char* program, const std::vector<std::filesystem::path>& args, std::string& err);
+// status; its standard error goes to `err`, followed by its standard output when asked.
+int run_program(const char* program, const std::vector<std::filesystem::path>& args, std::string& err,
+                bool with_stdout = false);
 
 // One record of a patch archive's index, read back for checks.
 struct read_entry {

@@ -151,6 +151,46 @@ TEST_F(rebuild_test, sections_passed_through_give_the_rom_that_visiting_them_unc
             << code;
 }
 
+// Puts every unchanged section in place itself, and records where.
+class placing_visitor : public passing_visitor {
+public:
+    struct range {
+        std::uint32_t offset;
+        std::uint32_t size;
+        std::uint64_t destination;
+    };
+    std::vector<range> placed;
+
+    bool places_unchanged(std::uint32_t offset, std::uint32_t size, std::uint64_t destination) override
+    {
+        placed.push_back({offset, size, destination});
+        return true;
+    }
+};
+
+TEST_F(rebuild_test, sections_placed_by_the_visitor_are_left_for_it_to_fill)
+{
+    bytes big(2'500'000, 0x3C);
+    for (std::size_t i = 0; i < big.size(); i += 4099)
+        big[i] = static_cast<std::uint8_t>(i);
+    description.root.push_back(rom_fs_node::file("big.bin", std::move(big)));
+    const bytes source = build_rom_image(description).image;
+    recording_visitor identity;
+    const bytes expected = rebuild_sample(identity);
+
+    placing_visitor placing;
+    bytes out = rebuild_sample(placing);
+    ASSERT_EQ(out.size(), expected.size());
+    ASSERT_FALSE(placing.placed.empty());
+    for (const auto& r : placing.placed) {
+        ASSERT_LE(r.destination + r.size, out.size());
+        const auto gap = out.begin() + static_cast<std::ptrdiff_t>(r.destination);
+        EXPECT_TRUE(std::all_of(gap, gap + r.size, [](std::uint8_t b) { return b == 0; })) << r.offset;
+        std::copy_n(source.begin() + r.offset, r.size, gap);
+    }
+    EXPECT_EQ(out, expected);
+}
+
 TEST_F(rebuild_test, header_size_below_the_header_still_gets_the_whole_header)
 {
     description.header_size = 0;
@@ -189,6 +229,98 @@ TEST_F(rebuild_test, only_bit_0_of_the_overlay_flag_byte_means_packed)
     EXPECT_EQ(nds_lz_inplace_decomp(file_bytes(out, 0)), description.arm9_overlays[0].contents);
     EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_stored), 0x03000000u | file_bytes(out, 0).size());
     EXPECT_EQ(arm9_ovt_word(out, 1, nds::ovt_stored) >> 24, 0x02u);
+}
+
+// The sample made DSi-enhanced: behind its DS sections and some filler, the DSi area of an ARM9i
+// binary, a hash table and an ARM7i binary, with an encrypted range inside the ARM9i.
+struct dsi_sample {
+    bytes image;
+    std::size_t ds_size = 0; // the DS ROM the area was added to
+    std::uint32_t area_offset = 0;
+    bytes area;
+
+    explicit dsi_sample(const rom_description& d, bool start_in_units)
+    {
+        rom_description plain = d;
+        plain.layout.pad_to_power_of_two = false;
+        image = build_rom_image(plain).image;
+        ds_size = image.size();
+        area_offset = static_cast<std::uint32_t>(round_up(image.size() + 0x1000, start_in_units ? 0x80000 : 0x200));
+        image.resize(area_offset, 0xCC);
+        for (std::uint32_t i = 0; i < 0x700; ++i)
+            area.push_back(static_cast<std::uint8_t>(i * 13 + 7));
+        append_bytes(image, area);
+        const std::pair<std::size_t, std::uint32_t> fields[] = {
+            {0x1C0, area_offset},         {0x1CC, 0x300},          // ARM9i
+            {0x1F0, area_offset + 0x400}, {0x1F4, 0x40},           // hash table
+            {0x1D0, area_offset + 0x500}, {0x1DC, 0x200},          // ARM7i
+            {0x220, area_offset + 0x10},  {0x224, 0x20},           // encrypted, inside the ARM9i
+            {0x210, area_offset + 0x700}, {0x1E0, 0x4000}, {0x1E4, 0x100}}; // the DS region's digest stays
+        for (auto [field, value] : fields)
+            put_le32(image, field, value);
+        image[0x012] = 3;
+        if (start_in_units) {
+            put_le16(image, 0x090, static_cast<std::uint16_t>(area_offset >> 19));
+            put_le16(image, 0x092, static_cast<std::uint16_t>(area_offset >> 19));
+        }
+    }
+};
+
+TEST_F(rebuild_test, a_dsi_area_is_carried_behind_the_ds_sections_with_its_fields)
+{
+    // A file grows, so the area lands elsewhere than in the source.
+    recording_visitor grow = changing(make_section_code(file, 6), [](const bytes& b) {
+        bytes grown = b;
+        grown.resize(b.size() + 0x3000, 0x66);
+        return grown;
+    });
+    for (const bool start_in_units : {false, true}) {
+        SCOPED_TRACE(start_in_units ? "region start in 512 KiB units" : "no region start");
+        const dsi_sample sample(description, start_in_units);
+        const bytes out = rebuild_image(sample.image, grow);
+        const std::uint32_t used = get_le32(out, nds::hdr_used_rom_size);
+        const std::uint32_t at = get_le32(out, 0x1C0);
+        EXPECT_EQ(at, round_up(used, start_in_units ? 0x80000 : 0x200));
+        EXPECT_TRUE(start_in_units || at != sample.area_offset);
+        ASSERT_LE(at + sample.area.size(), out.size());
+        EXPECT_TRUE(std::equal(sample.area.begin(), sample.area.end(), out.begin() + at));
+        const std::pair<std::size_t, std::uint32_t> moved[] = {
+            {0x1CC, 0x300}, {0x1F0, at + 0x400}, {0x1D0, at + 0x500}, {0x220, at + 0x10},
+            {0x210, at + 0x700}, {0x1E0, 0x4000}, {0x1E4, 0x100}};
+        for (auto [field, value] : moved)
+            EXPECT_EQ(get_le32(out, field), value) << field;
+        EXPECT_EQ(out.size(), std::size_t{1} << image_size_exponent(at + 0x700));
+        EXPECT_EQ(get_le16(out, 0x092), start_in_units ? at >> 19 : 0u);
+        EXPECT_EQ(get_le16(out, 0x090), start_in_units ? (used + 0x7FFFF) >> 19 : 0u);
+        EXPECT_EQ(get_le16(out, nds::hdr_crc16), crc16(byte_span(out).first(nds::hdr_crc16)));
+    }
+
+    // A DS ROM (unit code 0) with the same bytes is written as ever: nothing behind its sections.
+    dsi_sample ds_only(description, false);
+    ds_only.image[0x012] = 0;
+    recording_visitor identity;
+    const bytes out = rebuild_image(ds_only.image, identity);
+    EXPECT_EQ(get_le32(out, 0x1C0), ds_only.area_offset);
+    bytes cut = ds_only.image;
+    cut.resize(ds_only.ds_size);
+    EXPECT_EQ(out, rebuild_image(cut, identity));
+}
+
+TEST_F(rebuild_test, a_dsi_area_that_cannot_be_carried_is_refused_before_anything_is_written)
+{
+    dsi_sample sample(description, false);
+    put_le32(sample.image, 0x1DC, 0x2000); // the ARM7i runs past the end of the file
+    recording_visitor identity;
+    nds_rom past_end(dir.write("source.nds", sample.image));
+    EXPECT_EQ(error_of([&] { past_end.copy_to(dir.path() / "out.nds", identity); }),
+              "nds_rom::copy_to failed - the DSi area lies outside the input file");
+    put_le32(sample.image, 0x1DC, 0x200);
+    put_le32(sample.image, 0x1F0, 0x4000); // the hash table lies among the DS sections
+    nds_rom among(dir.write("source.nds", sample.image));
+    EXPECT_EQ(error_of([&] { among.copy_to(dir.path() / "out.nds", identity); }),
+              "nds_rom::copy_to failed - the DSi area overlaps the DS sections, so it can't be carried over");
+    EXPECT_TRUE(identity.entered.empty());
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"source.nds"});
 }
 
 TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)

@@ -1,0 +1,47 @@
+#pragma once
+// The DSi-only part of a DSi-enhanced ROM (unit code 2 or 3): the ARM9i and ARM7i binaries and the
+// hash tables that go with them, located by the extended header (from 0x180 on). The rebuild lays
+// out the DS sections afresh; this area is carried over unchanged after them as one block, so that
+// every offset into it stays right once moved by the same distance.
+
+#include "common/bytes.h"
+#include "rom/rom_visitor.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace qm {
+
+class nds_rom;
+
+class dsi_area {
+public:
+    // The area of `rom`, whose DS sections are `sections`; empty when the ROM is not
+    // DSi-enhanced. Throws std::runtime_error, saying why, when the area cannot be carried over:
+    // it lies outside the file, or among the DS sections.
+    static dsi_area of(nds_rom& rom, const std::vector<rom_section>& sections);
+
+    bool empty() const noexcept { return size_ == 0; }
+    std::uint32_t offset() const noexcept { return offset_; } // in the source
+    std::uint32_t size() const noexcept { return size_; }
+
+    // Where the area goes in a rebuilt ROM whose DS sections end at `ds_end`: the next section
+    // boundary, or the next 512 KiB boundary when the header gives the DSi region's start in
+    // those units.
+    std::uint64_t place_after(std::uint64_t ds_end) const noexcept;
+
+    // For the area placed at `at` after DS sections ending at `ds_end`: rewrites the region
+    // start and size in `header` (the first 0x180 bytes of the file) and returns the extended
+    // header's fields (the file's bytes from extended_header_offset) with every offset into the
+    // area moved with it and the total size following the new layout.
+    bytes relocate(bytes& header, std::uint64_t at, std::uint64_t ds_end) const;
+    static constexpr std::uint32_t extended_header_offset = 0x180;
+
+private:
+    bytes fields_; // the file's bytes from 0x180, as far as the header section holds fields
+    bool region_start_in_units_ = false;
+    std::uint32_t offset_ = 0;
+    std::uint32_t size_ = 0;
+};
+
+} // namespace qm

@@ -1,0 +1,80 @@
+// The fingerprints of the identity card: SHA-1 against published check values, CRC-32 fed in
+// pieces, and the card's text read back or refused.
+
+#include "engine/crc32.h"
+#include "engine/identity_card.h"
+#include "engine/sha1.h"
+#include "support/error_of.h"
+
+#include <gtest/gtest.h>
+
+#include <string_view>
+
+namespace qm {
+namespace {
+
+byte_span text_bytes(std::string_view s)
+{
+    return byte_span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+}
+
+TEST(sha1, check_values_and_any_split_of_the_input)
+{
+    EXPECT_EQ(sha1::hex(sha1::of({})), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+    EXPECT_EQ(sha1::hex(sha1::of(text_bytes("abc"))), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(sha1::hex(sha1::of(text_bytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"))),
+              "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+    bytes million(1000000, 'a');
+    EXPECT_EQ(sha1::hex(sha1::of(million)), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
+    // Lengths around the padding's edges, fed whole and in two pieces, with CRC-32 alike.
+    for (std::size_t n : {55, 56, 63, 64, 65, 119, 120, 1000}) {
+        const byte_span data = byte_span(million).first(n);
+        for (std::size_t cut : {std::size_t{0}, std::size_t{1}, n / 2, n}) {
+            sha1 h;
+            h.update(data.first(cut));
+            h.update(data.subspan(cut));
+            EXPECT_EQ(h.finish(), sha1::of(data)) << n << " " << cut;
+            EXPECT_EQ(crc32_continue(crc32_continue(0, data.first(cut)), data.subspan(cut)),
+                      crc32(data.data(), static_cast<std::uint32_t>(n)));
+        }
+    }
+}
+
+TEST(identity_card, written_and_read_back)
+{
+    identity_card card;
+    card.original = {"QLMOR", "YQLE", 134217728, 0x89ABCDEF, std::string(40, 'a')};
+    card.translated = {"QLMOR", "YQLE", 134217729, 0x01234567, std::string(40, '0')};
+    card.sections = {{2, 0x11111111, 0x22222222, ""}, {0x000C0006, 0xDEADBEEF, 0xFEEDFACE, "script/event.cpk"}};
+    const std::string text = write_identity_card(card);
+    const identity_card back = read_identity_card(text);
+    EXPECT_TRUE(back.original.same_file(card.original) && back.translated.same_file(card.translated));
+    EXPECT_EQ(back.original.title, "QLMOR");
+    EXPECT_EQ(back.translated.game_code, "YQLE");
+    ASSERT_EQ(back.sections.size(), 2u);
+    EXPECT_EQ(back.sections[1].code, 0x000C0006u);
+    EXPECT_EQ(back.sections[1].crc_before, 0xDEADBEEFu);
+    EXPECT_EQ(back.sections[1].crc_after, 0xFEEDFACEu);
+    EXPECT_EQ(back.sections[1].path, "script/event.cpk");
+    // Windows line ends, comments and keys of a later version are all read past.
+    std::string crlf;
+    for (char c : "# made elsewhere\n" + text + "future.key 1\n")
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    EXPECT_EQ(read_identity_card(crlf.substr(crlf.find("quillmoor"))).sections.size(), 2u);
+
+    const std::pair<std::string, std::string> broken[] = {
+        {"", "identity card - not an identity card"},
+        {"quillmoor identity card 2\n", "identity card - not an identity card"},
+        {text.substr(0, text.find("original.sha1")), "identity card - no original.sha1"},
+        {text + "section 2 zz 0\n", "identity card - bad CRC-32 \"zz\""},
+        {text + "section 123456789 0 0\n", "identity card - bad section code \"123456789\""},
+    };
+    for (const auto& [t, message] : broken)
+        EXPECT_EQ(test::error_of([&] { read_identity_card(t); }), message);
+    std::string bad_size = text;
+    bad_size.replace(bad_size.find("134217728"), 9, "-1");
+    EXPECT_EQ(test::error_of([&] { read_identity_card(bad_size); }), "identity card - bad size \"-1\"");
+}
+
+} // namespace
+} // namespace qm

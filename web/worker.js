@@ -1,0 +1,250 @@
+// The page's worker: runs the patch engine (WebAssembly) on the player's file, away from the
+// page's thread, and tells the page what the progress dialog of the Windows program would show.
+// Nothing leaves the machine: the file is read where it lies, and the result, the bytes the
+// engine wrote (kept in memory) around slices of the file for what it left unchanged, is handed
+// to the page as a Blob.
+//
+// Messages from the page: {type: 'run', file, hold_at}, {type: 'cancel'}.
+// Messages to the page: 'ready' (texts, can_cancel), 'events' (the engine's 'status', 'total',
+// 'position' and 'error', in order), 'done' (outcome 'written' with the Blob, 'cancelled' or
+// 'failed') and 'broken'.
+import create_engine from './quillmoor-engine.js';
+
+const source_path = '/in/source.nds';
+const result_path = '/out/result.nds';
+// web/web_progress.h and web/web_job.cpp number these.
+const event_types = ['status', 'total', 'position', 'error'];
+const outcomes = ['written', 'failed', 'cancelled'];
+const text_ids = { caption: 0, cancelling: 1, success: 2, error_prefix: 3 };
+
+// JavaScript Promise Integration: where the browser has it, the engine's cancel poll suspends the
+// job for one turn of this worker's event loop, so that the page's 'cancel' reaches the engine
+// while the job runs. Elsewhere the page stops this worker instead.
+const can_suspend = typeof WebAssembly.Suspending === 'function' && typeof WebAssembly.promising === 'function' &&
+  !new URL(import.meta.url).searchParams.has('no-suspend'); // a test hook of the page
+
+let engine = null;
+let run_job = null; // qm_run, called through a promise where the job may suspend
+let cancel_requested = false;
+let last_position = 0;
+let hold_at = null;        // test hook: the poll waits for the page once this many steps are done
+let release_hold = null;
+
+const turn = new MessageChannel();
+const waiting_turns = [];
+turn.port1.onmessage = () => waiting_turns.shift()();
+// A message to ourselves: while it travels, the event loop turns and handles what the page has
+// sent, without the clamping of nested timers.
+const next_turn = () => new Promise((resolve) => { waiting_turns.push(resolve); turn.port2.postMessage(null); });
+
+async function poll_cancel_suspending() {
+  send_batch();
+  await next_turn();
+  if (hold_at !== null && last_position >= hold_at && !cancel_requested) {
+    hold_at = null;
+    await new Promise((resolve) => { release_hold = resolve; });
+  }
+  return take_cancel();
+}
+
+function take_cancel() {
+  if (!cancel_requested) return 0;
+  cancel_requested = false;
+  return 1;
+}
+
+// The ranges of the source that the engine left to us, for the result (referring_patcher.h).
+let unchanged_ranges = [];
+const on_unchanged_range = (offset, size, destination) => unchanged_ranges.push({ offset, size, destination });
+
+// The engine's events go to the page in batches, in order: a message per step (thousands in a
+// run) would cost the job more than the steps themselves.
+const batch_interval_ms = 15;
+let batch = [];
+let batch_started = 0;
+
+function on_engine_event(kind, text, number) {
+  const type = event_types[kind];
+  if (type === 'position') last_position = number;
+  if (batch.length === 0) batch_started = performance.now();
+  batch.push({ type, text, number });
+  if (type === 'error' || performance.now() - batch_started >= batch_interval_ms) send_batch();
+}
+
+function send_batch() {
+  if (batch.length !== 0) postMessage({ type: 'events', events: batch });
+  batch = [];
+}
+
+// The module instantiated here rather than by emscripten's loader, to put the suspending poll
+// among its imports and to keep a promising qm_run.
+async function instantiate_suspending(imports) {
+  imports.env.qm_cancel_poll = new WebAssembly.Suspending(poll_cancel_suspending);
+  const response = fetch(new URL('quillmoor-engine.wasm', import.meta.url));
+  try {
+    return await WebAssembly.instantiateStreaming(response, imports);
+  } catch {
+    // A server that does not send the wasm type: compile from the bytes instead.
+    return WebAssembly.instantiate(await (await response).arrayBuffer(), imports);
+  }
+}
+
+async function load_engine() {
+  const options = { on_engine_event, on_unchanged_range, poll_cancel: take_cancel };
+  let failed = new Promise(() => {});
+  if (can_suspend) {
+    let fail;
+    // emscripten's loader waits for `receive` alone: a failure must end the wait here.
+    failed = new Promise((resolve, reject) => { fail = reject; });
+    options.instantiateWasm = (imports, receive) => {
+      instantiate_suspending(imports).then(({ instance, module }) => {
+        run_job = WebAssembly.promising(instance.exports.qm_run);
+        receive(instance, module);
+      }, fail);
+      return {};
+    };
+  }
+  engine = await Promise.race([create_engine(options), failed]);
+  engine.FS.filesystems.WORKERFS.stream_ops.read = read_through_window;
+  make_room_up_front(engine.FS.filesystems.MEMFS);
+  if (!run_job) run_job = async (...parameters) => engine._qm_run(...parameters);
+  const texts = {};
+  for (const [name, id] of Object.entries(text_ids)) texts[name] = engine.UTF8ToString(engine._qm_ui_text(id));
+  postMessage({ type: 'ready', texts, can_cancel: can_suspend });
+}
+
+// Reads of the source go through a window of the File kept between reads: the engine reads the
+// ROM section by section, mostly forward, with a seek before each section that empties its own
+// stream buffer, and every read of a File costs much more than a copy from memory.
+const read_window_size = 4 << 20;
+const reader = new FileReaderSync();
+let read_window = { file: null, start: 0, bytes: new Uint8Array(0) };
+
+function read_through_window(stream, buffer, offset, length, position) {
+  const file = stream.node.contents;
+  if (position >= file.size) return 0;
+  const end = Math.min(position + length, file.size);
+  const window = read_window;
+  if (window.file !== file || position < window.start || end > window.start + window.bytes.length) {
+    const stop = Math.min(file.size, Math.max(end, position + read_window_size));
+    read_window = { file, start: position, bytes: new Uint8Array(reader.readAsArrayBuffer(file.slice(position, stop))) };
+  }
+  const start = position - read_window.start;
+  buffer.set(read_window.bytes.subarray(start, start + end - position), offset);
+  return end - position;
+}
+
+// The result is written to MEMFS, whose files grow by an eighth at a time past 1 MiB and copy
+// themselves each time. While a job runs, a file's first growth makes room for a ROM the size
+// of the source at once (the rebuilt ROM is seldom larger; when it is, growth goes on as usual).
+let result_room = 0;
+
+function make_room_up_front(MEMFS) {
+  const expand = MEMFS.expandFileStorage;
+  MEMFS.expandFileStorage = (node, capacity) => expand(node, Math.max(capacity, result_room));
+}
+
+function c_string(text) {
+  const size = engine.lengthBytesUTF8(text) + 1;
+  const pointer = engine._malloc(size);
+  engine.stringToUTF8(text, pointer, size);
+  return pointer;
+}
+
+function ensure_folder(path) {
+  if (!engine.FS.analyzePath(path).exists) engine.FS.mkdir(path);
+}
+
+// The zeros that pad a ROM to its power of two (often a third of it) as one small Blob named
+// again and again, which the browser does not copy either.
+const zero_block = new Blob([new Uint8Array(1 << 20)]);
+
+function zeros(count) {
+  const parts = [];
+  for (; count >= zero_block.size; count -= zero_block.size) parts.push(zero_block);
+  if (count > 0) parts.push(zero_block.slice(0, count));
+  return parts;
+}
+
+// Where the zeros at the end of `bytes` begin: a byte at a time down to a word boundary of its
+// buffer, then a word at a time (there may be tens of MiB), then a byte at a time again.
+function zero_tail_start(bytes) {
+  let end = bytes.length;
+  while (end > 0 && (bytes.byteOffset + end) % 4 !== 0 && bytes[end - 1] === 0) --end;
+  if ((bytes.byteOffset + end) % 4 === 0) {
+    const first_word = Math.ceil(bytes.byteOffset / 4);
+    const words = new Uint32Array(bytes.buffer, first_word * 4, (bytes.byteOffset + end) / 4 - first_word);
+    let w = words.length;
+    while (w > 0 && words[w - 1] === 0) --w;
+    end = (first_word + w) * 4 - bytes.byteOffset;
+  }
+  while (end > 0 && bytes[end - 1] === 0) --end;
+  return end;
+}
+
+// The result as a Blob: the bytes written, straight from the file's storage in memory (the one
+// copy a Blob needs), with the unchanged ranges of the source in their gaps as slices of the
+// File and the final zeros as zero_block, neither of which the browser copies. The file is then
+// removed so that its memory can go.
+function take_result(file) {
+  const node = engine.FS.lookupPath(result_path).node;
+  const written = node.contents.subarray(0, node.usedBytes);
+  const parts = [];
+  let at = 0;
+  for (const range of unchanged_ranges.sort((a, b) => a.destination - b.destination)) {
+    parts.push(written.subarray(at, range.destination), file.slice(range.offset, range.offset + range.size));
+    at = range.destination + range.size;
+  }
+  const tail = written.subarray(at);
+  const zeros_from = zero_tail_start(tail);
+  parts.push(tail.subarray(0, zeros_from), ...zeros(tail.length - zeros_from));
+  const blob = new Blob(parts, { type: 'application/octet-stream' });
+  engine.FS.unlink(result_path);
+  return blob;
+}
+
+async function run({ file, hold_at: hold }) {
+  cancel_requested = false;
+  last_position = 0;
+  hold_at = can_suspend && Number.isInteger(hold) ? hold : null;
+  ensure_folder('/in');
+  ensure_folder('/out');
+  engine.FS.mount(engine.FS.filesystems.WORKERFS, { blobs: [{ name: 'source.nds', data: file }] }, '/in');
+  result_room = file.size;
+  const source = c_string(source_path);
+  const destination = c_string(result_path);
+  unchanged_ranges = [];
+  let outcome;
+  try {
+    outcome = outcomes[await run_job(source, destination, 1)];
+  } finally {
+    engine._free(source);
+    engine._free(destination);
+    engine.FS.unmount('/in');
+    read_window = { file: null, start: 0, bytes: new Uint8Array(0) };
+    result_room = 0;
+  }
+  send_batch();
+  postMessage({ type: 'done', outcome, blob: outcome === 'written' ? take_result(file) : null });
+}
+
+// Anything that goes wrong outside the engine's own errors (the module cannot load, memory runs
+// out) ends this worker's use: the page starts another one.
+const broken = (error) => postMessage({ type: 'broken', text: String(error) });
+const ready = load_engine();
+ready.catch(broken);
+
+onmessage = async ({ data }) => {
+  if (data.type === 'cancel') {
+    cancel_requested = true;
+    if (release_hold) release_hold();
+    release_hold = null;
+    return;
+  }
+  try {
+    await ready;
+    await run(data);
+  } catch (error) {
+    broken(error);
+  }
+};
