@@ -15,8 +15,8 @@ namespace {
 
 constexpr std::uint32_t append_marker = 0xFFFFFFFFu;
 
-// Entries that the job's thread, when it has caught up with the workers, lets them finish before
-// it goes on.
+// When the job's thread has caught up with the workers, it does entries of the next stretch that
+// no worker has started, rather than wait.
 constexpr std::size_t wait_stretch = 16;
 
 enum entry_patch_type : std::uint32_t {
@@ -220,7 +220,6 @@ bytes cpk_patcher::finish()
     // The walk: once the job is cancelled, entries are no longer counted or added, but the
     // archive is still walked to its end, and a file that cannot be read there still fails.
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        // Waiting for a stretch of entries at a time lets the workers go on undisturbed.
         tasks_.wait(i, std::min(i + wait_stretch, entries_.size()) - 1);
         result& r = results_[i];
         if (r.walk_error)

@@ -51,8 +51,9 @@ public:
     bytes end_ahead(std::uint32_t code) override;
     void drop_ahead() noexcept override;
 
-    // The number of worker threads for the CPK archives' entries (default: one per hardware
-    // thread; 0: the job's thread does all the work). Set before the job.
+    // The number of worker threads for the CPK archives' entries, beside the job's thread, which
+    // works on them too (default: one fewer than the hardware threads; 0: the job's thread does
+    // all the work). Set before the job.
     void use_workers(unsigned workers);
 
     // From then on, run_patch_job adds the time of each of its phases to `timer` (null: none).
