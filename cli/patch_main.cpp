@@ -51,21 +51,27 @@ int usage()
     return 2;
 }
 
-// The phases in seconds, one per line; what no phase covers is the rest of the job.
+// The phases in seconds, one per line, in processor time of the job's thread and (in brackets)
+// of the worker threads; waiting in wall time. What no phase covers is the rest of the job.
 void print_timing(const qm::phase_timer& timer, std::chrono::steady_clock::duration total)
 {
-    const auto seconds = [](std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); };
-    std::fputs("timing:\n", stderr);
-    std::chrono::steady_clock::duration covered{};
+    const auto seconds = [](auto d) { return std::chrono::duration<double>(d).count(); };
+    std::fputs("timing (processor time; waiting and total on the wall clock):\n", stderr);
+    qm::phase_timer::duration covered{};
+    qm::phase_timer::duration workers{};
     for (std::size_t i = 0; i < qm::job_phase_count; ++i) {
         const auto phase = static_cast<qm::job_phase>(i);
-        covered += timer.total(phase);
+        if (phase != qm::job_phase::cpk_waiting)
+            covered += timer.total(phase);
+        workers += timer.helper_total(phase);
         std::fprintf(stderr, "  %-26s %8.4f s", qm::job_phase_name(phase), seconds(timer.total(phase)));
         if (timer.helper_total(phase).count() != 0)
-            std::fprintf(stderr, "  (+ %.4f s on helper threads)", seconds(timer.helper_total(phase)));
+            std::fprintf(stderr, "  (+ %.4f s on worker threads)", seconds(timer.helper_total(phase)));
         std::fputc('\n', stderr);
     }
-    std::fprintf(stderr, "  %-26s %8.4f s\n", "rest of the job", seconds(total - covered));
+    std::fprintf(stderr, "  %-26s %8.4f s\n", "rest of the job", seconds(timer.job_thread_total() - covered));
+    std::fprintf(stderr, "  %-26s %8.4f s\n", "job thread", seconds(timer.job_thread_total()));
+    std::fprintf(stderr, "  %-26s %8.4f s\n", "worker threads", seconds(workers));
     std::fprintf(stderr, "  %-26s %8.4f s\n", "total", seconds(total));
 }
 

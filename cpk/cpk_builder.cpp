@@ -53,7 +53,10 @@ void set(utf_table& t, const char* column, std::uint64_t value)
 
 } // namespace
 
-cpk_builder::cpk_builder() : low(itoc_table("CpkItocL", utf_u16)), high(itoc_table("CpkItocH", utf_u32)) {}
+cpk_builder::cpk_builder()
+    : image(cpk_content_offset, 0), low(itoc_table("CpkItocL", utf_u16)), high(itoc_table("CpkItocH", utf_u32))
+{
+}
 
 void cpk_builder::add_file(byte_span data)
 {
@@ -92,7 +95,7 @@ cpk_stored_file cpk_store(bytes&& data)
 
 void cpk_builder::check_room(std::uint64_t more) const
 {
-    if (blobs.size() + more > cpk_max_files)
+    if (std::uint64_t{file_count()} + more > cpk_max_files)
         throw std::runtime_error("cpk_builder::add_file failed - a CPK archive holds at most 65535 files");
 }
 
@@ -106,7 +109,7 @@ void cpk_builder::add_stored(cpk_stored_file file)
 {
     check_room();
     const std::uint32_t size = file.size;
-    bytes blob = std::move(file.blob);
+    const bytes& blob = file.blob;
     const std::uint32_t stored = static_cast<std::uint32_t>(blob.size());
 
     // The table is chosen by the expanded size, whatever the stored one.
@@ -118,12 +121,12 @@ void cpk_builder::add_stored(cpk_stored_file file)
 
     total_extract_size += size;
     total_stored_size += stored;
-    content_size += round_up(blob.size(), cpk_file_alignment);
-    blobs.push_back(std::move(blob));
+    image.insert(image.end(), blob.begin(), blob.end());
+    image.resize(round_up(image.size(), cpk_file_alignment), 0);
     ++next_id;
 }
 
-bytes cpk_builder::write() const
+void cpk_builder::finish(bytes& out) const
 {
     utf_table itoc("CpkItocInfo", {{"FilesL", utf_u32, true},
                                    {"FilesH", utf_u32, true},
@@ -136,7 +139,7 @@ bytes cpk_builder::write() const
     itoc.set_table(0, 3, high);
     const bytes itoc_chunk = itoc.to_chunk("ITOC");
 
-    const std::uint64_t itoc_offset = cpk_content_offset + content_size;
+    const std::uint64_t itoc_offset = out.size(); // the content area's end
     const std::uint64_t length = itoc_offset + itoc_chunk.size();
     if (length > 0xFFFFFFFFu)
         throw std::runtime_error("cpk_builder::write failed - archive of 4 GiB or more");
@@ -159,15 +162,23 @@ bytes cpk_builder::write() const
     if (header_chunk.size() > cpk_content_offset)
         throw std::runtime_error("cpk_builder::write failed - header larger than its area");
 
-    bytes out(length, 0);
+    out.insert(out.end(), itoc_chunk.begin(), itoc_chunk.end());
     std::copy(header_chunk.begin(), header_chunk.end(), out.begin());
-    std::size_t at = cpk_content_offset;
-    for (const bytes& blob : blobs) {
-        std::copy(blob.begin(), blob.end(), out.begin() + at);
-        at += round_up(blob.size(), cpk_file_alignment);
-    }
-    std::copy(itoc_chunk.begin(), itoc_chunk.end(), out.begin() + at);
+}
+
+bytes cpk_builder::write() const
+{
+    bytes out;
+    out.reserve(image.size() + 1024); // room for the ITOC chunk of a few dozen files
+    out.assign(image.begin(), image.end());
+    finish(out);
     return out;
+}
+
+bytes cpk_builder::take_archive()
+{
+    finish(image);
+    return std::move(image);
 }
 
 } // namespace qm

@@ -5,8 +5,8 @@
 #include "common/bytes.h"
 #include "cpk/utf_table.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace qm {
 
@@ -38,19 +38,27 @@ public:
     void add_stored(cpk_stored_file file);
     // Throws as add_file would when `more` further files would not fit.
     void check_room(std::uint64_t more = 1) const;
+    // Makes room for an archive of about `size` bytes at once (the files are laid out as they come).
+    void reserve(std::size_t size) { image.reserve(size); }
 
     // The whole archive: header chunk, the files from 0x800 at 512-byte steps, the ITOC chunk last.
     bytes write() const;
     void write(bytes& out) const { out = write(); }
+    // The same archive without copying it: the builder is left empty and must not be used again.
+    bytes take_archive();
 
-    std::uint32_t file_count() const noexcept { return static_cast<std::uint32_t>(blobs.size()); }
+    std::uint32_t file_count() const noexcept { return next_id - 1u; }
 
 private:
-    std::vector<bytes> blobs;
+    // Adds the ITOC chunk and the header chunk to the laid-out files.
+    void finish(bytes& out) const;
+
+    // The archive as far as it is laid out: the header's area (zero until the end), then each
+    // file's stored form padded with zeros to the next 512-byte boundary.
+    bytes image;
     utf_table low;  // CpkItocL: files whose expanded size fits 16 bits
     utf_table high; // CpkItocH: larger files
-    std::uint16_t next_id = 1;
-    std::uint64_t content_size = 0; // blob lengths, each rounded up to 512
+    std::uint32_t next_id = 1;
     std::uint32_t total_extract_size = 0;
     std::uint32_t total_stored_size = 0;
 };

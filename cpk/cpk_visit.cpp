@@ -90,26 +90,30 @@ std::vector<cpk_entry> cpk_entries(byte_span archive)
     return entries;
 }
 
+void cpk_visit_entry(byte_span archive, const cpk_entry& e, cpk_visitor_ref visitor)
+{
+    const std::string what = "file " + std::to_string(e.id);
+    if (!in_bounds(archive.size(), e.offset, e.file_size))
+        fail(what + " lies outside the archive");
+    const std::uint8_t* stored = archive.data() + e.offset;
+    if (e.file_size == e.extract_size) {
+        visitor(e.id, stored, e.file_size);
+        return;
+    }
+    if (e.extract_size > cpk_max_extract_size(e.file_size))
+        fail(what + " claims more expanded bytes than its form can hold");
+    bytes expanded(e.extract_size, 0);
+    {
+        const timed_phase timing(job_phase::cpk_decoding);
+        cpk_decompress(stored, e.file_size, expanded.data(), e.extract_size);
+    }
+    visitor(e.id, expanded.data(), e.extract_size);
+}
+
 void cpk_visit(byte_span archive, cpk_visitor_ref visitor)
 {
-    for (const cpk_entry& e : cpk_entries(archive)) {
-        const std::string what = "file " + std::to_string(e.id);
-        if (!in_bounds(archive.size(), e.offset, e.file_size))
-            fail(what + " lies outside the archive");
-        const std::uint8_t* stored = archive.data() + e.offset;
-        if (e.file_size == e.extract_size) {
-            visitor(e.id, stored, e.file_size);
-            continue;
-        }
-        if (e.extract_size > cpk_max_extract_size(e.file_size))
-            fail(what + " claims more expanded bytes than its form can hold");
-        bytes expanded(e.extract_size, 0);
-        {
-            const timed_phase timing(job_phase::cpk_decoding);
-            cpk_decompress(stored, e.file_size, expanded.data(), e.extract_size);
-        }
-        visitor(e.id, expanded.data(), e.extract_size);
-    }
+    for (const cpk_entry& e : cpk_entries(archive))
+        cpk_visit_entry(archive, e, visitor);
 }
 
 } // namespace qm

@@ -70,4 +70,8 @@ void cpk_visit(byte_span archive, F&& visitor)
     cpk_visit(archive, cpk_visitor_ref(visitor));
 }
 
+// What cpk_visit does for one file, `e` as cpk_entries lists it: the files of an archive may so be
+// expanded in any order, or at once on several threads.
+void cpk_visit_entry(byte_span archive, const cpk_entry& e, cpk_visitor_ref visitor);
+
 } // namespace qm

@@ -1,6 +1,6 @@
 #include "engine/cpk_patcher.h"
 
-#include "cpk/cpk_visit.h"
+#include "common/phase_timer.h"
 #include "engine/apply_patch.h"
 #include "engine/crc32.h"
 #include "engine/font_depth.h"
@@ -15,6 +15,10 @@ namespace {
 
 constexpr std::uint32_t append_marker = 0xFFFFFFFFu;
 
+// When the job's thread has caught up with the workers, it does entries of the next stretch that
+// no worker has started, rather than wait.
+constexpr std::size_t wait_stretch = 16;
+
 enum entry_patch_type : std::uint32_t {
     script_with_prefix = 0,
     script_without_prefix = 1,
@@ -24,76 +28,166 @@ enum entry_patch_type : std::uint32_t {
     replace_too = 5,
 };
 
+[[noreturn]] void list_ends()
+{
+    throw std::runtime_error("patcher::cpk_patcher - entry list ends inside an entry");
+}
+
+// Reads the list's words one after the other; it ends at its record's end.
+class list_reader {
+public:
+    explicit list_reader(byte_span list) noexcept : list_(list) {}
+    bool at_end() const noexcept { return cursor_ + 4 > list_.size(); }
+    std::uint32_t peek() const { return get_le32(list_, cursor_); }
+    std::optional<std::uint32_t> take()
+    {
+        if (at_end())
+            return std::nullopt;
+        cursor_ += 4;
+        return get_le32(list_, cursor_ - 4);
+    }
+
+private:
+    byte_span list_;
+    std::size_t cursor_ = 0;
+};
+
 } // namespace
 
-cpk_patcher::cpk_patcher(patcher& owner, byte_span entry_list) : owner_(owner), list_(entry_list) {}
-
-std::uint32_t cpk_patcher::peek() const
+cpk_patcher::cpk_patcher(patcher& owner, byte_span entry_list, byte_span archive, work_pool& pool)
+    : owner_(owner), archive_(archive), tasks_(pool)
 {
-    return get_le32(list_, cursor_);
+    plan(entry_list);
+    queue_tasks();
 }
 
-std::uint32_t cpk_patcher::take()
+cpk_patcher::cpk_patcher(patcher& owner, byte_span entry_list, bytes&& archive, work_pool& pool)
+    : owner_(owner), kept_archive_(std::move(archive)), archive_(kept_archive_), tasks_(pool)
 {
-    if (at_end())
-        throw std::runtime_error("patcher::cpk_patcher - entry list ends inside an entry");
-    std::uint32_t w = get_le32(list_, cursor_);
-    cursor_ += 4;
-    return w;
+    plan(entry_list);
+    queue_tasks();
 }
 
-void cpk_patcher::add(const std::uint8_t* data, std::uint32_t size)
+// Reads the list as the walk would consume it. Which words an entry takes depends only on the
+// entries' ids and on the list, never on the entries' bytes, so the whole walk through the list
+// is known before any entry is expanded.
+void cpk_patcher::plan(byte_span entry_list)
 {
-    queue_.add_file(bytes(data, data + size));
-}
-
-void cpk_patcher::add(bytes b)
-{
-    queue_.add_file(std::move(b));
-}
-
-bytes cpk_patcher::run(const bytes& archive)
-{
-    cpk_visit(archive, [this](std::uint32_t id, const std::uint8_t* data, std::uint32_t size) {
-        (*this)(id, data, size);
-    });
-    while (!owner_.cancel_requested()) {
-        // The list ends at its record's end: nothing there can be an append item.
-        if (at_end() || take() != append_marker)
-            break;
-        owner_.advance_progress();
-        add(owner_.blob(take()));
-    }
-    // Entries still being compressed belong to the build; a cancel drops them with the queue.
-    if (!owner_.cancel_requested())
-        queue_.finish();
-    if (owner_.cancel_requested())
-        return {};
-    return builder_.write();
-}
-
-void cpk_patcher::operator()(std::uint32_t id, const std::uint8_t* data, std::uint32_t size)
-{
-    if (owner_.cancel_requested())
-        return;
-    owner_.advance_progress();
-    if (at_end() || peek() != id) {
-        add(data, size);
+    std::vector<cpk_entry> entries;
+    try {
+        entries = cpk_entries(archive_);
+    } catch (...) {
+        table_error_ = std::current_exception();
         return;
     }
-    cursor_ += 4;
-    std::uint32_t checksum = take();
-    if (crc32(data, size) != checksum)
+    list_reader list(entry_list);
+    bool reached = true;
+    entries_.reserve(entries.size());
+    for (const cpk_entry& e : entries) {
+        entry_plan& p = entries_.emplace_back();
+        p.entry = e;
+        p.reached = reached;
+        if (!reached || list.at_end() || list.peek() != e.id)
+            continue;
+        p.listed = true;
+        list.take();
+        p.checksum = list.take();
+        if (p.checksum)
+            p.type = list.take();
+        const bool takes_blob = p.type && *p.type <= replace_too && *p.type != font_to_1bpp;
+        if (takes_blob)
+            p.blob = list.take();
+        // A word missing or an unknown type ends the job at this entry, whatever its bytes.
+        reached = p.type && *p.type <= replace_too && (!takes_blob || p.blob);
+    }
+    while (reached && !list.at_end() && list.take() == append_marker) {
+        const std::optional<std::uint32_t> blob = list.take();
+        appends_.push_back({blob});
+        reached = blob.has_value();
+    }
+}
+
+void cpk_patcher::queue_tasks()
+{
+    if (table_error_)
+        return;
+    // The new archive takes about as much room as the old one; it is laid out in one buffer.
+    builder_.reserve(archive_.size() + archive_.size() / 8 + 4096);
+    results_.resize(entries_.size() + appends_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+        tasks_.add([this, i] { run_entry(i); });
+    for (std::size_t j = 0; j < appends_.size(); ++j)
+        tasks_.add([this, j] { run_append(j); });
+}
+
+void cpk_patcher::run_entry(std::size_t i)
+{
+    const entry_plan& p = entries_[i];
+    result& r = results_[i];
+    const auto take_entry = [&](std::uint32_t, const std::uint8_t* data, std::uint32_t size) {
+        // An entry after one that ends the job is only expanded, for the walk's own errors.
+        if (!p.reached)
+            return;
+        try {
+            std::optional<bytes> patched = patch(p, data, size);
+            // Nothing of a cancelled job is written: the compression is spared.
+            if (owner_.cancel_requested())
+                return;
+            r.stored = patched ? cpk_store(std::move(*patched)) : cpk_store(data, size);
+        } catch (...) {
+            r.entry_error = std::current_exception();
+        }
+    };
+    try {
+        cpk_visit_entry(archive_, p.entry, take_entry);
+    } catch (...) {
+        r.walk_error = std::current_exception();
+    }
+}
+
+void cpk_patcher::run_append(std::size_t j)
+{
+    result& r = results_[entries_.size() + j];
+    try {
+        if (!appends_[j].blob)
+            list_ends();
+        const bytes& b = owner_.blob(*appends_[j].blob);
+        if (owner_.cancel_requested())
+            return;
+        r.stored = cpk_store(b.data(), static_cast<std::uint32_t>(b.size()));
+    } catch (...) {
+        r.entry_error = std::current_exception();
+    }
+}
+
+std::optional<bytes> cpk_patcher::patch(const entry_plan& p, const std::uint8_t* data, std::uint32_t size) const
+{
+    if (!p.listed)
+        return std::nullopt;
+    const timed_phase timing(job_phase::cpk_patching);
+    // The checksum comes first: an entry that is not the expected one says so, whatever the list
+    // says after it.
+    if (!p.checksum)
+        list_ends();
+    if (crc32(data, size) != *p.checksum)
         throw std::runtime_error("patcher::cpk_patcher::operator() - bad checksum");
-    add(patch_entry(take(), data, size));
+    if (!p.type)
+        list_ends();
+    return patch_entry(*p.type, p.blob, data, size);
 }
 
-bytes cpk_patcher::patch_entry(std::uint32_t type, const std::uint8_t* data, std::uint32_t size)
+bytes cpk_patcher::patch_entry(std::uint32_t type, std::optional<std::uint32_t> blob, const std::uint8_t* data,
+                               std::uint32_t size) const
 {
+    const auto named_blob = [&]() -> const bytes& {
+        if (!blob)
+            list_ends();
+        return owner_.blob(*blob);
+    };
     switch (type) {
     case script_with_prefix:
     case script_without_prefix: {
-        const bytes& container = owner_.blob(take());
+        const bytes& container = named_blob();
         std::uint32_t prefix = 0;
         byte_span old(data, size);
         if (type == script_with_prefix) {
@@ -109,16 +203,52 @@ bytes cpk_patcher::patch_entry(std::uint32_t type, const std::uint8_t* data, std
     }
     case replace:
     case replace_too:
-        return owner_.blob(take());
-    case delta: {
-        const bytes& d = owner_.blob(take());
-        return apply_patch(data, size, d);
-    }
+        return named_blob();
+    case delta:
+        return apply_patch(data, size, named_blob());
     case font_to_1bpp:
         return convert_font_to_1bpp(data, size);
     default:
         throw std::runtime_error("patcher::cpk_patcher::operator() - unexpected patch type");
     }
+}
+
+bytes cpk_patcher::finish()
+{
+    if (table_error_)
+        std::rethrow_exception(table_error_);
+    // The walk: once the job is cancelled, entries are no longer counted or added, but the
+    // archive is still walked to its end, and a file that cannot be read there still fails.
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        tasks_.wait(i, std::min(i + wait_stretch, entries_.size()) - 1);
+        result& r = results_[i];
+        if (r.walk_error)
+            std::rethrow_exception(r.walk_error);
+        if (owner_.cancel_requested())
+            continue;
+        owner_.advance_progress();
+        if (r.entry_error)
+            std::rethrow_exception(r.entry_error);
+        builder_.check_room();
+        if (!owner_.cancel_requested()) // a cancel during this entry's progress report drops it
+            builder_.add_stored(std::move(r.stored));
+        r = result();
+    }
+    kept_archive_ = bytes(); // every entry is expanded by now
+    for (std::size_t j = 0; j < appends_.size() && !owner_.cancel_requested(); ++j) {
+        owner_.advance_progress();
+        tasks_.wait(entries_.size() + j);
+        result& r = results_[entries_.size() + j];
+        if (r.entry_error)
+            std::rethrow_exception(r.entry_error);
+        builder_.check_room();
+        if (!owner_.cancel_requested())
+            builder_.add_stored(std::move(r.stored));
+        r = result();
+    }
+    if (owner_.cancel_requested())
+        return {};
+    return builder_.take_archive();
 }
 
 } // namespace qm

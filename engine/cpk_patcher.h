@@ -4,10 +4,23 @@
 // Entry list (u32 words): per patched entry, in ascending id order: id, crc32 of the unpatched
 // entry, entry patch type, blob number (no blob for type 4); then append items: 0xFFFFFFFF and a
 // blob number each. The list has no count: it ends where its record's room in the index ends.
+//
+// The work is split in two. Construction reads the archive's table and the list, and queues one
+// task per entry on the pool: expand the entry, check and patch it, compress it for the new
+// archive. finish, at the archive's turn on the job's thread, then goes through the entries in
+// order as a serial walk would: it advances the progress for each, raises the first error that
+// walk would have met (and only when it reaches it), follows the cancel flag, and lays out the
+// new archive from the tasks' results. So the tasks may run long before the archive's turn, on
+// any thread, without anything that the listener or the caller sees changing.
 
 #include "common/bytes.h"
+#include "common/work_pool.h"
 #include "cpk/cpk_builder.h"
-#include "cpk/cpk_store_queue.h"
+#include "cpk/cpk_visit.h"
+
+#include <exception>
+#include <optional>
+#include <vector>
 
 namespace qm {
 
@@ -15,29 +28,58 @@ class patcher;
 
 class cpk_patcher {
 public:
-    cpk_patcher(patcher& owner, byte_span entry_list);
+    // `archive` must stay valid as long as the cpk_patcher lives (see the other constructor).
+    cpk_patcher(patcher& owner, byte_span entry_list, byte_span archive, work_pool& pool);
+    // The same for an archive that the cpk_patcher keeps, for as long as its tasks need it.
+    cpk_patcher(patcher& owner, byte_span entry_list, bytes&& archive, work_pool& pool);
+    // Drops the tasks not started yet and waits for those running.
+    ~cpk_patcher() = default;
+    cpk_patcher(const cpk_patcher&) = delete;
+    cpk_patcher& operator=(const cpk_patcher&) = delete;
 
-    // The new archive's bytes, or empty contents when the job is cancelled meanwhile.
-    bytes run(const bytes& archive);
-
-    // One entry of the source archive, in ascending id order, expanded.
-    void operator()(std::uint32_t id, const std::uint8_t* data, std::uint32_t size);
+    // The new archive's bytes, or empty contents when the job is cancelled meanwhile. Called
+    // once, on the job's thread.
+    bytes finish();
 
 private:
-    void add(const std::uint8_t* data, std::uint32_t size);
-    void add(bytes b);
-    bytes patch_entry(std::uint32_t type, const std::uint8_t* data, std::uint32_t size);
+    // An entry of the source archive and what the list says about it. The list's words are read
+    // in advance, as far as they go; a word missing is an error when (and if) the entry is
+    // reached.
+    struct entry_plan {
+        cpk_entry entry;
+        bool reached = true; // false after an entry whose list words end the job anyway
+        bool listed = false; // the list names this entry
+        std::optional<std::uint32_t> checksum, type, blob;
+    };
+    // An append item: the blob after a marker (missing when the list ends after the marker).
+    struct append_plan {
+        std::optional<std::uint32_t> blob;
+    };
+    // What a task leaves for finish.
+    struct result {
+        std::exception_ptr walk_error;  // the archive walk itself failed at this entry
+        std::exception_ptr entry_error; // checking or patching the entry failed
+        cpk_stored_file stored;
+    };
 
-    bool at_end() const noexcept { return cursor_ + 4 > list_.size(); }
-    std::uint32_t peek() const;
-    std::uint32_t take(); // throws when the list ends here
+    void plan(byte_span entry_list);
+    void queue_tasks();
+    void run_entry(std::size_t i);
+    void run_append(std::size_t j);
+    // Checks and patches an entry as its plan says; its new contents, or nullopt when unchanged.
+    std::optional<bytes> patch(const entry_plan& p, const std::uint8_t* data, std::uint32_t size) const;
+    bytes patch_entry(std::uint32_t type, std::optional<std::uint32_t> blob, const std::uint8_t* data,
+                      std::uint32_t size) const;
 
     patcher& owner_;
-    byte_span list_;
-    std::size_t cursor_ = 0; // byte offset of the next word in list_
+    bytes kept_archive_;
+    byte_span archive_;
+    std::exception_ptr table_error_; // the archive's tables could not be read: nothing is walked
+    std::vector<entry_plan> entries_;
+    std::vector<append_plan> appends_;
+    std::vector<result> results_; // the entries' results, then the append items'
     cpk_builder builder_;
-    // Entries are compressed for the builder on helper threads while the walk goes on.
-    cpk_store_queue queue_{builder_};
+    work_batch tasks_; // last: its end waits for the tasks that use the members above
 };
 
 } // namespace qm

@@ -64,6 +64,7 @@ void patcher::run_patch_job(const std::filesystem::path& source, const std::file
 {
     listener = &l;
     const phase_timer_binding timing(phase_times);
+    const timed_job_thread job_timing(phase_times);
     l.opening_source();
     nds_rom source_rom(source);
     const job_start start(*this, source_rom, byte_span(packed, packed_size), l);

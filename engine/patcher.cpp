@@ -17,6 +17,11 @@ namespace {
 constexpr std::uint32_t patch_type_delta = 0;
 constexpr std::uint32_t patch_type_cpk = 1;
 
+// Source bytes of the CPK archives begun ahead. Each one begun holds its source and, as its
+// entries are done, about as much again, until its turn; this bounds the memory that running
+// ahead takes (the archive at its turn is always begun, whatever its size).
+constexpr std::uint64_t max_bytes_ahead = 16u << 20;
+
 } // namespace
 
 patcher::patcher() : char_index(make_char_index()) {}
@@ -80,6 +85,64 @@ bool patcher::passes_through(std::uint32_t code)
     return !cancel_requested() && records.find(code) == records.end();
 }
 
+void patcher::use_workers(unsigned workers)
+{
+    worker_count = workers;
+    if (archives_ahead.empty())
+        pool.reset();
+}
+
+work_pool& patcher::workers()
+{
+    if (!pool)
+        pool = std::make_unique<work_pool>(worker_count);
+    return *pool;
+}
+
+rom_visitor::ahead patcher::wants_ahead(std::uint32_t code, std::uint64_t size)
+{
+    if (cancel_requested())
+        return ahead::never;
+    const auto it = records.find(code);
+    if (it == records.end() || get_le32(it->second, 0) != patch_type_cpk)
+        return ahead::never;
+    // Without workers nothing is gained by starting early: the archive is rebuilt at its turn.
+    if (workers().workers() == 0)
+        return ahead::never;
+    if (!archives_ahead.empty() && bytes_ahead + size > max_bytes_ahead)
+        return ahead::later;
+    return ahead::now;
+}
+
+void patcher::begin_ahead(bytes contents, std::uint32_t code)
+{
+    const std::uint64_t size = contents.size();
+    byte_span record = records.at(code);
+    archives_ahead.push_back(
+        {code, size, std::make_unique<cpk_patcher>(*this, record.subspan(4), std::move(contents), workers())});
+    bytes_ahead += size;
+}
+
+bytes patcher::end_ahead(std::uint32_t code)
+{
+    if (cancel_requested()) {
+        drop_ahead(); // nothing more is written: the work on later archives is dropped too
+        return {};
+    }
+    if (archives_ahead.empty() || archives_ahead.front().code != code)
+        throw std::logic_error("patcher::end_ahead - section not begun");
+    archive_ahead current = std::move(archives_ahead.front());
+    archives_ahead.pop_front();
+    bytes_ahead -= current.size;
+    return current.rebuild->finish();
+}
+
+void patcher::drop_ahead() noexcept
+{
+    archives_ahead.clear();
+    bytes_ahead = 0;
+}
+
 bytes patcher::visit(const bytes& contents, std::uint32_t code)
 {
     if (cancel_requested())
@@ -101,8 +164,8 @@ bytes patcher::visit(const bytes& contents, std::uint32_t code)
         return apply_patch(contents.data(), static_cast<std::uint32_t>(contents.size()), blob(get_le32(record, 8)));
     }
     case patch_type_cpk: {
-        cpk_patcher p(*this, record.subspan(4));
-        return p.run(contents);
+        cpk_patcher p(*this, record.subspan(4), contents, workers());
+        return p.finish();
     }
     default:
         throw std::runtime_error("patcher::visit - unexpected patch type");

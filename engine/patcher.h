@@ -3,12 +3,16 @@
 // cancel flag. As the ROM writer's visitor it patches the ROM section by section.
 
 #include "common/bytes.h"
+#include "common/work_pool.h"
+#include "engine/cpk_patcher.h"
 #include "engine/patch_listener.h"
 #include "rom/rom_visitor.h"
 
 #include <atomic>
+#include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -40,6 +44,17 @@ public:
     // A section without a record is passed through unchanged, unless the job is cancelled (then
     // visit gives it empty contents).
     bool passes_through(std::uint32_t code) override;
+    // CPK archives are rebuilt ahead: their entries are expanded, patched and compressed by the
+    // workers while the sections before them are written.
+    ahead wants_ahead(std::uint32_t code, std::uint64_t size) override;
+    void begin_ahead(bytes contents, std::uint32_t code) override;
+    bytes end_ahead(std::uint32_t code) override;
+    void drop_ahead() noexcept override;
+
+    // The number of worker threads for the CPK archives' entries, beside the job's thread, which
+    // works on them too (default: one fewer than the hardware threads; 0: the job's thread does
+    // all the work). Set before the job.
+    void use_workers(unsigned workers);
 
     // From then on, run_patch_job adds the time of each of its phases to `timer` (null: none).
     void time_phases(phase_timer* timer) noexcept { phase_times = timer; }
@@ -86,6 +101,14 @@ public:
 private:
     class job_start;
     void commit_unless_cancelled(pending_output& output);
+    work_pool& workers();
+
+    // A CPK archive begun ahead of its turn.
+    struct archive_ahead {
+        std::uint32_t code;
+        std::uint64_t size; // of the source archive, which its rebuild keeps until its turn
+        std::unique_ptr<cpk_patcher> rebuild;
+    };
 
     std::vector<bytes> blobs;
     // Section code -> the record from its patch type (word 1) to the end of its room in blob 0.
@@ -100,6 +123,10 @@ private:
     // later requests have no effect. The one place that moves it to the last state is the commit.
     static constexpr std::uint8_t decided_to_write = 2;
     std::atomic<std::uint8_t> cancel_flag{0};
+    unsigned worker_count = work_pool::hardware_workers();
+    std::unique_ptr<work_pool> pool;
+    std::deque<archive_ahead> archives_ahead; // in writing order; they use `pool`, so they come after it
+    std::uint64_t bytes_ahead = 0;            // the source bytes of archives_ahead
 };
 
 // The game check of every job: the header's title is exactly "QLMOR" and its game code names one of

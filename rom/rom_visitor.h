@@ -51,6 +51,25 @@ public:
     // stored (not an expanded overlay): true lets the writer copy it unchanged straight from the
     // source, without reading it into memory; visit is then not called for it.
     virtual bool passes_through(std::uint32_t code) { return (void)code, false; }
+
+    // Work ahead. Before each section's turn (after its enter_section), the writer offers the
+    // sections it would read and hand to visit (not overlays), in writing order from the current
+    // one on, to a visitor that can begin on them early, for instance on other threads while the
+    // sections before them are written. The answer to each:
+    //   now:    the writer reads the section and hands it to begin_ahead; at its turn it calls
+    //           end_ahead, in place of visit, for its new contents;
+    //   never:  the section is handled at its turn as usual;
+    //   later:  ask again at the next turn, and ask nothing about the sections after it meanwhile.
+    // A section that cannot be read ahead is handled at its turn as usual (where its error is
+    // raised then). Whatever a visitor finds ahead must only show (errors, listener calls) at the
+    // section's turn.
+    enum class ahead { never, now, later };
+    virtual ahead wants_ahead(std::uint32_t code, std::uint64_t size) { return (void)code, (void)size, ahead::never; }
+    virtual void begin_ahead(bytes contents, std::uint32_t code) { (void)contents, (void)code; }
+    virtual bytes end_ahead(std::uint32_t code) { return (void)code, bytes(); }
+    // Called when the writer stops, also on an error: sections begun and not ended are dropped.
+    virtual void drop_ahead() noexcept {}
+
     // Asked before the writer copies `size` bytes of the source at `offset` unchanged to
     // `destination` in the output: true when the visitor puts them there itself, by reference to
     // the source (the browser edition composes its result from the source file and the bytes

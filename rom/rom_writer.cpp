@@ -10,6 +10,7 @@
 #include "rom/section_contents.h"
 
 #include <algorithm>
+#include <deque>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
@@ -24,16 +25,23 @@ constexpr std::size_t copy_block = 1u << 20;
 // The source ROM itself is only read.
 class rom_rebuild {
 public:
-    rom_rebuild(nds_rom& rom, std::ofstream& out, rom_visitor& visitor, dsi_area dsi)
-        : rom_(rom), out_(out), visitor_(visitor), header_(rom.header().begin(), rom.header().end()),
+    rom_rebuild(nds_rom& rom, std::ofstream& out, rom_visitor& visitor, const std::vector<rom_section>& sections,
+                dsi_area dsi)
+        : rom_(rom), out_(out), visitor_(visitor), sections_(sections), header_(rom.header().begin(), rom.header().end()),
           fat_(rom.fat_bytes()), arm9_ovt_(rom.arm9_ovt_bytes()), arm7_ovt_(rom.arm7_ovt_bytes()),
           dsi_(std::move(dsi))
     {
     }
+    ~rom_rebuild() { visitor_.drop_ahead(); }
+    rom_rebuild(const rom_rebuild&) = delete;
+    rom_rebuild& operator=(const rom_rebuild&) = delete;
 
+    // The sections in list order, each once.
     void add(const rom_section& section)
     {
+        const std::size_t turn = turn_++;
         visitor_.enter_section(section.code);
+        offer_ahead(turn);
         const std::uint64_t start = section_start(end_);
         const std::uint16_t kind = section_kind_of(section.code);
         bytes contents;
@@ -54,6 +62,11 @@ public:
             end_ = section_end(start, section.size);
             return;
         default:
+            if (!begun_.empty() && begun_.front() == turn) {
+                begun_.pop_front();
+                contents = visitor_.end_ahead(section.code);
+                break;
+            }
             if (visitor_.passes_through(section.code)) {
                 const std::uint64_t end = section_end(start, section.size);
                 copy_unchanged(section.offset, section.size, start);
@@ -109,6 +122,34 @@ public:
     }
 
 private:
+    // Offers the visitor the sections it may begin on before their turn (see rom_visitor), from
+    // the current one on, until it wants to wait.
+    void offer_ahead(std::size_t turn)
+    {
+        for (offered_ = std::max(offered_, turn); offered_ < sections_.size(); ++offered_) {
+            const rom_section& s = sections_[offered_];
+            const std::uint16_t kind = section_kind_of(s.code);
+            if (kind != section_kind::arm9 && kind != section_kind::arm7 && kind != section_kind::file &&
+                kind != section_kind::banner)
+                continue;
+            const rom_visitor::ahead answer = visitor_.wants_ahead(s.code, s.size);
+            if (answer == rom_visitor::ahead::later)
+                return;
+            if (answer == rom_visitor::ahead::never)
+                continue;
+            bytes contents;
+            try {
+                contents = read_section_contents(rom_, s);
+            } catch (...) {
+                // Read again at its turn, and failing there if it fails again.
+                rom_.clear();
+                continue;
+            }
+            visitor_.begin_ahead(std::move(contents), s.code);
+            begun_.push_back(offered_);
+        }
+    }
+
     // The overlay as the visitor returns it, packed again when its entry says it is stored
     // compressed; updates the entry it came from and the FAT entry of its file. Nothing when the
     // overlay went through unchanged, already written.
@@ -225,6 +266,10 @@ private:
     nds_rom& rom_;
     std::ofstream& out_;
     rom_visitor& visitor_;
+    const std::vector<rom_section>& sections_;
+    std::size_t turn_ = 0;       // the index of the next section added
+    std::size_t offered_ = 0;    // the next section to offer ahead
+    std::deque<std::size_t> begun_; // sections begun ahead and not ended, in order
     bytes header_;
     bytes fat_;
     bytes arm9_ovt_;
@@ -262,7 +307,7 @@ pending_output nds_rom::copy_to(const std::filesystem::path& destination, rom_vi
         throw std::runtime_error("nds_rom::copy_to failed - can't open output file");
     out.exceptions(std::ios::failbit | std::ios::badbit);
 
-    rom_rebuild rebuild(*this, out, visitor, std::move(dsi));
+    rom_rebuild rebuild(*this, out, visitor, sections, std::move(dsi));
     for (const rom_section& section : sections)
         rebuild.add(section);
     rebuild.finish();

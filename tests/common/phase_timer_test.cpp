@@ -9,10 +9,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Phases count processor time: a phase is spent busy (and waiting, counted on the wall clock,
+// would count a sleep as well).
 void spend(job_phase p, std::chrono::milliseconds d)
 {
     const timed_phase timing(p);
-    std::this_thread::sleep_for(d);
+    const auto start = thread_processor_time();
+    while (thread_processor_time() - start < d) {
+    }
 }
 
 TEST(phase_timer, nothing_is_measured_on_a_thread_without_a_timer)
@@ -49,7 +53,14 @@ TEST(phase_timer, helper_threads_are_summed_apart_from_the_job_thread)
 {
     phase_timer timer;
     const phase_timer_binding job(&timer);
-    spend(job_phase::cpk_waiting, 2ms);
+    {
+        const timed_job_thread job_total(&timer);
+        spend(job_phase::cpk_waiting, 2ms);
+        {
+            const timed_phase waiting(job_phase::cpk_waiting);
+            std::this_thread::sleep_for(3ms); // no processor time, but waiting is on the wall clock
+        }
+    }
     std::thread helpers[2];
     for (std::thread& h : helpers)
         h = std::thread([&] {
@@ -58,7 +69,9 @@ TEST(phase_timer, helper_threads_are_summed_apart_from_the_job_thread)
         });
     for (std::thread& h : helpers)
         h.join();
-    EXPECT_GE(timer.total(job_phase::cpk_waiting), 2ms);
+    EXPECT_GE(timer.total(job_phase::cpk_waiting), 5ms);
+    EXPECT_GE(timer.job_thread_total(), 2ms);
+    EXPECT_LT(timer.job_thread_total(), 5ms); // the sleep took no processor time
     EXPECT_EQ(timer.helper_total(job_phase::cpk_waiting).count(), 0);
     EXPECT_GE(timer.helper_total(job_phase::cpk_compression), 8ms); // both helpers
     EXPECT_EQ(timer.total(job_phase::cpk_compression).count(), 0);

@@ -83,30 +83,38 @@ TEST(cpk_patcher, every_entry_type_and_an_appended_entry)
     delta_target[7] ^= 1;
     delta_target.resize(2100, 9);
 
-    harness h;
-    auto blob = [&](bytes b) { return h.archive.add_blob(std::move(b)); };
-    h.list = {1, crc_of(files[0]), 0, blob(fr),                                       // script keeping 40 bytes
-              2, crc_of(files[1]), 3, blob(vcdiff_encode(files[1], delta_target)),     // delta
-              3, crc_of(font2),    4,                                                  // 1 bpp, three words
-              4, crc_of(font2),    4,                                                  // same font again
-              6, crc_of(files[5]), 2, blob(bytes{'n', 'e', 'w'}),                       // whole
-              7, crc_of(files[6]), 5, blob(bytes{}),                                    // whole, empty
-              8, crc_of(files[7]), 1, blob(fr2),                                        // script without prefix
-              0xFFFFFFFF, blob(bytes(600, 0x41)),                                       // appended
-              0xFFFFFFFF, blob(bytes{'z'})};
-    h.archive.set_total_steps(100);
-    std::map<std::uint32_t, bytes> got = entries_of(h.patch(cpk));
+    bytes serial;
+    for (unsigned workers : {0u, 8u}) {
+        harness h;
+        h.engine.use_workers(workers);
+        auto blob = [&](bytes b) { return h.archive.add_blob(std::move(b)); };
+        h.list = {1, crc_of(files[0]), 0, blob(fr),                                       // script keeping 40 bytes
+                  2, crc_of(files[1]), 3, blob(vcdiff_encode(files[1], delta_target)),     // delta
+                  3, crc_of(font2),    4,                                                  // 1 bpp, three words
+                  4, crc_of(font2),    4,                                                  // same font again
+                  6, crc_of(files[5]), 2, blob(bytes{'n', 'e', 'w'}),                       // whole
+                  7, crc_of(files[6]), 5, blob(bytes{}),                                    // whole, empty
+                  8, crc_of(files[7]), 1, blob(fr2),                                        // script without prefix
+                  0xFFFFFFFF, blob(bytes(600, 0x41)),                                       // appended
+                  0xFFFFFFFF, blob(bytes{'z'})};
+        h.archive.set_total_steps(100);
+        const bytes rebuilt = h.patch(cpk);
+        if (workers == 0)
+            serial = rebuilt;
+        EXPECT_EQ(rebuilt, serial) << workers << " workers"; // the same archive, byte for byte
+        std::map<std::uint32_t, bytes> got = entries_of(rebuilt);
 
-    const bytes prefix(files[0].begin(), files[0].begin() + 40);
-    const bytes font1 = convert_font_to_1bpp(font2.data(), static_cast<std::uint32_t>(font2.size()));
-    EXPECT_EQ(got, (std::map<std::uint32_t, bytes>{
-                       {1, assemble_script_entry(prefix, 40, fr, build_font(used_chars(make_char_index(), fr)))},
-                       {2, delta_target}, {3, font1}, {4, font1}, {5, files[4]}, {6, bytes{'n', 'e', 'w'}}, {7, bytes{}},
-                       {8, assemble_script_entry({}, 0, fr2, build_font(used_chars(make_char_index(), fr2)))},
-                       {9, files[8]}, {10, bytes(600, 0x41)}, {11, bytes{'z'}}}));
-    EXPECT_EQ(std::string(got[8].begin(), got[8].begin() + 4), std::string("DCM\0", 4));
-    // One step per source entry, then one per appended entry, without gaps.
-    EXPECT_EQ(h.listener.positions, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+        const bytes prefix(files[0].begin(), files[0].begin() + 40);
+        const bytes font1 = convert_font_to_1bpp(font2.data(), static_cast<std::uint32_t>(font2.size()));
+        EXPECT_EQ(got, (std::map<std::uint32_t, bytes>{
+                           {1, assemble_script_entry(prefix, 40, fr, build_font(used_chars(make_char_index(), fr)))},
+                           {2, delta_target}, {3, font1}, {4, font1}, {5, files[4]}, {6, bytes{'n', 'e', 'w'}}, {7, bytes{}},
+                           {8, assemble_script_entry({}, 0, fr2, build_font(used_chars(make_char_index(), fr2)))},
+                           {9, files[8]}, {10, bytes(600, 0x41)}, {11, bytes{'z'}}}));
+        EXPECT_EQ(std::string(got[8].begin(), got[8].begin() + 4), std::string("DCM\0", 4));
+        // One step per source entry, then one per appended entry, without gaps.
+        EXPECT_EQ(h.listener.positions, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    }
 }
 
 TEST(cpk_patcher, a_list_of_append_items_only_keeps_every_entry)
@@ -134,6 +142,7 @@ TEST(cpk_patcher, checksum_type_and_delta_errors)
         harness h;
         h.list = {c.id, c.crc, c.type, h.archive.add_blob(c.blob)};
         EXPECT_EQ(error_of([&] { h.patch(archive_of(files)); }), c.message);
+        EXPECT_EQ(h.listener.positions.size(), c.id); // the failing entry's step is reported first
     }
 }
 

@@ -40,6 +40,31 @@ TEST(crc32, standard_check_values)
     EXPECT_EQ(crc_of(bytes{0}), 0xD202EF8Du);
 }
 
+// The definition one bit at a time, against the table-driven code at every length up to a few
+// blocks of its fast path and at every start within a word, so that each way of splitting the
+// input between block and byte steps is met.
+TEST(crc32, equals_the_bitwise_definition_at_every_length_and_alignment)
+{
+    const auto bitwise = [](const std::uint8_t* p, std::size_t n) {
+        std::uint32_t r = 0xFFFFFFFFu;
+        for (std::size_t i = 0; i < n; ++i) {
+            r ^= p[i];
+            for (int k = 0; k < 8; ++k)
+                r = (r >> 1) ^ (0xEDB88320u & (0u - (r & 1)));
+        }
+        return ~r;
+    };
+    bytes data(70000);
+    std::uint32_t x = 12345;
+    for (std::uint8_t& b : data)
+        b = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 23);
+    for (std::size_t start = 0; start < 8; ++start)
+        for (std::size_t n = 0; n <= 72; ++n)
+            ASSERT_EQ(crc32(data.data() + start, static_cast<std::uint32_t>(n)), bitwise(data.data() + start, n))
+                << "start " << start << ", length " << n;
+    EXPECT_EQ(crc32(data.data() + 3, 69997), bitwise(data.data() + 3, 69997));
+}
+
 TEST(patcher, starts_idle)
 {
     patcher p;
