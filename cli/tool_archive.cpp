@@ -3,6 +3,7 @@
 #include "cli/tool_command.h"
 #include "common/file_io.h"
 #include "engine/patch_archive.h"
+#include "engine/patch_format.h"
 #include "rom/rom_visitor.h"
 
 #include <cstdio>
@@ -34,9 +35,9 @@ void list_cpk_entries(byte_span list, std::ostream& os)
         return true;
     };
     std::uint32_t id = 0, crc = 0, type = 0, blob = 0;
-    std::size_t counts[6] = {};
+    std::size_t counts[patch_format::last_entry_type + 1] = {};
     while (word(id)) {
-        if (id == 0xFFFFFFFFu) {
+        if (id == patch_format::append_marker) {
             if (!word(blob))
                 break;
             os << "    append blob " << blob << "\n";
@@ -45,14 +46,14 @@ void list_cpk_entries(byte_span list, std::ostream& os)
         if (!word(crc) || !word(type))
             break;
         char line[96];
-        if (type == 4) {
-            std::snprintf(line, sizeof line, "    entry %u crc %08x type 4\n", id, crc);
+        if (!patch_format::entry_type_takes_blob(type)) {
+            std::snprintf(line, sizeof line, "    entry %u crc %08x type %u\n", id, crc, type);
         } else {
             if (!word(blob))
                 break;
             std::snprintf(line, sizeof line, "    entry %u crc %08x type %u blob %u\n", id, crc, type, blob);
         }
-        if (type < 6)
+        if (type <= patch_format::last_entry_type)
             ++counts[type];
         os << line;
     }
@@ -78,12 +79,12 @@ int archive_list(const args& a)
                       kind_name(section_kind_of(r.stored_key)), section_id_of(r.stored_key), r.path ? " " : "",
                       r.path ? r.path->c_str() : "", type);
         std::cout << line;
-        if (type == 0 && r.body.size() >= 12) {
+        if (type == patch_format::delta_record && r.body.size() >= 12) {
             std::snprintf(line, sizeof line, " crc %08x blob %u", get_le32(r.body, 4), get_le32(r.body, 8));
             std::cout << line << "\n";
         } else {
             std::cout << "\n";
-            if (type == 1)
+            if (type == patch_format::entry_list_record)
                 list_cpk_entries(r.body.subspan(4), std::cout);
         }
     }

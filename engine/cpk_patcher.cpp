@@ -4,29 +4,20 @@
 #include "engine/apply_patch.h"
 #include "engine/crc32.h"
 #include "engine/font_depth.h"
-#include "engine/patcher.h"
+#include "engine/patch_format.h"
 #include "engine/script_font.h"
 
 #include <stdexcept>
 
 namespace qm {
 
-namespace {
+using namespace patch_format;
 
-constexpr std::uint32_t append_marker = 0xFFFFFFFFu;
+namespace {
 
 // When the job's thread has caught up with the workers, it does entries of the next stretch that
 // no worker has started, rather than wait.
 constexpr std::size_t wait_stretch = 16;
-
-enum entry_patch_type : std::uint32_t {
-    script_with_prefix = 0,
-    script_without_prefix = 1,
-    replace = 2,
-    delta = 3,
-    font_to_1bpp = 4,
-    replace_too = 5,
-};
 
 [[noreturn]] void list_ends()
 {
@@ -54,14 +45,14 @@ private:
 
 } // namespace
 
-cpk_patcher::cpk_patcher(patcher& owner, byte_span entry_list, byte_span archive, work_pool& pool)
+cpk_patcher::cpk_patcher(cpk_patch_job& owner, byte_span entry_list, byte_span archive, work_pool& pool)
     : owner_(owner), archive_(archive), tasks_(pool)
 {
     plan(entry_list);
     queue_tasks();
 }
 
-cpk_patcher::cpk_patcher(patcher& owner, byte_span entry_list, bytes&& archive, work_pool& pool)
+cpk_patcher::cpk_patcher(cpk_patch_job& owner, byte_span entry_list, bytes&& archive, work_pool& pool)
     : owner_(owner), kept_archive_(std::move(archive)), archive_(kept_archive_), tasks_(pool)
 {
     plan(entry_list);
@@ -94,11 +85,11 @@ void cpk_patcher::plan(byte_span entry_list)
         p.checksum = list.take();
         if (p.checksum)
             p.type = list.take();
-        const bool takes_blob = p.type && *p.type <= replace_too && *p.type != font_to_1bpp;
+        const bool takes_blob = p.type && *p.type <= last_entry_type && entry_type_takes_blob(*p.type);
         if (takes_blob)
             p.blob = list.take();
         // A word missing or an unknown type ends the job at this entry, whatever its bytes.
-        reached = p.type && *p.type <= replace_too && (!takes_blob || p.blob);
+        reached = p.type && *p.type <= last_entry_type && (!takes_blob || p.blob);
     }
     while (reached && !list.at_end() && list.take() == append_marker) {
         const std::optional<std::uint32_t> blob = list.take();
@@ -191,22 +182,21 @@ bytes cpk_patcher::patch_entry(std::uint32_t type, std::optional<std::uint32_t> 
         std::uint32_t prefix = 0;
         byte_span old(data, size);
         if (type == script_with_prefix) {
-            // The kept prefix's length is the word at offset 12 of the old entry.
-            if (size < 16)
+            if (size < script_prefix_length_field + 4)
                 throw std::runtime_error("patcher::cpk_patcher::operator() - script entry too short");
-            prefix = get_le32(old, 12);
+            prefix = get_le32(old, script_prefix_length_field);
             if (prefix > size)
                 throw std::runtime_error("patcher::cpk_patcher::operator() - script prefix longer than its entry");
         }
         bytes font = build_font(used_chars(owner_.character_index(), container));
         return assemble_script_entry(old.first(prefix), prefix, container, font);
     }
-    case replace:
-    case replace_too:
+    case whole:
+    case filled:
         return named_blob();
     case delta:
         return apply_patch(data, size, named_blob());
-    case font_to_1bpp:
+    case font_1bpp:
         return convert_font_to_1bpp(data, size);
     default:
         throw std::runtime_error("patcher::cpk_patcher::operator() - unexpected patch type");

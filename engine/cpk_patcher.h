@@ -17,6 +17,7 @@
 #include "common/work_pool.h"
 #include "cpk/cpk_builder.h"
 #include "cpk/cpk_visit.h"
+#include "engine/char_table.h"
 
 #include <exception>
 #include <optional>
@@ -24,14 +25,27 @@
 
 namespace qm {
 
-class patcher;
+// What an entry patcher uses of the job it is part of: the archive's blobs and the character map,
+// read from any thread, and the progress and the cancel flag, used on the job's thread alone.
+class cpk_patch_job {
+public:
+    // Blob n of the patch archive; throws when the archive has no such blob.
+    virtual const bytes& blob(std::uint32_t n) const = 0;
+    virtual const char_index_map& character_index() const noexcept = 0;
+    virtual bool cancel_requested() const noexcept = 0;
+    // Remembers the step counter, advances it and reports the remembered value.
+    virtual void advance_progress() = 0;
+
+protected:
+    ~cpk_patch_job() = default;
+};
 
 class cpk_patcher {
 public:
     // `archive` must stay valid as long as the cpk_patcher lives (see the other constructor).
-    cpk_patcher(patcher& owner, byte_span entry_list, byte_span archive, work_pool& pool);
+    cpk_patcher(cpk_patch_job& owner, byte_span entry_list, byte_span archive, work_pool& pool);
     // The same for an archive that the cpk_patcher keeps, for as long as its tasks need it.
-    cpk_patcher(patcher& owner, byte_span entry_list, bytes&& archive, work_pool& pool);
+    cpk_patcher(cpk_patch_job& owner, byte_span entry_list, bytes&& archive, work_pool& pool);
     // Drops the tasks not started yet and waits for those running.
     ~cpk_patcher() = default;
     cpk_patcher(const cpk_patcher&) = delete;
@@ -71,7 +85,7 @@ private:
     bytes patch_entry(std::uint32_t type, std::optional<std::uint32_t> blob, const std::uint8_t* data,
                       std::uint32_t size) const;
 
-    patcher& owner_;
+    cpk_patch_job& owner_;
     bytes kept_archive_;
     byte_span archive_;
     std::exception_ptr table_error_; // the archive's tables could not be read: nothing is walked

@@ -6,6 +6,7 @@
 #include "engine/cpk_patcher.h"
 #include "engine/crc32.h"
 #include "engine/patch_archive.h"
+#include "engine/patch_format.h"
 #include "rom/nds_rom.h"
 
 #include <stdexcept>
@@ -13,9 +14,6 @@
 namespace qm {
 
 namespace {
-
-constexpr std::uint32_t patch_type_delta = 0;
-constexpr std::uint32_t patch_type_cpk = 1;
 
 // Source bytes of the CPK archives begun ahead. Each one begun holds its source and, as its
 // entries are done, about as much again, until its turn; this bounds the memory that running
@@ -46,8 +44,7 @@ void patcher::load_archive(const std::uint8_t* packed, std::uint32_t packed_size
     {
         const timed_phase timing(job_phase::archive_unpacking);
         bytes unpacked = unpack_archive(byte_span(packed, packed_size));
-        for (bytes& b : split_archive(unpacked))
-            blobs.push_back(std::move(b));
+        blobs = split_archive(unpacked); // the archive loaded last is the one in force
         unpacked = bytes();
         index = parse_archive_index(blobs[0]);
     }
@@ -104,7 +101,7 @@ rom_visitor::ahead patcher::wants_ahead(std::uint32_t code, std::uint64_t size)
     if (cancel_requested())
         return ahead::never;
     const auto it = records.find(code);
-    if (it == records.end() || get_le32(it->second, 0) != patch_type_cpk)
+    if (it == records.end() || get_le32(it->second, 0) != patch_format::entry_list_record)
         return ahead::never;
     // Without workers nothing is gained by starting early: the archive is rebuilt at its turn.
     if (workers().workers() == 0)
@@ -153,7 +150,7 @@ bytes patcher::visit(const bytes& contents, std::uint32_t code)
     byte_span record = it->second;
     std::uint32_t type = get_le32(record, 0);
     switch (type) {
-    case patch_type_delta: {
+    case patch_format::delta_record: {
         if (record.size() < 12)
             throw std::runtime_error("patcher::visit - truncated record");
         std::uint32_t checksum = get_le32(record, 4);
@@ -163,7 +160,7 @@ bytes patcher::visit(const bytes& contents, std::uint32_t code)
             throw std::runtime_error("patcher::visit - bad checksum");
         return apply_patch(contents.data(), static_cast<std::uint32_t>(contents.size()), blob(get_le32(record, 8)));
     }
-    case patch_type_cpk: {
+    case patch_format::entry_list_record: {
         cpk_patcher p(*this, record.subspan(4), contents, workers());
         return p.finish();
     }

@@ -22,7 +22,7 @@ class nds_rom;
 class pending_output;
 class phase_timer;
 
-class patcher : public rom_visitor {
+class patcher : public rom_visitor, public cpk_patch_job {
 public:
     patcher();
 
@@ -70,7 +70,7 @@ public:
         return state != decided_to_write;
     }
     // Read by the engine between units of work, and by the front ends' progress displays.
-    bool cancel_requested() const noexcept { return cancel_flag.load(std::memory_order_relaxed) == 1; }
+    bool cancel_requested() const noexcept override { return cancel_flag.load(std::memory_order_relaxed) == 1; }
     // After run_patch_job has returned: true when it replaced the destination, false when a
     // cancel request stopped it (nothing was written). This, not the request, is what a front
     // end reports.
@@ -84,18 +84,16 @@ public:
     enum class commit_moment { before, after };
     void watch_commit(std::function<void(commit_moment)> hook) { commit_hook = std::move(hook); }
 
-    // Remembers the step counter, advances it and reports the remembered value.
-    void advance_progress();
+    void advance_progress() override;
 
     const std::vector<bytes>& archive_blobs() const noexcept { return blobs; }
-    const std::unordered_map<std::uint16_t, std::uint16_t>& character_index() const noexcept { return char_index; }
+    const char_index_map& character_index() const noexcept override { return char_index; }
     std::uint32_t steps_done() const noexcept { return step_counter; }
 
     // For tests and tools that drive the visitor without a whole job.
     void attach(nds_rom* source_rom, patch_listener* l) noexcept { rom = source_rom; listener = l; }
 
-    // Blob n of the archive; throws when the archive has no such blob.
-    const bytes& blob(std::uint32_t n) const;
+    const bytes& blob(std::uint32_t n) const override;
     patch_listener* job_listener() const noexcept { return listener; }
 
 private:
@@ -113,7 +111,7 @@ private:
     std::vector<bytes> blobs;
     // Section code -> the record from its patch type (word 1) to the end of its room in blob 0.
     std::unordered_map<std::uint32_t, byte_span> records;
-    std::unordered_map<std::uint16_t, std::uint16_t> char_index;
+    char_index_map char_index;
     nds_rom* rom = nullptr;
     patch_listener* listener = nullptr;
     std::uint32_t step_counter = 0;

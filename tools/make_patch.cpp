@@ -6,6 +6,7 @@
 #include "engine/crc32.h"
 #include "engine/font_depth.h"
 #include "engine/patch_archive.h"
+#include "engine/patch_format.h"
 #include "engine/patch_listener.h"
 #include "engine/patcher.h"
 #include "engine/script_font.h"
@@ -25,23 +26,11 @@
 
 namespace qm {
 
+using namespace patch_format;
+
 namespace {
 
-enum entry_type : std::uint32_t {
-    script_with_prefix = 0,
-    script_without_prefix = 1,
-    whole = 2,
-    delta = 3,
-    font_1bpp = 4,
-    filled = 5,
-};
-
-constexpr std::uint32_t append_marker = 0xFFFFFFFFu;
-constexpr std::uint32_t delta_record = 0;
-constexpr std::uint32_t entry_list_record = 1;
-
-// Offset of the prefix length in a script entry that keeps one (the word the patcher reads).
-constexpr std::size_t prefix_length_field = 12;
+// The chunk header before a script entry's container.
 constexpr std::size_t chunk_header_length = 16;
 
 std::uint32_t crc_of(byte_span b)
@@ -147,8 +136,8 @@ public:
         body.push_back(id);
         body.push_back(crc_of(old));
         std::optional<bytes> container;
-        if (old.size() >= prefix_length_field + 4)
-            container = script_container(old, now, get_le32(old, prefix_length_field));
+        if (old.size() >= script_prefix_length_field + 4)
+            container = script_container(old, now, get_le32(old, script_prefix_length_field));
         if (container) {
             add_typed(body, script_with_prefix, std::move(*container));
             return;

@@ -83,6 +83,8 @@ TEST(patcher, load_archive_reports_total_and_clears_an_early_cancel)
     EXPECT_FALSE(t.engine.cancel_requested());
     EXPECT_EQ(t.listener.calls, (std::vector<std::string>{"set_total 2490"}));
     EXPECT_EQ(t.engine.archive_blobs().size(), 1u);
+    t.engine.load_archive(t.packed.data(), static_cast<std::uint32_t>(t.packed.size()));
+    EXPECT_EQ(t.engine.archive_blobs().size(), 1u); // replaced, not appended to
 }
 
 // The writer may skip visit for a section the patcher lets pass: only when it has no record and
