@@ -84,7 +84,7 @@ void run(const char* name, const bytes& data)
     std::optional<bytes> form;
     for (int i = 0; i < 3; ++i) {
         const auto start = clock_type::now();
-        form = qm::cpk_compress(data.data(), n);
+        form = qm::cpk_compress(data);
         best_compress = std::min(best_compress, seconds_since(start));
     }
     std::printf("%-12s compress   %8.1f MB/s  (%u -> %s)\n", name, mb / best_compress, n,
@@ -95,7 +95,7 @@ void run(const char* name, const bytes& data)
     double best_expand = INFINITY;
     for (int i = 0; i < 5; ++i) {
         const auto start = clock_type::now();
-        qm::cpk_decompress(form->data(), static_cast<std::uint32_t>(form->size()), out.data(), n);
+        qm::cpk_decompress(*form, out);
         best_expand = std::min(best_expand, seconds_since(start));
     }
     if (out != data) {

@@ -51,8 +51,7 @@ int main(int argc, char** argv)
         start = std::chrono::steady_clock::now();
         qm::patcher engine;
         qm::silent_listener listener;
-        engine.run_patch_job(original, dir / "patched.nds", p.packed.data(),
-                             static_cast<std::uint32_t>(p.packed.size()), listener);
+        engine.run_patch_job(original, dir / "patched.nds", p.packed, listener);
         report("patch job", seconds_since(start), s.original_bytes);
         std::printf("original %llu bytes, archive %llu bytes packed, %u steps\n",
                     static_cast<unsigned long long>(s.original_bytes),

@@ -227,7 +227,7 @@ int main(int argc, char** argv)
         std::signal(SIGPIPE, SIG_IGN);
 #endif
         const auto start = std::chrono::steady_clock::now();
-        engine.run_patch_job(source, destination, archive.data(), static_cast<std::uint32_t>(archive.size()),
+        engine.run_patch_job(source, destination, archive,
                              progress);
         job_time = std::chrono::steady_clock::now() - start;
         running = nullptr;

@@ -37,7 +37,7 @@ int pack(const args& a)
 {
     expect_args(a, 2, 2);
     const bytes in = read_whole_file(a[0]);
-    const std::optional<bytes> form = cpk_compress(in.data(), size32(in, a[0]));
+    const std::optional<bytes> form = cpk_compress(in);
     if (!form) {
         std::cerr << "quillmoor-tool cpk-pack: " << a[0]
                   << (in.size() < cpk_min_compress_size ? " is shorter than 384 bytes" : " does not shrink")
@@ -58,7 +58,7 @@ int unpack(const args& a)
         throw std::runtime_error("a compressed form of " + std::to_string(stored) + " bytes cannot expand to " +
                                  std::to_string(size) + " bytes");
     bytes out(size);
-    cpk_decompress(in.data(), stored, out.data(), static_cast<std::uint32_t>(size));
+    cpk_decompress(in, out);
     write_whole_file(a[2], out);
     return 0;
 }
@@ -78,8 +78,8 @@ int extract(const args& a)
     const bytes archive = read_whole_file(a[0]);
     const fs::path dir = a[1];
     fs::create_directories(dir);
-    cpk_visit(archive, [&](std::uint32_t id, const std::uint8_t* data, std::uint32_t size) {
-        write_whole_file(dir / (std::to_string(id) + ".bin"), byte_span(data, size));
+    cpk_visit(archive, [&](std::uint32_t id, byte_span data) {
+        write_whole_file(dir / (std::to_string(id) + ".bin"), data);
     });
     return 0;
 }
@@ -106,7 +106,7 @@ int build(const args& a)
     for (const auto& [id, path] : files) {
         renumbered = renumbered || id != expected++;
         const bytes data = read_whole_file(path);
-        builder.add_file(data.data(), size32(data, path.string()));
+        builder.add_file(data);
     }
     if (renumbered)
         std::cerr << "quillmoor-tool cpk-build: note: the ids do not run 1, 2, 3, ...; the archive numbers its "

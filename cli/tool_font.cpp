@@ -47,7 +47,7 @@ int font_1bpp(const args& a)
     bytes in = read_whole_file(a[0]);
     if (in.size() > std::numeric_limits<std::uint32_t>::max())
         throw std::runtime_error("font too large");
-    write_whole_file(a[1], convert_font_to_1bpp(in.data(), static_cast<std::uint32_t>(in.size())));
+    write_whole_file(a[1], convert_font_to_1bpp(in));
     return 0;
 }
 

@@ -58,38 +58,38 @@ cpk_builder::cpk_builder()
 {
 }
 
-void cpk_builder::add_file(byte_span data)
+namespace {
+
+// The file's size, which the archive's tables hold in 32 bits.
+std::uint32_t file_size(byte_span data)
 {
     if (data.size() > 0xFFFFFFFFu)
         throw std::runtime_error("cpk_builder::add_file failed - file of 4 GiB or more");
-    add_file(data.data(), static_cast<std::uint32_t>(data.size()));
+    return static_cast<std::uint32_t>(data.size());
 }
 
-namespace {
-
 // No compression is tried below 384 bytes.
-std::optional<bytes> compressed_form(const std::uint8_t* data, std::uint32_t size)
+std::optional<bytes> compressed_form(byte_span data)
 {
-    if (size < cpk_min_compress_size)
+    if (data.size() < cpk_min_compress_size)
         return std::nullopt;
     const timed_phase timing(job_phase::cpk_compression);
-    return cpk_compress(data, size);
+    return cpk_compress(data);
 }
 
 } // namespace
 
-cpk_stored_file cpk_store(const std::uint8_t* data, std::uint32_t size)
+cpk_stored_file cpk_store(byte_span data)
 {
-    std::optional<bytes> compressed = compressed_form(data, size);
-    return {size, compressed ? std::move(*compressed) : bytes(data, data + size)};
+    const std::uint32_t size = file_size(data);
+    std::optional<bytes> compressed = compressed_form(data);
+    return {size, compressed ? std::move(*compressed) : bytes(data.begin(), data.end())};
 }
 
 cpk_stored_file cpk_store(bytes&& data)
 {
-    if (data.size() > 0xFFFFFFFFu)
-        throw std::runtime_error("cpk_builder::add_file failed - file of 4 GiB or more");
-    const auto size = static_cast<std::uint32_t>(data.size());
-    std::optional<bytes> compressed = compressed_form(data.data(), size);
+    const std::uint32_t size = file_size(data);
+    std::optional<bytes> compressed = compressed_form(data);
     return {size, compressed ? std::move(*compressed) : std::move(data)};
 }
 
@@ -99,10 +99,10 @@ void cpk_builder::check_room(std::uint64_t more) const
         throw std::runtime_error("cpk_builder::add_file failed - a CPK archive holds at most 65535 files");
 }
 
-void cpk_builder::add_file(const std::uint8_t* data, std::uint32_t size)
+void cpk_builder::add_file(byte_span data)
 {
     check_room();
-    add_stored(cpk_store(data, size));
+    add_stored(cpk_store(data));
 }
 
 void cpk_builder::add_stored(cpk_stored_file file)

@@ -23,7 +23,7 @@ struct cpk_stored_file {
 
 // The stored form of a file: compressed when it is 384 bytes or more and that makes it smaller.
 // Depends on nothing but the bytes, so files may be prepared on any thread, in any order.
-cpk_stored_file cpk_store(const std::uint8_t* data, std::uint32_t size);
+cpk_stored_file cpk_store(byte_span data);
 cpk_stored_file cpk_store(bytes&& data); // keeps the buffer as the blob when storing it as it is
 
 class cpk_builder {
@@ -32,7 +32,6 @@ public:
 
     // Copies the file (or its compressed form) and gives it the next ID. Throws once the archive
     // already holds 65,535 files.
-    void add_file(const std::uint8_t* data, std::uint32_t size);
     void add_file(byte_span data);
     // The same for a file already prepared by cpk_store.
     void add_stored(cpk_stored_file file);

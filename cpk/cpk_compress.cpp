@@ -550,10 +550,13 @@ bool stored_for_certain(const std::uint8_t* data, std::uint32_t n, finder_tables
 
 } // namespace
 
-std::optional<bytes> cpk_compress(const std::uint8_t* data, std::uint32_t n)
+std::optional<bytes> cpk_compress(byte_span input)
 {
-    if (n < cpk_min_compress_size)
+    // Archive tables hold 32-bit sizes; a file too large for them is not the compressor's to refuse.
+    if (input.size() < cpk_min_compress_size || input.size() > 0xFFFFFFFFu)
         return std::nullopt;
+    const std::uint8_t* data = input.data();
+    const auto n = static_cast<std::uint32_t>(input.size());
     const std::uint32_t prefix = cpk_verbatim_prefix;
 
     // Room for the worst case, a literal (9 bits) per byte, below the verbatim prefix.

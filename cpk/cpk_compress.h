@@ -12,8 +12,8 @@ namespace qm {
 // Files shorter than this are never compressed by the archive builder.
 constexpr std::uint32_t cpk_min_compress_size = 384;
 
-// The compressed form of the n bytes at data (its length a multiple of 4 and below n), or nullopt
-// when the file is to be stored as it is (it does not shrink, or n is below 384).
-std::optional<bytes> cpk_compress(const std::uint8_t* data, std::uint32_t n);
+// The compressed form of `data` (its length a multiple of 4 and below the data's), or nullopt when
+// the file is to be stored as it is (it does not shrink, or it is shorter than 384 bytes).
+std::optional<bytes> cpk_compress(byte_span data);
 
 } // namespace qm

@@ -95,8 +95,14 @@ std::uint64_t cpk_max_extract_size(std::uint32_t src_size)
     return cpk_verbatim_prefix + 256 * std::uint64_t(src_size - cpk_verbatim_prefix);
 }
 
-void cpk_decompress(const std::uint8_t* src, std::uint32_t src_size, std::uint8_t* dst, std::uint32_t dst_size)
+void cpk_decompress(byte_span source, mutable_byte_span destination)
 {
+    if (source.size() > 0xFFFFFFFFu || destination.size() > 0xFFFFFFFFu)
+        fail("form or expanded size of 4 GiB or more");
+    const std::uint8_t* src = source.data();
+    const auto src_size = static_cast<std::uint32_t>(source.size());
+    std::uint8_t* dst = destination.data();
+    const auto dst_size = static_cast<std::uint32_t>(destination.size());
     if (src_size < cpk_verbatim_prefix)
         fail("compressed form shorter than 256 bytes");
     if (dst_size <= cpk_verbatim_prefix)

@@ -6,6 +6,8 @@
 // stream rebuilds the file from its last byte down to byte 256. The form carries no sizes: the
 // archive's table of contents gives both.
 
+#include "common/bytes.h"
+
 #include <cstdint>
 
 namespace qm {
@@ -13,10 +15,10 @@ namespace qm {
 // Bytes kept verbatim at the end of every compressed form.
 constexpr std::uint32_t cpk_verbatim_prefix = 256;
 
-// Expands the T = src_size bytes at src into the N = dst_size bytes at dst (decoding works inside
-// dst). Needs N > 256 and N >= T >= 256; throws std::runtime_error on any stream that would write
-// onto unread input ("Decompression error: overlap spotted") or reach outside the buffers.
-void cpk_decompress(const std::uint8_t* src, std::uint32_t src_size, std::uint8_t* dst, std::uint32_t dst_size);
+// Expands the T bytes of src into the N bytes of dst (decoding works inside dst). Needs
+// N > 256 and N >= T >= 256; throws std::runtime_error on any stream that would write onto unread
+// input ("Decompression error: overlap spotted") or reach outside the buffers.
+void cpk_decompress(byte_span src, mutable_byte_span dst);
 
 // The largest expanded size a compressed form of src_size bytes can describe: a stream byte yields
 // fewer than 256 output bytes. Callers check a claimed size against it before allocating.

@@ -97,7 +97,7 @@ void cpk_visit_entry(byte_span archive, const cpk_entry& e, cpk_visitor_ref visi
         fail(what + " lies outside the archive");
     const std::uint8_t* stored = archive.data() + e.offset;
     if (e.file_size == e.extract_size) {
-        visitor(e.id, stored, e.file_size);
+        visitor(e.id, byte_span(stored, e.file_size));
         return;
     }
     if (e.extract_size > cpk_max_extract_size(e.file_size))
@@ -105,9 +105,9 @@ void cpk_visit_entry(byte_span archive, const cpk_entry& e, cpk_visitor_ref visi
     bytes expanded(e.extract_size, 0);
     {
         const timed_phase timing(job_phase::cpk_decoding);
-        cpk_decompress(stored, e.file_size, expanded.data(), e.extract_size);
+        cpk_decompress(byte_span(stored, e.file_size), expanded);
     }
-    visitor(e.id, expanded.data(), e.extract_size);
+    visitor(e.id, expanded);
 }
 
 void cpk_visit(byte_span archive, cpk_visitor_ref visitor)

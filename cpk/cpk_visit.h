@@ -42,23 +42,20 @@ public:
     {
     }
 
-    void operator()(std::uint32_t id, const std::uint8_t* data, std::uint32_t size) const
-    {
-        call(object, id, data, size);
-    }
+    void operator()(std::uint32_t id, byte_span data) const { call(object, id, data); }
 
 private:
     template <class F>
-    static void invoke(void* f, std::uint32_t id, const std::uint8_t* data, std::uint32_t size)
+    static void invoke(void* f, std::uint32_t id, byte_span data)
     {
-        (void)std::invoke(*static_cast<F*>(f), id, data, size); // a result is ignored
+        (void)std::invoke(*static_cast<F*>(f), id, data); // a result is ignored
     }
 
     void* object;
-    void (*call)(void*, std::uint32_t, const std::uint8_t*, std::uint32_t);
+    void (*call)(void*, std::uint32_t, byte_span);
 };
 
-// Calls visitor(id, data, size) once per file in ascending ID order with the file's expanded bytes;
+// Calls visitor(id, data) once per file in ascending ID order with the file's expanded bytes;
 // `data` is valid only during the call. Errors of the visitor reach the caller unchanged. Files
 // after one that is out of bounds or fails to expand are not visited.
 void cpk_visit(byte_span archive, cpk_visitor_ref visitor);

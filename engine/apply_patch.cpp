@@ -6,10 +6,10 @@
 
 namespace qm {
 
-bytes apply_patch(const std::uint8_t* source, std::uint32_t count, const bytes& delta)
+bytes apply_patch(byte_span source, byte_span delta)
 {
     bytes target;
-    if (!vcdiff_decode(byte_span(source, count), delta, target))
+    if (!vcdiff_decode(source, delta, target))
         throw std::runtime_error("apply_patch - decoder failed");
     return target;
 }

@@ -6,6 +6,6 @@
 namespace qm {
 
 // Returns the delta's target; throws "apply_patch - decoder failed" when it does not decode.
-bytes apply_patch(const std::uint8_t* source, std::uint32_t count, const bytes& delta);
+bytes apply_patch(byte_span source, byte_span delta);
 
 } // namespace qm

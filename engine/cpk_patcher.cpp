@@ -115,16 +115,16 @@ void cpk_patcher::run_entry(std::size_t i)
 {
     const entry_plan& p = entries_[i];
     result& r = results_[i];
-    const auto take_entry = [&](std::uint32_t, const std::uint8_t* data, std::uint32_t size) {
+    const auto take_entry = [&](std::uint32_t, byte_span data) {
         // An entry after one that ends the job is only expanded, for the walk's own errors.
         if (!p.reached)
             return;
         try {
-            std::optional<bytes> patched = patch(p, data, size);
+            std::optional<bytes> patched = patch(p, data);
             // Nothing of a cancelled job is written: the compression is spared.
             if (owner_.cancel_requested())
                 return;
-            r.stored = patched ? cpk_store(std::move(*patched)) : cpk_store(data, size);
+            r.stored = patched ? cpk_store(std::move(*patched)) : cpk_store(data);
         } catch (...) {
             r.entry_error = std::current_exception();
         }
@@ -145,13 +145,13 @@ void cpk_patcher::run_append(std::size_t j)
         const bytes& b = owner_.blob(*appends_[j].blob);
         if (owner_.cancel_requested())
             return;
-        r.stored = cpk_store(b.data(), static_cast<std::uint32_t>(b.size()));
+        r.stored = cpk_store(b);
     } catch (...) {
         r.entry_error = std::current_exception();
     }
 }
 
-std::optional<bytes> cpk_patcher::patch(const entry_plan& p, const std::uint8_t* data, std::uint32_t size) const
+std::optional<bytes> cpk_patcher::patch(const entry_plan& p, byte_span old) const
 {
     if (!p.listed)
         return std::nullopt;
@@ -160,15 +160,14 @@ std::optional<bytes> cpk_patcher::patch(const entry_plan& p, const std::uint8_t*
     // says after it.
     if (!p.checksum)
         list_ends();
-    if (crc32(data, size) != *p.checksum)
+    if (crc32(old) != *p.checksum)
         throw std::runtime_error("patcher::cpk_patcher::operator() - bad checksum");
     if (!p.type)
         list_ends();
-    return patch_entry(*p.type, p.blob, data, size);
+    return patch_entry(*p.type, p.blob, old);
 }
 
-bytes cpk_patcher::patch_entry(std::uint32_t type, std::optional<std::uint32_t> blob, const std::uint8_t* data,
-                               std::uint32_t size) const
+bytes cpk_patcher::patch_entry(std::uint32_t type, std::optional<std::uint32_t> blob, byte_span old) const
 {
     const auto named_blob = [&]() -> const bytes& {
         if (!blob)
@@ -180,12 +179,11 @@ bytes cpk_patcher::patch_entry(std::uint32_t type, std::optional<std::uint32_t> 
     case script_without_prefix: {
         const bytes& container = named_blob();
         std::uint32_t prefix = 0;
-        byte_span old(data, size);
         if (type == script_with_prefix) {
-            if (size < script_prefix_length_field + 4)
+            if (old.size() < script_prefix_length_field + 4)
                 throw std::runtime_error("patcher::cpk_patcher::operator() - script entry too short");
             prefix = get_le32(old, script_prefix_length_field);
-            if (prefix > size)
+            if (prefix > old.size())
                 throw std::runtime_error("patcher::cpk_patcher::operator() - script prefix longer than its entry");
         }
         bytes font = build_font(used_chars(owner_.character_index(), container));
@@ -195,9 +193,9 @@ bytes cpk_patcher::patch_entry(std::uint32_t type, std::optional<std::uint32_t> 
     case filled:
         return named_blob();
     case delta:
-        return apply_patch(data, size, named_blob());
+        return apply_patch(old, named_blob());
     case font_1bpp:
-        return convert_font_to_1bpp(data, size);
+        return convert_font_to_1bpp(old);
     default:
         throw std::runtime_error("patcher::cpk_patcher::operator() - unexpected patch type");
     }

@@ -81,9 +81,8 @@ private:
     void run_entry(std::size_t i);
     void run_append(std::size_t j);
     // Checks and patches an entry as its plan says; its new contents, or nullopt when unchanged.
-    std::optional<bytes> patch(const entry_plan& p, const std::uint8_t* data, std::uint32_t size) const;
-    bytes patch_entry(std::uint32_t type, std::optional<std::uint32_t> blob, const std::uint8_t* data,
-                      std::uint32_t size) const;
+    std::optional<bytes> patch(const entry_plan& p, byte_span old) const;
+    bytes patch_entry(std::uint32_t type, std::optional<std::uint32_t> blob, byte_span old) const;
 
     cpk_patch_job& owner_;
     bytes kept_archive_;

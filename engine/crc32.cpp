@@ -39,9 +39,9 @@ inline std::uint32_t le32_at(const std::uint8_t* p) noexcept
 
 } // namespace
 
-std::uint32_t crc32(const std::uint8_t* data, std::uint32_t count) noexcept
+std::uint32_t crc32(byte_span data) noexcept
 {
-    return crc32_continue(0, byte_span(data, count));
+    return crc32_continue(0, data);
 }
 
 std::uint32_t crc32_continue(std::uint32_t previous, byte_span data) noexcept

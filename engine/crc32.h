@@ -7,7 +7,7 @@
 
 namespace qm {
 
-std::uint32_t crc32(const std::uint8_t* data, std::uint32_t count) noexcept;
+std::uint32_t crc32(byte_span data) noexcept;
 
 // The CRC-32 of bytes that follow others whose CRC-32 was `previous` (0 before any): a file fed
 // in pieces gets the CRC-32 of the whole.

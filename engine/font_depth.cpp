@@ -40,11 +40,12 @@ bool supported_depth(unsigned bpp)
 
 } // namespace
 
-bytes convert_font_to_1bpp(const std::uint8_t* data, std::uint32_t size)
+bytes convert_font_to_1bpp(byte_span in)
 {
-    if (!data && size != 0)
-        fail("no font data");
-    const byte_span in(data, size);
+    // The header's file size is a 32-bit field: a larger font cannot agree with it.
+    if (in.size() > 0xFFFFFFFFu)
+        fail("file size does not match the font header");
+    const auto size = static_cast<std::uint32_t>(in.size());
     if (size < glyph_data_pos)
         fail("font too short");
     if (get_le32(in, file_size_field) != size)

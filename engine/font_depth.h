@@ -7,10 +7,10 @@
 
 namespace qm {
 
-// Returns the font of `size` bytes at `data` with its glyph block (CGLP) rewritten at 1 bit per
+// Returns the font with its glyph block (CGLP) rewritten at 1 bit per
 // pixel, keeping the lowest bit of each pixel, and every block after it moved by the change in
 // the glyph block's length. Throws std::runtime_error on a font whose header, glyph block or
 // character map chain disagrees with its size.
-bytes convert_font_to_1bpp(const std::uint8_t* data, std::uint32_t size);
+bytes convert_font_to_1bpp(byte_span font);
 
 } // namespace qm

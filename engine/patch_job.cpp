@@ -48,7 +48,7 @@ public:
         p.rom = &source;
         l.source_opened();
         l.initialising();
-        p.load_archive(packed.data(), static_cast<std::uint32_t>(packed.size()));
+        p.load_archive(packed);
         l.initialised();
     }
     ~job_start() { p_.rom = nullptr; }
@@ -60,14 +60,14 @@ private:
 };
 
 void patcher::run_patch_job(const std::filesystem::path& source, const std::filesystem::path& destination,
-                            const std::uint8_t* packed, std::uint32_t packed_size, patch_listener& l)
+                            byte_span packed, patch_listener& l)
 {
     listener = &l;
     const phase_timer_binding timing(phase_times);
     const timed_job_thread job_timing(phase_times);
     l.opening_source();
     nds_rom source_rom(source);
-    const job_start start(*this, source_rom, byte_span(packed, packed_size), l);
+    const job_start start(*this, source_rom, packed, l);
     pending_output output = source_rom.copy_to(destination, *this);
     commit_unless_cancelled(output);
     l.finished();

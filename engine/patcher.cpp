@@ -38,12 +38,12 @@ void patcher::advance_progress()
         listener->set_position(done);
 }
 
-void patcher::load_archive(const std::uint8_t* packed, std::uint32_t packed_size)
+void patcher::load_archive(byte_span packed)
 {
     archive_index index;
     {
         const timed_phase timing(job_phase::archive_unpacking);
-        bytes unpacked = unpack_archive(byte_span(packed, packed_size));
+        bytes unpacked = unpack_archive(packed);
         blobs = split_archive(unpacked); // the archive loaded last is the one in force
         unpacked = bytes();
         index = parse_archive_index(blobs[0]);
@@ -156,9 +156,9 @@ bytes patcher::visit(const bytes& contents, std::uint32_t code)
         std::uint32_t checksum = get_le32(record, 4);
         // The checksum comes first: contents that are not the expected ones say so, whatever
         // the record names as its delta.
-        if (crc32(contents.data(), static_cast<std::uint32_t>(contents.size())) != checksum)
+        if (crc32(contents) != checksum)
             throw std::runtime_error("patcher::visit - bad checksum");
-        return apply_patch(contents.data(), static_cast<std::uint32_t>(contents.size()), blob(get_le32(record, 8)));
+        return apply_patch(contents, blob(get_le32(record, 8)));
     }
     case patch_format::entry_list_record: {
         cpk_patcher p(*this, record.subspan(4), contents, workers());

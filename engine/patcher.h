@@ -30,14 +30,14 @@ public:
     // The ROM is written to a temporary file beside `destination` and renamed over it only when
     // the job ends without error and without a cancel request.
     void run_patch_job(const std::filesystem::path& source, const std::filesystem::path& destination,
-                       const std::uint8_t* packed, std::uint32_t packed_size, patch_listener& listener);
+                       byte_span packed, patch_listener& listener);
 
     // Everything run_patch_job does but write: opens and checks the source, unpacks the archive
     // and patches every section it changes in memory, failing as the job would. Nothing is written.
     void check_patch_job(const std::filesystem::path& source, byte_span packed, patch_listener& listener);
 
     // Unpacks the packed archive into `blobs` and builds `records` (needs `rom` and `listener`).
-    void load_archive(const std::uint8_t* packed, std::uint32_t packed_size);
+    void load_archive(byte_span packed);
 
     bytes visit(const bytes& contents, std::uint32_t code) override;
     void enter_section(std::uint32_t code) override;

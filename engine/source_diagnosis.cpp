@@ -32,7 +32,7 @@ std::optional<std::uint32_t> section_crc(nds_rom& rom, const std::unordered_map<
         return std::nullopt;
     try {
         const bytes contents = read_section_contents(rom, it->second);
-        return crc32(contents.data(), static_cast<std::uint32_t>(contents.size()));
+        return crc32(contents);
     } catch (const std::exception&) {
         return std::nullopt; // cut short, or an overlay that does not expand
     }

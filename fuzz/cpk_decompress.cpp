@@ -20,11 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t n = claimed % (cpk_max_extract_size(t) + 1);
 
     bytes dst(std::max<std::uint64_t>(n, t));
-    const std::uint8_t* from = src.data();
+    byte_span from = src;
     if (in_place && t > 0) {
         std::memcpy(dst.data(), src.data(), t);
-        from = dst.data();
+        from = byte_span(dst).first(t);
     }
-    fuzz::attempt([&] { cpk_decompress(from, t, dst.data(), static_cast<std::uint32_t>(n)); });
+    fuzz::attempt([&] { cpk_decompress(from, mutable_byte_span(dst).first(n)); });
     return 0;
 }

@@ -30,12 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<visited_file> files;
     std::size_t total = 0;
     const bool complete = fuzz::attempt([&] {
-        cpk_visit(archive, [&](std::uint32_t id, const std::uint8_t* file, std::uint32_t file_size) {
+        cpk_visit(archive, [&](std::uint32_t id, byte_span file) {
             const std::size_t n = files.size();
             fuzz::expect(n < entries.size() && entries[n].id == id, "entries visited out of order");
-            fuzz::expect(entries[n].extract_size == file_size, "entry size differs from its ITOC row");
-            total += file_size;
-            files.push_back({id, total <= max_rebuilt_bytes ? bytes(file, file + file_size) : bytes()});
+            fuzz::expect(entries[n].extract_size == file.size(), "entry size differs from its ITOC row");
+            total += file.size();
+            files.push_back({id, total <= max_rebuilt_bytes ? bytes(file.begin(), file.end()) : bytes()});
         });
     });
     if (!complete || total > max_rebuilt_bytes)
@@ -49,9 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t n = 0;
     fuzz::expect(
         fuzz::attempt([&] {
-            cpk_visit(rebuilt, [&](std::uint32_t id, const std::uint8_t* file, std::uint32_t file_size) {
+            cpk_visit(rebuilt, [&](std::uint32_t id, byte_span file) {
                 fuzz::expect(n < files.size() && id == n + 1, "rebuilt archive renumbered its files");
-                fuzz::expect(bytes(file, file + file_size) == files[n].data, "rebuilt file differs");
+                fuzz::expect(bytes(file.begin(), file.end()) == files[n].data, "rebuilt file differs");
                 ++n;
             });
         }),

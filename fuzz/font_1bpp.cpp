@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     bytes font;
     if (!fuzz::attempt(
-            [&] { font = convert_font_to_1bpp(size ? data : nullptr, static_cast<std::uint32_t>(size)); }))
+            [&] { font = convert_font_to_1bpp(byte_span(data, size)); }))
         return 0;
     fuzz::expect(font.size() >= 0x3C && get_le32(font, 0x08) == font.size(),
                  "file size field differs from the length");

@@ -48,14 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (!apply) {
         const byte_span packed = in.rest();
-        fuzz::attempt([&] { engine.load_archive(packed.data(), static_cast<std::uint32_t>(packed.size())); });
+        fuzz::attempt([&] { engine.load_archive(packed); });
         return 0;
     }
 
     listener.cancel_at = in.u8();
     const bytes packed = pack_archive(in.rest());
     if (!fuzz::attempt(
-            [&] { engine.load_archive(packed.data(), static_cast<std::uint32_t>(packed.size())); }))
+            [&] { engine.load_archive(packed); }))
         return 0;
     fuzz::attempt([&] {
         pending_output out = rom.copy_to(fuzz::scratch_dir() / "patched.nds", engine);

@@ -146,7 +146,7 @@ void lz_seeds()
         }
         if (data.size() >= cpk_min_compress_size) {
             seed("cpk_roundtrip", name, data);
-            if (auto packed = cpk_compress(data.data(), static_cast<std::uint32_t>(data.size()))) {
+            if (auto packed = cpk_compress(data)) {
                 const bytes size = le32(static_cast<std::uint32_t>(data.size()));
                 seed("cpk_decompress", name, concat({bytes{0}, size, *packed}));
                 seed("cpk_decompress", name + "-in-place", concat({bytes{1}, size, *packed}));
@@ -226,12 +226,12 @@ void vcdiff_seeds()
 std::vector<std::uint32_t> delta_record(archive_builder& b, const bytes& before, const bytes& after)
 {
     const std::uint32_t blob = b.add_blob(vcdiff_encode(before, after));
-    return {0, crc32(before.data(), static_cast<std::uint32_t>(before.size())), blob};
+    return {0, crc32(before), blob};
 }
 
 std::uint32_t crc(const bytes& b)
 {
-    return crc32(b.data(), static_cast<std::uint32_t>(b.size()));
+    return crc32(b);
 }
 
 void archive_seeds()

@@ -9,10 +9,9 @@ namespace qm {
 // Expands a stored form of T bytes (taken by value: its storage becomes the working buffer).
 std::vector<std::uint8_t> nds_lz_inplace_decomp(std::vector<std::uint8_t> data);
 
-// The decoding loop: `buffer` holds the stored form in its first T bytes (`stored` points at it)
-// and is at least as long as the decoded data, whose length the caller has set.
-void nds_lz_decomp(const std::uint8_t* stored, std::uint32_t t, std::vector<std::uint8_t>& buffer,
-                   std::uint32_t decoded_size);
+// The decoding loop: `buffer` is at least as long as the decoded data, whose length the caller has
+// set, and the stored form is copied to its first bytes (`stored` may already be them).
+void nds_lz_decomp(byte_span stored, std::vector<std::uint8_t>& buffer, std::uint32_t decoded_size);
 
 // Packs data into the stored form; nds_lz_inplace_decomp of the result gives the data back.
 std::vector<std::uint8_t> nds_lz_comp(byte_span data);

@@ -73,15 +73,15 @@ layout read_layout(const std::uint8_t* stored, std::uint32_t t, std::uint32_t d)
 
 } // namespace
 
-void nds_lz_decomp(const std::uint8_t* stored, std::uint32_t t, std::vector<std::uint8_t>& buffer,
-                   std::uint32_t decoded_size)
+void nds_lz_decomp(byte_span stored, std::vector<std::uint8_t>& buffer, std::uint32_t decoded_size)
 {
-    if (t < footer_size)
+    if (stored.size() < footer_size || stored.size() > std::numeric_limits<std::uint32_t>::max())
         fail("unexpected size of input");
-    if (!stored || buffer.size() < std::max(t, decoded_size))
+    if (buffer.size() < std::max<std::size_t>(stored.size(), decoded_size))
         fail("working buffer smaller than its input or output");
-    if (stored != buffer.data())
-        std::memmove(buffer.data(), stored, t);
+    const auto t = static_cast<std::uint32_t>(stored.size());
+    if (stored.data() != buffer.data())
+        std::memmove(buffer.data(), stored.data(), t);
 
     const layout lay = read_layout(buffer.data(), t, decoded_size);
     std::uint8_t* const buf = buffer.data();
@@ -138,7 +138,7 @@ std::vector<std::uint8_t> nds_lz_inplace_decomp(std::vector<std::uint8_t> data)
     read_layout(data.data(), t, d);
 
     data.resize(std::max(t, d));
-    nds_lz_decomp(data.data(), t, data, d);
+    nds_lz_decomp(byte_span(data).first(t), data, d);
     data.resize(d);
     return data;
 }

@@ -33,11 +33,6 @@ namespace {
 // The chunk header before a script entry's container.
 constexpr std::size_t chunk_header_length = 16;
 
-std::uint32_t crc_of(byte_span b)
-{
-    return crc32(b.data(), static_cast<std::uint32_t>(b.size()));
-}
-
 std::string label_of(const nds_rom& rom, std::uint32_t code)
 {
     char buf[32];
@@ -82,8 +77,8 @@ bool writer_owned(std::uint16_t kind)
 std::vector<bytes> archive_entries(byte_span archive, std::vector<std::uint32_t>* ids = nullptr)
 {
     std::vector<bytes> out;
-    cpk_visit(archive, [&](std::uint32_t id, const std::uint8_t* data, std::uint32_t size) {
-        out.emplace_back(data, data + size);
+    cpk_visit(archive, [&](std::uint32_t id, byte_span data) {
+        out.emplace_back(data.begin(), data.end());
         if (ids)
             ids->push_back(id);
     });
@@ -124,7 +119,7 @@ public:
     static bool is_font_redraw(const bytes& old, const bytes& now)
     {
         try {
-            return convert_font_to_1bpp(old.data(), static_cast<std::uint32_t>(old.size())) == now;
+            return convert_font_to_1bpp(old) == now;
         } catch (const std::runtime_error&) {
             return false; // not a font
         }
@@ -134,7 +129,7 @@ public:
     void add_entry(std::vector<std::uint32_t>& body, std::uint32_t id, const bytes& old, const bytes& now)
     {
         body.push_back(id);
-        body.push_back(crc_of(old));
+        body.push_back(crc32(old));
         std::optional<bytes> container;
         if (old.size() >= script_prefix_length_field + 4)
             container = script_container(old, now, get_le32(old, script_prefix_length_field));
@@ -288,7 +283,7 @@ void verify(const std::filesystem::path& original, const std::filesystem::path& 
     patcher engine;
     quiet_listener listener;
     try {
-        engine.run_patch_job(original, out, packed.data(), static_cast<std::uint32_t>(packed.size()),
+        engine.run_patch_job(original, out, packed,
                              listener);
     } catch (const std::exception& e) {
         throw std::runtime_error(
@@ -345,7 +340,7 @@ authored_patch make_patch(const std::filesystem::path& original_path,
         if (old == now)
             continue;
         const std::string label = label_of(original, s.code);
-        card_section changed{s.code, crc_of(old), crc_of(now), {}};
+        card_section changed{s.code, crc32(old), crc32(now), {}};
         if (kind == section_kind::file)
             changed.path = original.fid_to_string(section_id_of(s.code));
         a.card_sections.push_back(std::move(changed));
@@ -360,7 +355,7 @@ authored_patch make_patch(const std::filesystem::path& original_path,
             bytes d = vcdiff_encode(old, now);
             summary = "delta, " + std::to_string(d.size()) + " bytes (" + std::to_string(old.size()) +
                       " -> " + std::to_string(now.size()) + ")";
-            body = std::vector<std::uint32_t>{delta_record, crc_of(old), a.builder.add_blob(std::move(d))};
+            body = std::vector<std::uint32_t>{delta_record, crc32(old), a.builder.add_blob(std::move(d))};
             ++a.report.delta_records;
         }
         if (kind == section_kind::file)

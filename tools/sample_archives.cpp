@@ -162,7 +162,7 @@ private:
             return {bytes{}, roles_.fill(roles_.between(100, 700))};
         case role::font_redrawn: {
             bytes redrawn =
-                convert_font_to_1bpp(shared_font_.data(), static_cast<std::uint32_t>(shared_font_.size()));
+                convert_font_to_1bpp(shared_font_);
             return {shared_font_, std::move(redrawn)};
         }
         case role::font_kept:

@@ -69,8 +69,8 @@ extern "C" int qm_run(const char* source, const char* destination, int refer_unc
     qm::web::referring_patcher engine(refer_unchanged != 0);
     qm::web::web_progress progress(engine);
     try {
-        engine.run_patch_job(source, destination, qm_embedded_archive,
-                             static_cast<std::uint32_t>(qm_embedded_archive_size), progress);
+        engine.run_patch_job(source, destination, qm::byte_span(qm_embedded_archive, qm_embedded_archive_size),
+                             progress);
     } catch (const std::exception& e) {
         qm::web::post_event(qm::web::event_kind::error, failure_text(e.what(), source));
         return static_cast<int>(run_outcome::failed);

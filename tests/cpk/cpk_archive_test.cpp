@@ -22,8 +22,8 @@ struct visited_file {
 std::vector<visited_file> visit_all(byte_span archive)
 {
     std::vector<visited_file> files;
-    cpk_visit(archive, [&](std::uint32_t id, const std::uint8_t* data, std::uint32_t size) {
-        files.push_back({id, bytes(data, data + size)});
+    cpk_visit(archive, [&](std::uint32_t id, byte_span data) {
+        files.push_back({id, bytes(data.begin(), data.end())});
     });
     return files;
 }
@@ -34,7 +34,7 @@ using test::error_of;
 // Visits the archive, noting the ids seen; returns the error text ("" when the walk ends well).
 std::string visit_error(const bytes& archive, std::vector<std::uint32_t>& ids)
 {
-    return error_of([&] { cpk_visit(archive, [&](std::uint32_t id, const std::uint8_t*, std::uint32_t) { ids.push_back(id); }); });
+    return error_of([&] { cpk_visit(archive, [&](std::uint32_t id, byte_span) { ids.push_back(id); }); });
 }
 
 bytes with_header(bytes archive, const utf_table& header)
@@ -137,7 +137,7 @@ TEST(cpk_builder, compression_starts_at_384_bytes)
     EXPECT_EQ(header_value(a, "EnabledPackedSize"), 383u + 384 + 7);
     EXPECT_EQ(header_value(a, "EnabledDataSize"), 383u + 268 + 7);
     const bytes zeros(384, 0);
-    EXPECT_EQ(bytes(a.begin() + 0xA00, a.begin() + 0xA00 + 268), *cpk_compress(zeros.data(), 384));
+    EXPECT_EQ(bytes(a.begin() + 0xA00, a.begin() + 0xA00 + 268), *cpk_compress(byte_span(zeros).first(384)));
     // The third file follows 512 bytes after the 268-byte form.
     EXPECT_EQ(bytes(a.begin() + 0xC00, a.begin() + 0xC07), bytes(7, 9));
     EXPECT_EQ(visit_all(a), (std::vector<visited_file>{{1, bytes(383, 0)}, {2, zeros}, {3, bytes(7, 9)}}));
@@ -189,12 +189,12 @@ TEST(cpk_builder, more_than_65535_files_are_refused)
 {
     cpk_builder b;
     for (std::uint32_t i = 0; i < 65535; ++i)
-        b.add_file(nullptr, 0);
-    EXPECT_EQ(error_of([&] { b.add_file(nullptr, 0); }),
+        b.add_file({});
+    EXPECT_EQ(error_of([&] { b.add_file({}); }),
               "cpk_builder::add_file failed - a CPK archive holds at most 65535 files");
     const bytes a = b.write();
     std::uint32_t count = 0, last = 0;
-    cpk_visit(a, [&](std::uint32_t id, const std::uint8_t*, std::uint32_t) { ++count, last = id; });
+    cpk_visit(a, [&](std::uint32_t id, byte_span) { ++count, last = id; });
     EXPECT_EQ(count, 65535u);
     EXPECT_EQ(last, 65535u);
 }
@@ -253,7 +253,7 @@ TEST(cpk_visit, a_compressed_entry_is_expanded_and_the_next_follows_its_stored_s
     bytes text;
     for (int i = 0; i < 10; ++i)
         append_bytes(text, test::text_like(300, 4));
-    const bytes form = *cpk_compress(text.data(), 3000);
+    const bytes form = *cpk_compress(byte_span(text).first(3000));
     const std::size_t next = 0x800 + round_up(form.size(), 512);
     ASSERT_LT(next, 0x800 + round_up(text.size(), 512));
     const bytes after = test::random_bytes(9, 5);
@@ -290,7 +290,7 @@ TEST(cpk_visit, the_visitor_is_used_in_place_and_its_errors_pass_through)
     struct counter {
         counter() = default;
         counter(const counter&) = delete;
-        int operator()(std::uint32_t, const std::uint8_t*, std::uint32_t)
+        int operator()(std::uint32_t, byte_span)
         {
             if (++calls == 2)
                 throw stop{};

@@ -242,13 +242,13 @@ std::vector<token> read_tokens(const bytes& form, std::size_t n)
 bytes expand(const bytes& form, std::size_t n)
 {
     bytes out(n, 0);
-    cpk_decompress(form.data(), static_cast<std::uint32_t>(form.size()), out.data(), static_cast<std::uint32_t>(n));
+    cpk_decompress(form, out);
     return out;
 }
 
 std::optional<bytes> compress(const bytes& data)
 {
-    return cpk_compress(data.data(), static_cast<std::uint32_t>(data.size()));
+    return cpk_compress(data);
 }
 
 using test::error_of;
@@ -447,8 +447,7 @@ TEST(cpk_decompress, expands_in_place)
     ASSERT_TRUE(form);
     bytes buffer(data.size(), 0);
     std::copy(form->begin(), form->end(), buffer.begin());
-    cpk_decompress(buffer.data(), static_cast<std::uint32_t>(form->size()), buffer.data(),
-                   static_cast<std::uint32_t>(buffer.size()));
+    cpk_decompress(byte_span(buffer).first(form->size()), buffer);
     EXPECT_EQ(buffer, data);
 }
 
@@ -503,7 +502,7 @@ TEST(cpk_decompress, damaged_streams_expand_or_fail_without_touching_outside)
         }
         bytes dst(n);
         try {
-            cpk_decompress(src.data(), static_cast<std::uint32_t>(src.size()), dst.data(), n);
+            cpk_decompress(src, dst);
             ++expanded;
             EXPECT_TRUE(std::equal(src.end() - 256, src.end(), dst.begin()));
         } catch (const std::runtime_error& e) {

@@ -19,7 +19,7 @@ std::string patch_with_engine(const std::filesystem::path& source, const std::fi
                               recording_listener& listener)
 {
     try {
-        patcher().run_patch_job(source, dest, sample_patch().data(), static_cast<std::uint32_t>(sample_patch().size()),
+        patcher().run_patch_job(source, dest, sample_patch(),
                                 listener);
     } catch (const std::exception& e) {
         return e.what();

@@ -39,7 +39,7 @@ std::pair<bytes, std::uint32_t> modified_arm9()
     scratch_dir dir;
     write_whole_file(dir / "m.nds", rom);
     const bytes arm9 = nds_rom(dir / "m.nds").read_arm9(true);
-    return {rom, crc32(arm9.data(), static_cast<std::uint32_t>(arm9.size()))};
+    return {rom, crc32(arm9)};
 }
 
 struct refusal {

@@ -31,7 +31,7 @@ public:
 std::vector<bytes> entries_of(const bytes& archive)
 {
     std::vector<bytes> out;
-    cpk_visit(archive, [&](std::uint32_t, const std::uint8_t* d, std::uint32_t n) { out.emplace_back(d, d + n); });
+    cpk_visit(archive, [&](std::uint32_t, byte_span d) { out.emplace_back(d.begin(), d.end()); });
     return out;
 }
 

@@ -11,7 +11,6 @@
 namespace qm {
 namespace {
 
-using test::crc_of;
 using test::error_of;
 const auto container = test::script_container;
 
@@ -35,7 +34,7 @@ bytes data_entry(std::size_t n, std::uint8_t seed)
 std::map<std::uint32_t, bytes> entries_of(const bytes& archive)
 {
     std::map<std::uint32_t, bytes> out;
-    cpk_visit(archive, [&](std::uint32_t id, const std::uint8_t* d, std::uint32_t n) { out[id] = bytes(d, d + n); });
+    cpk_visit(archive, [&](std::uint32_t id, byte_span d) { out[id] = bytes(d.begin(), d.end()); });
     return out;
 }
 
@@ -65,7 +64,7 @@ struct harness {
             archive.add_record(make_section_code(arm9), next_record);
         packed = pack_archive(archive.build());
         engine.attach(nullptr, &listener);
-        engine.load_archive(packed.data(), static_cast<std::uint32_t>(packed.size()));
+        engine.load_archive(packed);
         return engine.visit(cpk, make_section_code(banner));
     }
 };
@@ -88,13 +87,13 @@ TEST(cpk_patcher, every_entry_type_and_an_appended_entry)
         harness h;
         h.engine.use_workers(workers);
         auto blob = [&](bytes b) { return h.archive.add_blob(std::move(b)); };
-        h.list = {1, crc_of(files[0]), 0, blob(fr),                                       // script keeping 40 bytes
-                  2, crc_of(files[1]), 3, blob(vcdiff_encode(files[1], delta_target)),     // delta
-                  3, crc_of(font2),    4,                                                  // 1 bpp, three words
-                  4, crc_of(font2),    4,                                                  // same font again
-                  6, crc_of(files[5]), 2, blob(bytes{'n', 'e', 'w'}),                       // whole
-                  7, crc_of(files[6]), 5, blob(bytes{}),                                    // whole, empty
-                  8, crc_of(files[7]), 1, blob(fr2),                                        // script without prefix
+        h.list = {1, crc32(files[0]), 0, blob(fr),                                       // script keeping 40 bytes
+                  2, crc32(files[1]), 3, blob(vcdiff_encode(files[1], delta_target)),     // delta
+                  3, crc32(font2),    4,                                                  // 1 bpp, three words
+                  4, crc32(font2),    4,                                                  // same font again
+                  6, crc32(files[5]), 2, blob(bytes{'n', 'e', 'w'}),                       // whole
+                  7, crc32(files[6]), 5, blob(bytes{}),                                    // whole, empty
+                  8, crc32(files[7]), 1, blob(fr2),                                        // script without prefix
                   0xFFFFFFFF, blob(bytes(600, 0x41)),                                       // appended
                   0xFFFFFFFF, blob(bytes{'z'})};
         h.archive.set_total_steps(100);
@@ -105,7 +104,7 @@ TEST(cpk_patcher, every_entry_type_and_an_appended_entry)
         std::map<std::uint32_t, bytes> got = entries_of(rebuilt);
 
         const bytes prefix(files[0].begin(), files[0].begin() + 40);
-        const bytes font1 = convert_font_to_1bpp(font2.data(), static_cast<std::uint32_t>(font2.size()));
+        const bytes font1 = convert_font_to_1bpp(font2);
         EXPECT_EQ(got, (std::map<std::uint32_t, bytes>{
                            {1, assemble_script_entry(prefix, 40, fr, build_font(used_chars(make_char_index(), fr)))},
                            {2, delta_target}, {3, font1}, {4, font1}, {5, files[4]}, {6, bytes{'n', 'e', 'w'}}, {7, bytes{}},
@@ -134,9 +133,9 @@ TEST(cpk_patcher, checksum_type_and_delta_errors)
         bytes blob;
         std::string message;
     } cases[] = {
-        {2, crc_of(files[1]) + 1, 2, {}, "patcher::cpk_patcher::operator() - bad checksum"},
-        {1, crc_of(files[0]), 6, {}, "patcher::cpk_patcher::operator() - unexpected patch type"},
-        {1, crc_of(files[0]), 3, {0xD6, 0xC3, 0xC4, 0x00, 0x07}, "apply_patch - decoder failed"},
+        {2, crc32(files[1]) + 1, 2, {}, "patcher::cpk_patcher::operator() - bad checksum"},
+        {1, crc32(files[0]), 6, {}, "patcher::cpk_patcher::operator() - unexpected patch type"},
+        {1, crc32(files[0]), 3, {0xD6, 0xC3, 0xC4, 0x00, 0x07}, "apply_patch - decoder failed"},
     };
     for (const auto& c : cases) {
         harness h;
@@ -165,7 +164,7 @@ TEST(cpk_patcher, the_list_ends_where_the_next_record_begins)
     // an end, the walk would take that key for entry 2's list entry and fail on a valid archive.
     std::vector<bytes> files = {data_entry(16, 1), data_entry(16, 2), data_entry(16, 3)};
     harness h;
-    h.list = {1, crc_of(files[0]), 2, h.archive.add_blob(bytes{'!'})};
+    h.list = {1, crc32(files[0]), 2, h.archive.add_blob(bytes{'!'})};
     std::map<std::uint32_t, bytes> got = entries_of(h.patch(archive_of(files), {0, 0x12345678, 1}));
     EXPECT_EQ(got, (std::map<std::uint32_t, bytes>{{1, bytes{'!'}}, {2, files[1]}, {3, files[2]}}));
 }

@@ -39,8 +39,8 @@ protected:
         const std::uint32_t replacement = b.add_blob(test::pattern(2500, 12));
         const std::uint32_t first_added = b.add_blob(bytes{'n', 'e', 'w'});
         const std::uint32_t second_added = b.add_blob(bytes(1000, 0x42));
-        b.add_file_record("/talk.cpk", {1, 1, test::crc_of(cpk_files[0]), 0, container, 2, test::crc_of(cpk_files[1]), 4,
-                                        3, test::crc_of(cpk_files[2]), 2, replacement, 0xFFFFFFFF, first_added,
+        b.add_file_record("/talk.cpk", {1, 1, crc32(cpk_files[0]), 0, container, 2, crc32(cpk_files[1]), 4,
+                                        3, crc32(cpk_files[2]), 2, replacement, 0xFFFFFFFF, first_added,
                                         0xFFFFFFFF, second_added});
         b.set_total_steps(static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1 + 4 + 2));
         packed = pack_archive(b.build());
@@ -74,7 +74,7 @@ TEST_F(data_safety, the_reference_job_patches_every_part)
     EXPECT_EQ(patched.read_file(patched.get_file_id("/readme.txt")), (bytes{'o', 'k'}));
     std::vector<bytes> entries;
     cpk_visit(patched.read_file(patched.get_file_id("/talk.cpk")),
-              [&](std::uint32_t, const std::uint8_t* d, std::uint32_t n) { entries.emplace_back(d, d + n); });
+              [&](std::uint32_t, byte_span d) { entries.emplace_back(d.begin(), d.end()); });
     ASSERT_EQ(entries.size(), 6u);
     EXPECT_EQ(entries[2], test::pattern(2500, 12));
     EXPECT_EQ(entries[3], cpk_files[3]);

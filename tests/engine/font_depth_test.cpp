@@ -89,7 +89,7 @@ built_font make_font(const font_shape& s, const std::function<unsigned(unsigned,
 
 bytes convert(const bytes& font)
 {
-    return convert_font_to_1bpp(font.data(), static_cast<std::uint32_t>(font.size()));
+    return convert_font_to_1bpp(font);
 }
 
 unsigned out_pixel(const bytes& out, unsigned tile_bytes, unsigned g, unsigned p)

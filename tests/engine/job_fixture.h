@@ -31,7 +31,6 @@ inline bytes pattern(std::size_t n, std::uint8_t seed)
     return b;
 }
 
-inline std::uint32_t crc_of(const bytes& b) { return crc32(b.data(), static_cast<std::uint32_t>(b.size())); }
 
 // A script container: a 32-byte head whose words at 24 and 28 delimit UTF-16LE text, and a
 // tail after the text that must travel with it.
@@ -106,7 +105,7 @@ protected:
         test::recording_listener l;
         if (hook)
             l.on_call = [&](const std::string& c) { hook(p, c); };
-        p.run_patch_job(from ? *from : source, destination, packed.data(), static_cast<std::uint32_t>(packed.size()), l);
+        p.run_patch_job(from ? *from : source, destination, packed, l);
         return l;
     }
 
@@ -115,14 +114,14 @@ protected:
     {
         patcher p;
         return error_of([&] {
-            p.run_patch_job(from ? *from : source, destination, packed.data(), static_cast<std::uint32_t>(packed.size()), l);
+            p.run_patch_job(from ? *from : source, destination, packed, l);
         });
     }
 
     // A type 0 record turning `before` into `after`.
     static std::vector<std::uint32_t> delta_body(archive_builder& b, const bytes& before, const bytes& after)
     {
-        return {0, crc_of(before), b.add_blob(vcdiff_encode(before, after))};
+        return {0, crc32(before), b.add_blob(vcdiff_encode(before, after))};
     }
 
     // The game ROM and a packed archive (dir/patch.bin) that turns /readme.txt into "ok".

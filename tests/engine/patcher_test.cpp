@@ -7,7 +7,6 @@
 namespace qm {
 namespace {
 
-using test::crc_of;
 using test::error_of;
 
 // A patcher with the archive `b` makes loaded (after a cancel request, if asked).
@@ -21,7 +20,7 @@ struct loaded {
         engine.attach(nullptr, &listener);
         if (cancel_first)
             engine.request_cancel();
-        engine.load_archive(packed.data(), static_cast<std::uint32_t>(packed.size()));
+        engine.load_archive(packed);
     }
 };
 
@@ -35,9 +34,9 @@ const bytes banner_after = [] {
 
 TEST(crc32, standard_check_values)
 {
-    EXPECT_EQ(crc32(reinterpret_cast<const std::uint8_t*>("123456789"), 9), 0xCBF43926u);
-    EXPECT_EQ(crc32(nullptr, 0), 0u);
-    EXPECT_EQ(crc_of(bytes{0}), 0xD202EF8Du);
+    EXPECT_EQ(crc32(byte_span(reinterpret_cast<const std::uint8_t*>("123456789"), 9)), 0xCBF43926u);
+    EXPECT_EQ(crc32({}), 0u);
+    EXPECT_EQ(crc32(bytes{0}), 0xD202EF8Du);
 }
 
 // The definition one bit at a time, against the table-driven code at every length up to a few
@@ -60,9 +59,9 @@ TEST(crc32, equals_the_bitwise_definition_at_every_length_and_alignment)
         b = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 23);
     for (std::size_t start = 0; start < 8; ++start)
         for (std::size_t n = 0; n <= 72; ++n)
-            ASSERT_EQ(crc32(data.data() + start, static_cast<std::uint32_t>(n)), bitwise(data.data() + start, n))
+            ASSERT_EQ(crc32(byte_span(data).subspan(start, n)), bitwise(data.data() + start, n))
                 << "start " << start << ", length " << n;
-    EXPECT_EQ(crc32(data.data() + 3, 69997), bitwise(data.data() + 3, 69997));
+    EXPECT_EQ(crc32(byte_span(data).subspan(3)), bitwise(data.data() + 3, 69997));
 }
 
 TEST(patcher, starts_idle)
@@ -83,7 +82,7 @@ TEST(patcher, load_archive_reports_total_and_clears_an_early_cancel)
     EXPECT_FALSE(t.engine.cancel_requested());
     EXPECT_EQ(t.listener.calls, (std::vector<std::string>{"set_total 2490"}));
     EXPECT_EQ(t.engine.archive_blobs().size(), 1u);
-    t.engine.load_archive(t.packed.data(), static_cast<std::uint32_t>(t.packed.size()));
+    t.engine.load_archive(t.packed);
     EXPECT_EQ(t.engine.archive_blobs().size(), 1u); // replaced, not appended to
 }
 
@@ -92,7 +91,7 @@ TEST(patcher, load_archive_reports_total_and_clears_an_early_cancel)
 TEST(patcher, sections_without_record_pass_through_until_a_cancel_empties_everything)
 {
     archive_builder b;
-    b.add_record(make_section_code(banner), {0, crc_of(banner_before), b.add_blob(bytes{1})});
+    b.add_record(make_section_code(banner), {0, crc32(banner_before), b.add_blob(bytes{1})});
     loaded t(b);
     const bytes arm9{1, 2, 3};
     EXPECT_EQ(t.engine.visit(arm9, make_section_code(qm::arm9)), arm9);
@@ -112,9 +111,9 @@ TEST(patcher, delta_record_checks_the_checksum_before_decoding)
     archive_builder b;
     std::uint32_t good = b.add_blob(vcdiff_encode(banner_before, banner_after));
     std::uint32_t garbage = b.add_blob(bytes{1, 2, 3});
-    b.add_record(make_section_code(banner), {0, crc_of(banner_before), good});
-    b.add_record(make_section_code(arm7), {0, crc_of(banner_before) ^ 1, garbage});
-    b.add_record(make_section_code(arm9), {0, crc_of(banner_before), garbage});
+    b.add_record(make_section_code(banner), {0, crc32(banner_before), good});
+    b.add_record(make_section_code(arm7), {0, crc32(banner_before) ^ 1, garbage});
+    b.add_record(make_section_code(arm9), {0, crc32(banner_before), garbage});
     b.add_record(make_section_code(fnt), {7, 0, 0});
     loaded t(b);
 
@@ -135,8 +134,8 @@ TEST(patcher, stored_keys_keep_their_high_half_and_later_records_win)
     archive_builder b;
     std::uint32_t first = b.add_blob(vcdiff_encode(banner_before, bytes{1}));
     std::uint32_t second = b.add_blob(vcdiff_encode(banner_before, bytes{2}));
-    b.add_record(make_section_code(arm9_overlay, 3), {0, crc_of(banner_before), first});
-    b.add_record(make_section_code(arm9_overlay, 3), {0, crc_of(banner_before), second});
+    b.add_record(make_section_code(arm9_overlay, 3), {0, crc32(banner_before), first});
+    b.add_record(make_section_code(arm9_overlay, 3), {0, crc32(banner_before), second});
     loaded t(b);
     EXPECT_EQ(t.engine.visit(banner_before, make_section_code(arm9_overlay, 3)), bytes{2});
     EXPECT_EQ(t.engine.visit(banner_before, make_section_code(arm9_overlay, 0)), banner_before);
@@ -146,8 +145,8 @@ TEST(patcher, stored_keys_keep_their_high_half_and_later_records_win)
 TEST(patcher, blob_numbers_and_record_lengths_are_checked)
 {
     archive_builder b;
-    b.add_record(make_section_code(banner), {0, crc_of(banner_before), 9});
-    b.add_record(make_section_code(arm9), {0, crc_of(banner_before)}); // no room for the blob number
+    b.add_record(make_section_code(banner), {0, crc32(banner_before), 9});
+    b.add_record(make_section_code(arm9), {0, crc32(banner_before)}); // no room for the blob number
     loaded t(b);
     EXPECT_NE(error_of([&] { t.engine.visit(banner_before, make_section_code(banner)); }).find("blob 9"),
               std::string::npos);

@@ -30,7 +30,7 @@ protected:
                 cpk.add_file(entry);
                 if (i % 3 == 0) {
                     const bytes after = test::pattern(4000 + 100 * i, static_cast<std::uint8_t>(seed + 1));
-                    list.insert(list.end(), {i + 1, test::crc_of(entry), 3, archive.add_blob(vcdiff_encode(entry, after))});
+                    list.insert(list.end(), {i + 1, crc32(entry), 3, archive.add_blob(vcdiff_encode(entry, after))});
                 }
             }
             list.insert(list.end(), {0xFFFFFFFF, archive.add_blob(test::pattern(9000, static_cast<std::uint8_t>(a)))});

@@ -254,7 +254,7 @@ TEST(nds_lz, malformed_stored_forms_are_refused)
     for (const auto& c : cases)
         EXPECT_EQ(error_of([&] { nds_lz_inplace_decomp(from_hex(c.hex)); }), c.message) << c.hex;
     bytes buffer(6, 0);
-    EXPECT_THROW(nds_lz_decomp(buffer.data(), 6, buffer, 6), std::runtime_error);
+    EXPECT_THROW(nds_lz_decomp(byte_span(buffer).first(6), buffer, 6), std::runtime_error);
 }
 
 TEST(nds_lz, mutated_forms_decode_or_fail_cleanly)

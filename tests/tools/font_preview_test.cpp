@@ -61,7 +61,7 @@ TEST(NftrReader, ReadsGeneratedFontsBackAtBothDepths)
         EXPECT_EQ(f.widths[i].advance, glyph_metrics[i][2]);
     }
     const nftr_font one =
-        read_nftr(convert_font_to_1bpp(two_bit.data(), static_cast<std::uint32_t>(two_bit.size())));
+        read_nftr(convert_font_to_1bpp(two_bit));
     ASSERT_EQ(one.glyph_count(), char_count);
     EXPECT_EQ(one.glyph_of_code.at(u'€'), index_of(u'€'));
     for (const auto& [font, depth, mask] : {std::tuple{&f, 2u, 3u}, std::tuple{&one, 1u, 1u}}) {

@@ -194,7 +194,7 @@ void progress_dialog::worker_main()
     std::string failure;
     bool failed = false;
     try {
-        engine.run_patch_job(source_path, destination_path, archive.data(), static_cast<std::uint32_t>(archive.size()), *this);
+        engine.run_patch_job(source_path, destination_path, archive, *this);
     } catch (const std::exception& e) {
         failed = true;
         failure = e.what();

@@ -113,7 +113,7 @@ TEST(allocation_bounds, cpk_entry_claiming_four_gib_expanded)
     append_bytes(archive, itoc.to_chunk("ITOC"));
 
     EXPECT_LE(largest_allocation_of_refusal(
-                  [&] { cpk_visit(archive, [](std::uint32_t, const std::uint8_t*, std::uint32_t) {}); },
+                  [&] { cpk_visit(archive, [](std::uint32_t, byte_span) {}); },
                   "cpk_visit failed - file 1 claims more expanded bytes than its form can hold"),
               16 * kib);
 }
@@ -152,7 +152,7 @@ TEST(allocation_bounds, font_blocks_claiming_more_than_the_font)
     bytes lying = font;
     put_le32(lying, 0x30, 0xFFFFFFF0); // glyph block size
     const auto convert = [&] {
-        convert_font_to_1bpp(lying.data(), static_cast<std::uint32_t>(lying.size()));
+        convert_font_to_1bpp(lying);
     };
     EXPECT_LE(largest_allocation_of_refusal(convert, "convert_font_to_1bpp - glyph block outside the font"),
               font.size());
