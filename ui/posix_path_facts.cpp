@@ -1,5 +1,4 @@
 // The POSIX file-system queries behind the path checks (the Windows program has its own).
-#ifndef _WIN32
 
 #include "ui/path_checks.h"
 
@@ -51,5 +50,3 @@ path_facts query_path_facts(const std::filesystem::path& source, const std::file
 }
 
 } // namespace qm::ui
-
-#endif
