@@ -5,9 +5,9 @@
 #include "cpk/cpk_compress.h"
 #include "cpk/cpk_decompress.h"
 
-#include <ctime>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -33,7 +33,7 @@ bytes text_like(std::size_t n)
 {
     std::mt19937 rng(1);
     const char* syllables[] = {"the", "an", "or", "qui", "ll", "moor", "ka", "ren", "to", "is", "sa", "de",
-                               "ing", "er", "lo", "mi", "st", "ar", "on", "ve", "ly", "th", "ea", "ou"};
+                               "ing", "er", "lo", "mi",  "st", "ar",   "on", "ve",  "ly", "th", "ea", "ou"};
     std::vector<std::string> words;
     for (int i = 0; i < 800; ++i) {
         std::string w;

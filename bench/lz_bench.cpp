@@ -31,11 +31,21 @@ bytes arm_like(std::mt19937& rng)
         for (int i = 0; i < body; ++i) {
             const std::uint32_t rd = rng() % 8, rn = rng() % 8, imm = (rng() % 16) * 4;
             switch (rng() % 5) {
-            case 0: word(0xE1A00000u | (rd << 12) | rn); break;                 // mov rd, rn
-            case 1: word(0xE5900000u | (rn << 16) | (rd << 12) | imm); break;   // ldr rd, [rn, #imm]
-            case 2: word(0xE5800000u | (rn << 16) | (rd << 12) | imm); break;   // str rd, [rn, #imm]
-            case 3: word(0xE2800000u | (rn << 16) | (rd << 12) | (rng() % 256)); break; // add
-            default: word(0xEB000000u | (rng() & 0x3FFu)); break;                // bl near
+            case 0:
+                word(0xE1A00000u | (rd << 12) | rn);
+                break; // mov rd, rn
+            case 1:
+                word(0xE5900000u | (rn << 16) | (rd << 12) | imm);
+                break; // ldr rd, [rn, #imm]
+            case 2:
+                word(0xE5800000u | (rn << 16) | (rd << 12) | imm);
+                break; // str rd, [rn, #imm]
+            case 3:
+                word(0xE2800000u | (rn << 16) | (rd << 12) | (rng() % 256));
+                break; // add
+            default:
+                word(0xEB000000u | (rng() & 0x3FFu));
+                break; // bl near
             }
         }
         word(0xE8BD8000u | (0x0F0u & (rng() << 4)) | (rng() % 16)); // pop {..., pc}

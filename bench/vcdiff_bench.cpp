@@ -45,8 +45,7 @@ double children_cpu_seconds()
 }
 
 // Best of `runs` timings of f(), wall and CPU.
-template <class F>
-std::pair<double, double> best_of(int runs, F f, double (*cpu)() = cpu_seconds)
+template <class F> std::pair<double, double> best_of(int runs, F f, double (*cpu)() = cpu_seconds)
 {
     double wall = 1e9, used = 1e9;
     for (int i = 0; i < runs; ++i) {
@@ -64,8 +63,9 @@ std::pair<double, double> best_of(int runs, F f, double (*cpu)() = cpu_seconds)
 // every `spacing` bytes, the size kept within the decoder's 64 MiB limit.
 bytes edit_scattered(const bytes& source, std::size_t spacing, std::uint32_t seed)
 {
-    static const std::string phrases[] = {"chevalier ", "Bonjour voyageur ! ", "le village de Quillmoor ",
-                                          "potion de soin ", "dragon ", "pièces d'or "};
+    static const std::string phrases[] = {
+        "chevalier ", "Bonjour voyageur ! ", "le village de Quillmoor ", "potion de soin ",
+        "dragon ",    "pièces d'or "};
     std::mt19937 rng(seed);
     bytes t;
     t.reserve(source.size() + source.size() / 16);
@@ -120,7 +120,8 @@ int main()
 
     bytes out;
     std::string why;
-    const auto [decode_wall, decode_cpu] = best_of(3, [&] { return vcdiff_decode(source, delta, out, &why); });
+    const auto [decode_wall, decode_cpu] =
+        best_of(3, [&] { return vcdiff_decode(source, delta, out, &why); });
     if (decode_wall < 0 || out != target) {
         std::printf("decode failed: %s\n", why.c_str());
         return 1;
@@ -140,14 +141,16 @@ int main()
     const std::string cd = "cd '" + dir.string() + "' && ";
     auto run = [&](const std::string& cmd) { return std::system((cd + cmd).c_str()) == 0; };
 
-    const auto [xd_wall, xd_cpu] =
-        best_of(3, [&] { return run("xdelta3 -d -f -q -s src ours out"); }, children_cpu_seconds);
+    const auto [xd_wall, xd_cpu] = best_of(
+        3, [&] { return run("xdelta3 -d -f -q -s src ours out"); }, children_cpu_seconds);
     const bool same = xd_wall >= 0 && read_whole_file(dir / "out") == target;
-    std::printf("xdelta3 -d on the same delta (whole process, files in %s): %.3f s wall, %.3f s CPU: %.1f MB/s%s\n",
-                dir.parent_path().c_str(), xd_wall, xd_cpu, mib / xd_cpu, same ? "" : " FAILED OR DIFFERENT");
+    std::printf(
+        "xdelta3 -d on the same delta (whole process, files in %s): %.3f s wall, %.3f s CPU: %.1f MB/s%s\n",
+        dir.parent_path().c_str(), xd_wall, xd_cpu, mib / xd_cpu, same ? "" : " FAILED OR DIFFERENT");
     for (const char* level : {"", "-9 "}) {
         const auto [wall, used] = best_of(
-            1, [&] { return run(std::string("xdelta3 -e ") + level + "-f -q -S none -A -n -s src tgt theirs"); },
+            1,
+            [&] { return run(std::string("xdelta3 -e ") + level + "-f -q -S none -A -n -s src tgt theirs"); },
             children_cpu_seconds);
         std::printf("xdelta3 -e %s-S none -A -n: %ju-byte delta; %.3f s wall, %.3f s CPU\n", level,
                     static_cast<std::uintmax_t>(fs::file_size(dir / "theirs")), wall, used);

@@ -10,11 +10,20 @@ console_progress::console_progress(const patcher& engine, style s, std::FILE* ou
 {
 }
 
-void console_progress::opening_source() { status(ui::text_opening_source); }
+void console_progress::opening_source()
+{
+    status(ui::text_opening_source);
+}
 
-void console_progress::initialising() { status(ui::text_initialising); }
+void console_progress::initialising()
+{
+    status(ui::text_initialising);
+}
 
-void console_progress::set_total(std::uint32_t total) { state_.set_total(total); }
+void console_progress::set_total(std::uint32_t total)
+{
+    state_.set_total(total);
+}
 
 void console_progress::section_started(std::uint32_t code, const char* path)
 {

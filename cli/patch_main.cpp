@@ -169,9 +169,10 @@ int main(int argc, char** argv)
         } else if (a == "--check") {
             check = true;
         } else if (a == "-h" || a == "--help") {
-            std::printf("quillmoor-patch applique la traduction française de Quillmoor à votre ROM Nintendo DS et "
-                        "écrit la ROM traduite dans un nouveau fichier, sans toucher à l'original.\n\n%s",
-                        usage_text);
+            std::printf(
+                "quillmoor-patch applique la traduction française de Quillmoor à votre ROM Nintendo DS et "
+                "écrit la ROM traduite dans un nouveau fichier, sans toucher à l'original.\n\n%s",
+                usage_text);
             return 0;
         } else if (a == "--version") {
             std::printf("quillmoor-patch %s\n", QM_VERSION);
@@ -213,7 +214,7 @@ int main(int argc, char** argv)
         engine.time_phases(&timer);
     interrupt_at_commit_if_asked(engine);
     std::chrono::steady_clock::duration job_time{};
-    auto style = quiet ? qm::console_progress::style::quiet
+    auto style = quiet                     ? qm::console_progress::style::quiet
                  : ::isatty(STDERR_FILENO) ? qm::console_progress::style::bar
                                            : qm::console_progress::style::lines;
     qm::console_progress progress(engine, style);
@@ -227,8 +228,7 @@ int main(int argc, char** argv)
         std::signal(SIGPIPE, SIG_IGN);
 #endif
         const auto start = std::chrono::steady_clock::now();
-        engine.run_patch_job(source, destination, archive,
-                             progress);
+        engine.run_patch_job(source, destination, archive, progress);
         job_time = std::chrono::steady_clock::now() - start;
         running = nullptr;
     } catch (const std::exception& e) {
@@ -250,7 +250,8 @@ int main(int argc, char** argv)
         // The proof of the result: the written file's fingerprint against the card's translation.
         try {
             const qm::identity_card* c = card ? &*card : nullptr;
-            std::fprintf(stderr, "%s\n", qm::ui::describe_result(qm::fingerprint_file(destination), c).c_str());
+            std::fprintf(stderr, "%s\n",
+                         qm::ui::describe_result(qm::fingerprint_file(destination), c).c_str());
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", e.what());
         }

@@ -18,8 +18,9 @@ namespace fs = std::filesystem;
 
 const char* kind_name(std::uint16_t kind)
 {
-    static const char* const names[] = {"padding", "header",   "arm9",     "arm7",   "fnt",          "fat",
-                                        "file",    "arm9_ovt", "arm7_ovt", "banner", "arm9_overlay", "arm7_overlay"};
+    static const char* const names[] = {"padding",  "header", "arm9",         "arm7",
+                                        "fnt",      "fat",    "file",         "arm9_ovt",
+                                        "arm7_ovt", "banner", "arm9_overlay", "arm7_overlay"};
     return kind < std::size(names) ? names[kind] : "unknown";
 }
 
@@ -76,8 +77,8 @@ int archive_list(const args& a)
         std::uint32_t type = r.body.size() >= 4 ? get_le32(r.body, 0) : 0xFFFFFFFFu;
         char line[160];
         std::snprintf(line, sizeof line, "record %zu: key %08x (%s %u)%s%s type %u", i, r.stored_key,
-                      kind_name(section_kind_of(r.stored_key)), section_id_of(r.stored_key), r.path ? " " : "",
-                      r.path ? r.path->c_str() : "", type);
+                      kind_name(section_kind_of(r.stored_key)), section_id_of(r.stored_key),
+                      r.path ? " " : "", r.path ? r.path->c_str() : "", type);
         std::cout << line;
         if (type == patch_format::delta_record && r.body.size() >= 12) {
             std::snprintf(line, sizeof line, " crc %08x blob %u", get_le32(r.body, 4), get_le32(r.body, 8));
@@ -121,7 +122,8 @@ int archive_unpack(const args& a)
 }
 
 const tool_command commands[] = {
-    {"archive-list", "PACKED", "records, entry lists, blob sizes and total steps of a packed archive", archive_list},
+    {"archive-list", "PACKED", "records, entry lists, blob sizes and total steps of a packed archive",
+     archive_list},
     {"archive-pack", "INDEX_DIR OUT", "packs DIR/0.bin (the index), DIR/1.bin, ... into a packed archive",
      archive_pack},
     {"archive-unpack", "PACKED DIR", "writes the blobs of a packed archive as DIR/<n>.bin", archive_unpack},
@@ -129,6 +131,9 @@ const tool_command commands[] = {
 
 } // namespace
 
-std::span<const tool_command> archive_tool_commands() { return commands; }
+std::span<const tool_command> archive_tool_commands()
+{
+    return commands;
+}
 
 } // namespace qm::cli

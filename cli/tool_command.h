@@ -19,8 +19,8 @@ using args = std::vector<std::string>;
 
 struct tool_command {
     const char* name;
-    const char* usage; // arguments, shown after the command name
-    const char* help;  // one line
+    const char* usage;         // arguments, shown after the command name
+    const char* help;          // one line
     int (*run)(const args& a); // a holds the arguments after the command name
 };
 

@@ -55,8 +55,8 @@ int unpack(const args& a)
     const bytes in = read_whole_file(a[0]);
     const std::uint32_t stored = size32(in, a[0]);
     if (size > cpk_max_extract_size(stored))
-        throw std::runtime_error("a compressed form of " + std::to_string(stored) + " bytes cannot expand to " +
-                                 std::to_string(size) + " bytes");
+        throw std::runtime_error("a compressed form of " + std::to_string(stored) +
+                                 " bytes cannot expand to " + std::to_string(size) + " bytes");
     bytes out(size);
     cpk_decompress(in, out);
     write_whole_file(a[2], out);
@@ -109,9 +109,10 @@ int build(const args& a)
         builder.add_file(data);
     }
     if (renumbered)
-        std::cerr << "quillmoor-tool cpk-build: note: the ids do not run 1, 2, 3, ...; the archive numbers its "
-                     "files 1 to "
-                  << files.size() << " in ascending id order\n";
+        std::cerr
+            << "quillmoor-tool cpk-build: note: the ids do not run 1, 2, 3, ...; the archive numbers its "
+               "files 1 to "
+            << files.size() << " in ascending id order\n";
     write_whole_file(a[1], builder.write());
     return 0;
 }
@@ -120,8 +121,8 @@ int build(const args& a)
 
 const char* type_name(utf_type t)
 {
-    static const char* const names[] = {"u8", "s8", "u16", "s16", "u32", "s32", "u64", "s64", "float", "raw64",
-                                        "string", "data"};
+    static const char* const names[] = {"u8",  "s8",  "u16",   "s16",   "u32",    "s32",
+                                        "u64", "s64", "float", "raw64", "string", "data"};
     return t < utf_type_count ? names[t] : "?";
 }
 
@@ -170,8 +171,12 @@ void dump_table(std::ostream& os, const utf_table& t, const std::string& indent)
             }
             const std::uint64_t v = t.cell(r, c);
             switch (cols[c].type) {
-            case utf_string: os << quoted(t.string_at(v)) << "\n"; break;
-            case utf_float: os << std::bit_cast<float>(static_cast<std::uint32_t>(v)) << "\n"; break;
+            case utf_string:
+                os << quoted(t.string_at(v)) << "\n";
+                break;
+            case utf_float:
+                os << std::bit_cast<float>(static_cast<std::uint32_t>(v)) << "\n";
+                break;
             case utf_raw64: {
                 char buf[24];
                 std::snprintf(buf, sizeof buf, "%016llX", static_cast<unsigned long long>(v));
@@ -182,7 +187,8 @@ void dump_table(std::ostream& os, const utf_table& t, const std::string& indent)
                 os << "nested\n";
                 dump_table(os, t.sub_table(v), indent + "      ");
                 break;
-            default: os << number(v) << "\n";
+            default:
+                os << number(v) << "\n";
             }
         }
     }
@@ -196,7 +202,9 @@ int utf_dump(const args& a)
     if (offset > file.size())
         throw std::runtime_error("offset " + std::to_string(offset) + " lies beyond the end of " + a[0]);
     const byte_span at = byte_span(file).subspan(offset);
-    auto starts_with_magic = [](byte_span b) { return b.size() >= 4 && std::memcmp(b.data(), "@UTF", 4) == 0; };
+    auto starts_with_magic = [](byte_span b) {
+        return b.size() >= 4 && std::memcmp(b.data(), "@UTF", 4) == 0;
+    };
     if (starts_with_magic(at)) {
         dump_table(std::cout, utf_table::parse(at), "");
         return 0;
@@ -213,7 +221,8 @@ int utf_dump(const args& a)
         dump_table(std::cout, t, "");
         return 0;
     }
-    throw std::runtime_error("no @UTF table or table chunk at offset " + std::to_string(offset) + " of " + a[0]);
+    throw std::runtime_error("no @UTF table or table chunk at offset " + std::to_string(offset) + " of " +
+                             a[0]);
 }
 
 const tool_command commands[] = {

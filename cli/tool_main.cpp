@@ -33,13 +33,8 @@ namespace {
 using group = std::span<const tool_command> (*)();
 // One line per group of commands.
 const std::vector<group> groups = {
-    lz_tool_commands,
-    font_tool_commands,
-    archive_tool_commands,
-    vcdiff_tool_commands,
-    cpk_tool_commands,
-    rom_tool_commands,
-    sample_tool_commands,
+    lz_tool_commands,  font_tool_commands, archive_tool_commands, vcdiff_tool_commands,
+    cpk_tool_commands, rom_tool_commands,  sample_tool_commands,
 };
 
 const tool_command* find_command(std::string_view name)

@@ -58,7 +58,8 @@ int make_patch_command(const args& a)
     write_whole_file(a[2], p.packed);
     const std::filesystem::path card = card_path_for(a[2]);
     const std::string card_text = write_identity_card(p.card);
-    write_whole_file(card, byte_span(reinterpret_cast<const std::uint8_t*>(card_text.data()), card_text.size()));
+    write_whole_file(card,
+                     byte_span(reinterpret_cast<const std::uint8_t*>(card_text.data()), card_text.size()));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::cout << a[2] << ": the patch from " << a[0] << " to " << a[1] << "\n"
               << format_patch_report(p.report) << "card:        " << card.string() << " ("

@@ -58,7 +58,8 @@ inline std::uint32_t get_le32(byte_span b, std::size_t off)
 inline std::uint64_t get_le64(byte_span b, std::size_t off)
 {
     require_bounds(b.size(), off, 8);
-    return static_cast<std::uint64_t>(get_le32(b, off)) | (static_cast<std::uint64_t>(get_le32(b, off + 4)) << 32);
+    return static_cast<std::uint64_t>(get_le32(b, off)) |
+           (static_cast<std::uint64_t>(get_le32(b, off + 4)) << 32);
 }
 
 inline std::uint16_t get_be16(byte_span b, std::size_t off)

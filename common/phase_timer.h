@@ -32,7 +32,7 @@ constexpr std::size_t job_phase_count = 8;
 constexpr const char* job_phase_name(job_phase p) noexcept
 {
     constexpr const char* names[job_phase_count] = {
-        "archive unpacking", "reading", "CPK decoding", "CPK patching", "CPK re-compression",
+        "archive unpacking",   "reading",    "CPK decoding", "CPK patching", "CPK re-compression",
         "waiting for workers", "LZ packing", "writing",
     };
     return names[static_cast<std::size_t>(p)];
@@ -47,7 +47,8 @@ inline std::chrono::nanoseconds thread_processor_time() noexcept
     if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) == 0)
         return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
 #endif
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch());
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
 }
 
 class phase_timer {
@@ -57,14 +58,18 @@ public:
     // Time spent on the job's own thread, or on threads that help it.
     void add(job_phase p, duration d, bool helper = false) noexcept
     {
-        (helper ? helper_totals : totals)[static_cast<std::size_t>(p)].fetch_add(d.count(), std::memory_order_relaxed);
+        (helper ? helper_totals : totals)[static_cast<std::size_t>(p)].fetch_add(d.count(),
+                                                                                 std::memory_order_relaxed);
     }
     duration total(job_phase p) const noexcept { return read(totals, p); }
     duration helper_total(job_phase p) const noexcept { return read(helper_totals, p); }
 
     // Processor time of the job's thread over the whole job, phases or not.
     void add_job_thread(duration d) noexcept { job_thread.fetch_add(d.count(), std::memory_order_relaxed); }
-    duration job_thread_total() const noexcept { return duration(job_thread.load(std::memory_order_relaxed)); }
+    duration job_thread_total() const noexcept
+    {
+        return duration(job_thread.load(std::memory_order_relaxed));
+    }
 
     struct binding_state {
         phase_timer* timer = nullptr;

@@ -79,8 +79,9 @@ void work_pool::work_loop()
 
 void work_pool::unqueue(const work_batch& batch)
 {
-    queue_.erase(std::remove_if(queue_.begin(), queue_.end(), [&](const queued& q) { return q.batch == &batch; }),
-                 queue_.end());
+    queue_.erase(
+        std::remove_if(queue_.begin(), queue_.end(), [&](const queued& q) { return q.batch == &batch; }),
+        queue_.end());
 }
 
 work_batch::~work_batch()
@@ -116,10 +117,10 @@ void work_batch::wait(std::size_t n, std::size_t until)
         // Rather than sleep, this thread does a task of the stretch that no worker has started:
         // the oldest of them, so task n itself when nobody has it. (Only tasks from n on: the
         // owner goes through them in order.)
-        const auto it = std::find_if(pool_.queue_.begin(), pool_.queue_.end(),
-                                     [&](const work_pool::queued& q) {
-                                         return q.batch == this && q.task >= n && q.task <= until;
-                                     });
+        const auto it =
+            std::find_if(pool_.queue_.begin(), pool_.queue_.end(), [&](const work_pool::queued& q) {
+                return q.batch == this && q.task >= n && q.task <= until;
+            });
         if (it != pool_.queue_.end()) {
             task& mine = tasks_[it->task];
             pool_.queue_.erase(it);

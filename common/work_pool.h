@@ -4,8 +4,8 @@
 // for its tasks one by one, working on them meanwhile, and takes their results in its own order.
 //
 // A pool without workers (one hardware thread, a build with QM_NO_THREADS defined, or a system
-// that refuses to start a thread) runs each task on the thread that waits for it, when it waits: the same work in
-// the same order, serially.
+// that refuses to start a thread) runs each task on the thread that waits for it, when it waits: the same
+// work in the same order, serially.
 
 #include <condition_variable>
 #include <cstddef>

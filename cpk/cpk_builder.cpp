@@ -12,7 +12,8 @@ namespace {
 
 utf_table itoc_table(const char* name, utf_type size_type)
 {
-    return utf_table(name, {{"ID", utf_u16, true}, {"FileSize", size_type, true}, {"ExtractSize", size_type, true}});
+    return utf_table(
+        name, {{"ID", utf_u16, true}, {"FileSize", size_type, true}, {"ExtractSize", size_type, true}});
 }
 
 // Column list of the archive header; only the stored columns have values in its row.
@@ -54,7 +55,8 @@ void set(utf_table& t, const char* column, std::uint64_t value)
 } // namespace
 
 cpk_builder::cpk_builder()
-    : image(cpk_content_offset, 0), low(itoc_table("CpkItocL", utf_u16)), high(itoc_table("CpkItocH", utf_u32))
+    : image(cpk_content_offset, 0), low(itoc_table("CpkItocL", utf_u16)),
+      high(itoc_table("CpkItocH", utf_u32))
 {
 }
 

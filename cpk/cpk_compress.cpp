@@ -260,7 +260,8 @@ public:
                     candidate = t; // the run is shorter than the cursor's: its top shares most
                     len = down[t];
                 }
-            } else if (data[s - 1 - best.length] == data[c - 1 - best.length] && filed_under_cursor_hash(s, c)) {
+            } else if (data[s - 1 - best.length] == data[c - 1 - best.length] &&
+                       filed_under_cursor_hash(s, c)) {
                 // Only a candidate that also matches at byte `best` can be longer than the best.
                 len = match_length(data + s, data + c, limit);
             }
@@ -444,7 +445,7 @@ private:
     std::vector<std::uint8_t>& up;
     bool runs_measured = false;
     bool prepared[levels] = {};
-    std::uint32_t filled[levels];   // lowest position filed on each level (n + 1: none)
+    std::uint32_t filled[levels]; // lowest position filed on each level (n + 1: none)
     bool runs_prepared = false;
     std::uint32_t runs_filled = n + 1; // lowest position filed on the run level
 };
@@ -529,7 +530,8 @@ bool stored_for_certain(const std::uint8_t* data, std::uint32_t n, finder_tables
     links.resize(1u << 14); // more slots than positions within 8194 bytes
     constexpr std::uint32_t mask = (1u << 14) - 1;
     const auto three = [data](std::uint32_t q) {
-        return std::uint32_t{data[q - 1]} | std::uint32_t{data[q - 2]} << 8 | std::uint32_t{data[q - 3]} << 16;
+        return std::uint32_t{data[q - 1]} | std::uint32_t{data[q - 2]} << 8 |
+               std::uint32_t{data[q - 3]} << 16;
     };
     std::uint64_t flagged = 0;
     for (std::uint32_t q = n; q >= prefix + 3; --q) {

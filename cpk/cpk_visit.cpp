@@ -41,8 +41,9 @@ void read_sizes(const utf_table& t, bool wide, std::map<std::uint16_t, size_pair
     const std::uint32_t extract_size = required_column(t, "ExtractSize");
     const std::uint64_t mask = wide ? 0xFFFFFFFFu : 0xFFFFu;
     for (std::uint32_t r = 0; r < t.row_count(); ++r)
-        sizes[static_cast<std::uint16_t>(t.cell(r, id))] = {static_cast<std::uint32_t>(t.cell(r, file_size) & mask),
-                                                            static_cast<std::uint32_t>(t.cell(r, extract_size) & mask)};
+        sizes[static_cast<std::uint16_t>(t.cell(r, id))] = {
+            static_cast<std::uint32_t>(t.cell(r, file_size) & mask),
+            static_cast<std::uint32_t>(t.cell(r, extract_size) & mask)};
 }
 
 // Each file after the first starts at a multiple of the header's Align. Archives written by other

@@ -3,9 +3,9 @@
 //
 // Layout: a "CPK " chunk at offset 0 holds the CpkHeader table; the files follow from its
 // ContentOffset in ascending ID order, each starting at the end of the previous one rounded up to
-// the header's Align (512 in the archives written here); an "ITOC" chunk at ItocOffset lists (ID, FileSize, ExtractSize) in two nested tables,
-// CpkItocL (16-bit sizes) and CpkItocH (32-bit sizes). A file is compressed exactly when its
-// FileSize differs from its ExtractSize.
+// the header's Align (512 in the archives written here); an "ITOC" chunk at ItocOffset lists (ID, FileSize,
+// ExtractSize) in two nested tables, CpkItocL (16-bit sizes) and CpkItocH (32-bit sizes). A file is
+// compressed exactly when its FileSize differs from its ExtractSize.
 
 #include "common/bytes.h"
 
@@ -36,17 +36,13 @@ std::vector<cpk_entry> cpk_entries(byte_span archive);
 class cpk_visitor_ref {
 public:
     template <class F>
-        requires(!std::is_same_v<std::remove_cv_t<F>, cpk_visitor_ref>)
-    cpk_visitor_ref(F& f) noexcept
-        : object(const_cast<void*>(static_cast<const void*>(std::addressof(f)))), call(&invoke<F>)
-    {
-    }
+    requires(!std::is_same_v<std::remove_cv_t<F>, cpk_visitor_ref>) cpk_visitor_ref(F& f)
+    noexcept : object(const_cast<void*>(static_cast<const void*>(std::addressof(f)))), call(&invoke<F>) {}
 
     void operator()(std::uint32_t id, byte_span data) const { call(object, id, data); }
 
 private:
-    template <class F>
-    static void invoke(void* f, std::uint32_t id, byte_span data)
+    template <class F> static void invoke(void* f, std::uint32_t id, byte_span data)
     {
         (void)std::invoke(*static_cast<F*>(f), id, data); // a result is ignored
     }
@@ -61,8 +57,8 @@ private:
 void cpk_visit(byte_span archive, cpk_visitor_ref visitor);
 
 template <class F>
-    requires(!std::is_same_v<std::remove_cvref_t<F>, cpk_visitor_ref>)
-void cpk_visit(byte_span archive, F&& visitor)
+requires(!std::is_same_v<std::remove_cvref_t<F>, cpk_visitor_ref>) void cpk_visit(byte_span archive,
+                                                                                  F&& visitor)
 {
     cpk_visit(archive, cpk_visitor_ref(visitor));
 }

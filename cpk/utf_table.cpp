@@ -59,11 +59,24 @@ constexpr std::uint64_t cell_cost = 8;
 std::uint32_t utf_type_width(utf_type type)
 {
     switch (type) {
-    case utf_u8: case utf_s8: return 1;
-    case utf_u16: case utf_s16: return 2;
-    case utf_u32: case utf_s32: case utf_float: case utf_string: return 4;
-    case utf_u64: case utf_s64: case utf_raw64: case utf_data: return 8;
-    default: throw std::runtime_error("utf_table - unknown column type " + std::to_string(type));
+    case utf_u8:
+    case utf_s8:
+        return 1;
+    case utf_u16:
+    case utf_s16:
+        return 2;
+    case utf_u32:
+    case utf_s32:
+    case utf_float:
+    case utf_string:
+        return 4;
+    case utf_u64:
+    case utf_s64:
+    case utf_raw64:
+    case utf_data:
+        return 8;
+    default:
+        throw std::runtime_error("utf_table - unknown column type " + std::to_string(type));
     }
 }
 
@@ -151,10 +164,24 @@ struct utf_table::reader {
                     continue;
                 std::uint64_t& slot = t.cells[std::size_t(r) * column_count + c];
                 switch (column.type) {
-                case utf_u8: case utf_s8: slot = get_u8(data, pos); break;
-                case utf_u16: case utf_s16: slot = get_be16(data, pos); break;
-                case utf_u32: case utf_s32: case utf_float: slot = get_be32(data, pos); break;
-                case utf_u64: case utf_s64: case utf_raw64: slot = get_be64(data, pos); break;
+                case utf_u8:
+                case utf_s8:
+                    slot = get_u8(data, pos);
+                    break;
+                case utf_u16:
+                case utf_s16:
+                    slot = get_be16(data, pos);
+                    break;
+                case utf_u32:
+                case utf_s32:
+                case utf_float:
+                    slot = get_be32(data, pos);
+                    break;
+                case utf_u64:
+                case utf_s64:
+                case utf_raw64:
+                    slot = get_be64(data, pos);
+                    break;
                 case utf_string:
                     t.strings.push_back(text_at(data, pool, get_be32(data, pos)));
                     slot = t.strings.size() - 1;
@@ -248,7 +275,8 @@ bytes utf_table::serialize() const
     // Places a text and its NUL in the pool and returns its pool offset.
     auto add_text = [&](std::string_view text) {
         if (text.size() + 1 > pool_end - pool_pos)
-            throw std::runtime_error("utf_table::serialize failed - string cells do not match the string list");
+            throw std::runtime_error(
+                "utf_table::serialize failed - string cells do not match the string list");
         std::copy(text.begin(), text.end(), out.begin() + pool_pos);
         out[pool_pos + text.size()] = 0;
         std::uint32_t offset = static_cast<std::uint32_t>(pool_pos - pool_start);
@@ -277,17 +305,34 @@ bytes utf_table::serialize() const
                 continue;
             const std::uint64_t v = cells[std::size_t(r) * cols.size() + c];
             switch (cols[c].type) {
-            case utf_u8: case utf_s8: put_u8(out, pos, static_cast<std::uint8_t>(v)); break;
-            case utf_u16: case utf_s16: put_be16(out, pos, static_cast<std::uint16_t>(v)); break;
-            case utf_u32: case utf_s32: case utf_float: put_be32(out, pos, static_cast<std::uint32_t>(v)); break;
-            case utf_u64: case utf_s64: case utf_raw64: put_be64(out, pos, v); break;
-            case utf_string: put_be32(out, pos, add_text(string_at(v))); break;
+            case utf_u8:
+            case utf_s8:
+                put_u8(out, pos, static_cast<std::uint8_t>(v));
+                break;
+            case utf_u16:
+            case utf_s16:
+                put_be16(out, pos, static_cast<std::uint16_t>(v));
+                break;
+            case utf_u32:
+            case utf_s32:
+            case utf_float:
+                put_be32(out, pos, static_cast<std::uint32_t>(v));
+                break;
+            case utf_u64:
+            case utf_s64:
+            case utf_raw64:
+                put_be64(out, pos, v);
+                break;
+            case utf_string:
+                put_be32(out, pos, add_text(string_at(v)));
+                break;
             case utf_data: {
                 if (v >= nested.size())
                     throw std::runtime_error("utf_table::serialize failed - data cell without a table");
                 const bytes& item = nested[v];
                 if (item.size() > out.size() - data_pos)
-                    throw std::runtime_error("utf_table::serialize failed - data cells do not match the table list");
+                    throw std::runtime_error(
+                        "utf_table::serialize failed - data cells do not match the table list");
                 std::copy(item.begin(), item.end(), out.begin() + data_pos);
                 put_be32(out, pos, static_cast<std::uint32_t>(data_pos - data_start));
                 put_be32(out, pos + 4, static_cast<std::uint32_t>(item.size()));

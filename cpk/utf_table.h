@@ -24,8 +24,8 @@ constexpr utf_type utf_u32 = 4;
 constexpr utf_type utf_s32 = 5;
 constexpr utf_type utf_u64 = 6;
 constexpr utf_type utf_s64 = 7;
-constexpr utf_type utf_float = 8;  // IEEE-754 single, kept as its bit pattern
-constexpr utf_type utf_raw64 = 9;  // 8 opaque bytes
+constexpr utf_type utf_float = 8;   // IEEE-754 single, kept as its bit pattern
+constexpr utf_type utf_raw64 = 9;   // 8 opaque bytes
 constexpr utf_type utf_string = 10; // cell = index into the string list
 constexpr utf_type utf_data = 11;   // cell = index into the sub-table list
 constexpr utf_type utf_type_count = 12;

@@ -29,11 +29,16 @@ constexpr glyph_art art[char_count] = {
 constexpr int pixel_value(char c)
 {
     switch (c) {
-    case '.': return 0;
-    case '1': return 1;
-    case '2': return 2;
-    case '3': return 3;
-    default: return -1;
+    case '.':
+        return 0;
+    case '1':
+        return 1;
+    case '2':
+        return 2;
+    case '3':
+        return 3;
+    default:
+        return -1;
     }
 }
 

@@ -11,7 +11,7 @@
 
 namespace qm {
 
-inline constexpr unsigned glyph_cell_size = 12;    // pixels across and down
+inline constexpr unsigned glyph_cell_size = 12;     // pixels across and down
 inline constexpr unsigned glyph_cell_row_bytes = 3; // 12 pixels of 2 bits
 inline constexpr unsigned glyph_cell_bytes = glyph_cell_size * glyph_cell_row_bytes;
 

@@ -184,7 +184,8 @@ bytes cpk_patcher::patch_entry(std::uint32_t type, std::optional<std::uint32_t> 
                 throw std::runtime_error("patcher::cpk_patcher::operator() - script entry too short");
             prefix = get_le32(old, script_prefix_length_field);
             if (prefix > old.size())
-                throw std::runtime_error("patcher::cpk_patcher::operator() - script prefix longer than its entry");
+                throw std::runtime_error(
+                    "patcher::cpk_patcher::operator() - script prefix longer than its entry");
         }
         bytes font = build_font(used_chars(owner_.character_index(), container));
         return assemble_script_entry(old.first(prefix), prefix, container, font);

@@ -34,7 +34,8 @@ constexpr crc_tables tables = make_crc32_tables();
 // little-endian).
 inline std::uint32_t le32_at(const std::uint8_t* p) noexcept
 {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+           std::uint32_t{p[3]} << 24;
 }
 
 } // namespace
@@ -56,10 +57,12 @@ std::uint32_t crc32_continue(std::uint32_t previous, byte_span data) noexcept
         const std::uint32_t b = le32_at(p + 4);
         const std::uint32_t c = le32_at(p + 8);
         const std::uint32_t d = le32_at(p + 12);
-        r = tables[15][a & 0xFF] ^ tables[14][(a >> 8) & 0xFF] ^ tables[13][(a >> 16) & 0xFF] ^ tables[12][a >> 24] ^
-            tables[11][b & 0xFF] ^ tables[10][(b >> 8) & 0xFF] ^ tables[9][(b >> 16) & 0xFF] ^ tables[8][b >> 24] ^
-            tables[7][c & 0xFF] ^ tables[6][(c >> 8) & 0xFF] ^ tables[5][(c >> 16) & 0xFF] ^ tables[4][c >> 24] ^
-            tables[3][d & 0xFF] ^ tables[2][(d >> 8) & 0xFF] ^ tables[1][(d >> 16) & 0xFF] ^ tables[0][d >> 24];
+        r = tables[15][a & 0xFF] ^ tables[14][(a >> 8) & 0xFF] ^ tables[13][(a >> 16) & 0xFF] ^
+            tables[12][a >> 24] ^ tables[11][b & 0xFF] ^ tables[10][(b >> 8) & 0xFF] ^
+            tables[9][(b >> 16) & 0xFF] ^ tables[8][b >> 24] ^ tables[7][c & 0xFF] ^
+            tables[6][(c >> 8) & 0xFF] ^ tables[5][(c >> 16) & 0xFF] ^ tables[4][c >> 24] ^
+            tables[3][d & 0xFF] ^ tables[2][(d >> 8) & 0xFF] ^ tables[1][(d >> 16) & 0xFF] ^
+            tables[0][d >> 24];
     }
     for (; left != 0; --left, ++p)
         r = (r >> 8) ^ tables[0][(r ^ *p) & 0xFF];

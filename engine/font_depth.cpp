@@ -84,7 +84,8 @@ bytes convert_font_to_1bpp(byte_span in)
     // must end; walk it once before writing anything.
     const std::uint64_t moved_from = cglp_pos + std::uint64_t{z};
     auto check_map = [&](std::uint32_t link) {
-        if (link < moved_from + block_tag_and_size || !in_bounds(size, std::size_t{link} + cmap_next_field, 4))
+        if (link < moved_from + block_tag_and_size ||
+            !in_bounds(size, std::size_t{link} + cmap_next_field, 4))
             fail("character map outside the font");
     };
     std::unordered_set<std::uint32_t> seen;
@@ -103,7 +104,8 @@ bytes convert_font_to_1bpp(byte_span in)
             unsigned q = p * bpp;
             unsigned byte = in[glyph_data_pos + std::size_t{g} * t + q / 8];
             unsigned bit = (byte >> (8 - bpp - q % 8)) & 1; // lowest bit of the old pixel
-            out[glyph_data_pos + std::size_t{g} * t1 + p / 8] |= static_cast<std::uint8_t>(bit << (7 - p % 8));
+            out[glyph_data_pos + std::size_t{g} * t1 + p / 8] |=
+                static_cast<std::uint8_t>(bit << (7 - p % 8));
         }
 
     std::copy_n(in.begin(), header_and_finf_size, out.begin());

@@ -37,8 +37,7 @@ std::string hex32(std::uint32_t v)
     throw std::runtime_error("identity card - " + why);
 }
 
-template <class T>
-T number(std::string_view text, int base, const char* what)
+template <class T> T number(std::string_view text, int base, const char* what)
 {
     T value{};
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
@@ -65,7 +64,8 @@ void write_fingerprint(std::string& out, const char* which, const rom_fingerprin
     out += p + "sha1 " + f.sha1 + "\n";
 }
 
-rom_fingerprint read_fingerprint(const std::map<std::string, std::string, std::less<>>& values, const char* which)
+rom_fingerprint read_fingerprint(const std::map<std::string, std::string, std::less<>>& values,
+                                 const char* which)
 {
     const auto value = [&](const char* key) -> const std::string& {
         const auto it = values.find(std::string(which) + "." + key);
@@ -109,7 +109,8 @@ rom_fingerprint fingerprint_file(const std::filesystem::path& path)
             break;
         const byte_span got(block.data(), n);
         if (head.size() < 16)
-            head.append(reinterpret_cast<const char*>(got.data()), std::min<std::size_t>(n, 16 - head.size()));
+            head.append(reinterpret_cast<const char*>(got.data()),
+                        std::min<std::size_t>(n, 16 - head.size()));
         f.crc32 = crc32_continue(f.crc32, got);
         hash.update(got);
         f.size += n;

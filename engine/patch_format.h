@@ -27,7 +27,10 @@ enum entry_type : std::uint32_t {
 };
 constexpr std::uint32_t last_entry_type = filled;
 
-constexpr bool entry_type_takes_blob(std::uint32_t type) noexcept { return type != font_1bpp; }
+constexpr bool entry_type_takes_blob(std::uint32_t type) noexcept
+{
+    return type != font_1bpp;
+}
 
 // Starts an append item of an entry list.
 constexpr std::uint32_t append_marker = 0xFFFFFFFFu;

@@ -116,7 +116,8 @@ void patcher::begin_ahead(bytes contents, std::uint32_t code)
     const std::uint64_t size = contents.size();
     byte_span record = records.at(code);
     archives_ahead.push_back(
-        {code, size, std::make_unique<cpk_patcher>(*this, record.subspan(4), std::move(contents), workers())});
+        {code, size,
+         std::make_unique<cpk_patcher>(*this, record.subspan(4), std::move(contents), workers())});
     bytes_ahead += size;
 }
 

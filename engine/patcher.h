@@ -70,7 +70,10 @@ public:
         return state != decided_to_write;
     }
     // Read by the engine between units of work, and by the front ends' progress displays.
-    bool cancel_requested() const noexcept override { return cancel_flag.load(std::memory_order_relaxed) == 1; }
+    bool cancel_requested() const noexcept override
+    {
+        return cancel_flag.load(std::memory_order_relaxed) == 1;
+    }
     // After run_patch_job has returned: true when it replaced the destination, false when a
     // cancel request stopped it (nothing was written). This, not the request, is what a front
     // end reports.
@@ -91,7 +94,11 @@ public:
     std::uint32_t steps_done() const noexcept { return step_counter; }
 
     // For tests and tools that drive the visitor without a whole job.
-    void attach(nds_rom* source_rom, patch_listener* l) noexcept { rom = source_rom; listener = l; }
+    void attach(nds_rom* source_rom, patch_listener* l) noexcept
+    {
+        rom = source_rom;
+        listener = l;
+    }
 
     const bytes& blob(std::uint32_t n) const override;
     patch_listener* job_listener() const noexcept { return listener; }

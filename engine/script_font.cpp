@@ -151,7 +151,8 @@ bytes build_font(const used_char_set& used)
             for (unsigned x = 0; x < tile_width; ++x) {
                 unsigned p = y * tile_width + x;
                 unsigned pixel = cell_pixel(cell, x, y + glyph_cell_size - tile_height);
-                glyph_data[tile_bytes * g + 2 * p / 8] |= static_cast<std::uint8_t>(pixel << (6 - (2 * p) % 8));
+                glyph_data[tile_bytes * g + 2 * p / 8] |=
+                    static_cast<std::uint8_t>(pixel << (6 - (2 * p) % 8));
             }
     }
 
@@ -176,12 +177,12 @@ bytes build_font(const used_char_set& used)
 
     append_tag(out, "FNIF");
     append_le32(out, finf_size);
-    out.push_back(0); // font type
+    out.push_back(0);           // font type
     out.push_back(tile_height); // line height
-    append_le16(out, 0); // error glyph
-    out.push_back(0); // default left offset
-    out.push_back(tile_width); // default glyph width
-    out.push_back(tile_width); // default advance
+    append_le16(out, 0);        // error glyph
+    out.push_back(0);           // default left offset
+    out.push_back(tile_width);  // default glyph width
+    out.push_back(tile_width);  // default advance
     out.push_back(encoding_utf16);
     append_le32(out, cglp_pos + block_tag_and_size);
     append_le32(out, cwdh_pos + block_tag_and_size);
@@ -200,9 +201,9 @@ bytes build_font(const used_char_set& used)
 
     append_tag(out, "HDWC");
     append_le32(out, cwdh_size);
-    append_le16(out, 0); // first glyph
+    append_le16(out, 0);                                           // first glyph
     append_le16(out, static_cast<std::uint16_t>(glyph_count - 1)); // last glyph
-    append_le32(out, 0); // next width block
+    append_le32(out, 0);                                           // next width block
     append_bytes(out, width_entries);
 
     append_tag(out, "PAMC");
@@ -217,7 +218,7 @@ bytes build_font(const used_char_set& used)
     if (has_scan_map) {
         append_tag(out, "PAMC");
         append_le32(out, scan_size);
-        append_le16(out, 0); // first code
+        append_le16(out, 0);      // first code
         append_le16(out, 0xFFFF); // last code
         append_le32(out, cmap_type_scan);
         append_le32(out, 0); // next map
@@ -227,7 +228,8 @@ bytes build_font(const used_char_set& used)
     return out;
 }
 
-bytes assemble_script_entry(byte_span prefix, std::uint32_t prefix_length, byte_span container, byte_span font)
+bytes assemble_script_entry(byte_span prefix, std::uint32_t prefix_length, byte_span container,
+                            byte_span font)
 {
     if (prefix.size() < prefix_length)
         throw std::runtime_error("assemble_script_entry - prefix shorter than its length");
@@ -244,7 +246,8 @@ bytes assemble_script_entry(byte_span prefix, std::uint32_t prefix_length, byte_
     std::copy_n(prefix.begin(), prefix_length, out.begin());
     std::size_t pos = prefix_length;
     put_chunk_header(out, pos, "DCM\0", ls, prefix_length, ls + chunk_header_size);
-    std::copy(container.begin(), container.end(), out.begin() + static_cast<std::ptrdiff_t>(pos + chunk_header_size));
+    std::copy(container.begin(), container.end(),
+              out.begin() + static_cast<std::ptrdiff_t>(pos + chunk_header_size));
     pos += chunk_header_size + ls;
     put_chunk_header(out, pos, "TFN\0", static_cast<std::uint32_t>(font_length), ls + chunk_header_size, t);
     std::copy(font.begin(), font.end(), out.begin() + static_cast<std::ptrdiff_t>(pos + chunk_header_size));

@@ -26,6 +26,7 @@ bytes build_font(const used_char_set& used);
 
 // The script entry: the kept prefix, then the chunks DCM (the script container), TFN (the
 // font, padded to 16 bytes) and DNE. `prefix` holds at least `prefix_length` bytes.
-bytes assemble_script_entry(byte_span prefix, std::uint32_t prefix_length, byte_span container, byte_span font);
+bytes assemble_script_entry(byte_span prefix, std::uint32_t prefix_length, byte_span container,
+                            byte_span font);
 
 } // namespace qm

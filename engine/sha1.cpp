@@ -6,7 +6,10 @@ namespace qm {
 
 namespace {
 
-constexpr std::uint32_t rotl(std::uint32_t x, int n) noexcept { return (x << n) | (x >> (32 - n)); }
+constexpr std::uint32_t rotl(std::uint32_t x, int n) noexcept
+{
+    return (x << n) | (x >> (32 - n));
+}
 
 } // namespace
 

@@ -16,7 +16,8 @@ namespace qm {
 
 namespace {
 
-std::optional<std::uint32_t> section_crc(nds_rom& rom, const std::unordered_map<std::uint32_t, rom_section>& by_code,
+std::optional<std::uint32_t> section_crc(nds_rom& rom,
+                                         const std::unordered_map<std::uint32_t, rom_section>& by_code,
                                          const card_section& s)
 {
     std::uint32_t code = s.code;
@@ -63,8 +64,8 @@ source_diagnosis diagnose_source(const std::filesystem::path& path, const identi
         return d;
     }
 
-    const bool names_match = card && d.found.title == card->original.title &&
-                             d.found.game_code == card->original.game_code;
+    const bool names_match =
+        card && d.found.title == card->original.title && d.found.game_code == card->original.game_code;
     if (card && card->translated.same_file(d.found)) {
         d.verdict = source_verdict::already_translated;
         d.whole_file = true;

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::expect(size >= cpk_min_compress_size, "a short file was compressed");
     fuzz::expect(packed->size() < size && packed->size() % 4 == 0, "compressed form of a bad length");
     bytes expanded(size);
-    fuzz::expect(fuzz::attempt([&] { cpk_decompress(*packed, expanded); }), "compressed form does not expand");
+    fuzz::expect(fuzz::attempt([&] { cpk_decompress(*packed, expanded); }),
+                 "compressed form does not expand");
     fuzz::expect(std::equal(expanded.begin(), expanded.end(), data), "round trip changed the file");
     return 0;
 }

@@ -9,8 +9,7 @@ using namespace qm;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     bytes font;
-    if (!fuzz::attempt(
-            [&] { font = convert_font_to_1bpp(byte_span(data, size)); }))
+    if (!fuzz::attempt([&] { font = convert_font_to_1bpp(byte_span(data, size)); }))
         return 0;
     fuzz::expect(font.size() >= 0x3C && get_le32(font, 0x08) == font.size(),
                  "file size field differs from the length");

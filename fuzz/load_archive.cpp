@@ -54,8 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     listener.cancel_at = in.u8();
     const bytes packed = pack_archive(in.rest());
-    if (!fuzz::attempt(
-            [&] { engine.load_archive(packed); }))
+    if (!fuzz::attempt([&] { engine.load_archive(packed); }))
         return 0;
     fuzz::attempt([&] {
         pending_output out = rom.copy_to(fuzz::scratch_dir() / "patched.nds", engine);

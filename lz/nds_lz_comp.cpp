@@ -68,7 +68,8 @@ public:
         const std::size_t cap = std::min(max_match, c);
         match best{min_match - 1, 0};
         std::size_t bound = cap;
-        const std::uint32_t rest = walk(short_, short_.head[short_hash(c - 1)], c, bound, best, short_walk_budget);
+        const std::uint32_t rest =
+            walk(short_, short_.head[short_hash(c - 1)], c, bound, best, short_walk_budget);
         if (rest != 0) {
             if (cap >= long_width) {
                 match longer{long_width - 1, 0};
@@ -139,8 +140,9 @@ private:
     {
         const std::uint8_t* p = s_.data() + (top - 7);
         const std::uint64_t v = std::uint64_t{p[0]} | std::uint64_t{p[1]} << 8 | std::uint64_t{p[2]} << 16 |
-                                std::uint64_t{p[3]} << 24 | std::uint64_t{p[4]} << 32 | std::uint64_t{p[5]} << 40 |
-                                std::uint64_t{p[6]} << 48 | std::uint64_t{p[7]} << 56;
+                                std::uint64_t{p[3]} << 24 | std::uint64_t{p[4]} << 32 |
+                                std::uint64_t{p[5]} << 40 | std::uint64_t{p[6]} << 48 |
+                                std::uint64_t{p[7]} << 56;
         return static_cast<std::size_t>((v * 0x9E3779B97F4A7C15ull) >> (64 - long_hash_bits));
     }
 
@@ -238,7 +240,8 @@ std::vector<std::uint8_t> nds_lz_comp(byte_span data)
 
     std::vector<std::uint8_t> out(total, 0);
     std::copy_n(data.begin(), prefix, out.begin());
-    std::copy_n(work.end() - static_cast<std::ptrdiff_t>(kept), kept, out.begin() + static_cast<std::ptrdiff_t>(prefix));
+    std::copy_n(work.end() - static_cast<std::ptrdiff_t>(kept), kept,
+                out.begin() + static_cast<std::ptrdiff_t>(prefix));
     put_le32(out, total - 8, static_cast<std::uint32_t>(((padding + footer_size) << 24) | region));
     put_le32(out, total - 4, static_cast<std::uint32_t>(n - total)); // modulo 2^32 by design
     return out;

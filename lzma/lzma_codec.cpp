@@ -40,8 +40,9 @@ bool lzma_unpack(byte_span props, byte_span stream, mutable_byte_span out)
     ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
     // LZMA_FINISH_ANY: decoding stops once out is full, with or without an end marker. An
     // input that ends before then is reported by the SDK as SZ_ERROR_INPUT_EOF.
-    const SRes result = LzmaDecode(out.data(), &out_size, stream.data(), &in_size, props.data(),
-                                   static_cast<unsigned>(props.size()), LZMA_FINISH_ANY, &status, &sdk_allocator);
+    const SRes result =
+        LzmaDecode(out.data(), &out_size, stream.data(), &in_size, props.data(),
+                   static_cast<unsigned>(props.size()), LZMA_FINISH_ANY, &status, &sdk_allocator);
     return result == SZ_OK;
 }
 
@@ -63,9 +64,9 @@ lzma_packed lzma_pack(byte_span data)
         packed.stream.resize(capacity);
         SizeT stream_size = capacity;
         SizeT props_size = packed.props.size();
-        const SRes result = LzmaEncode(packed.stream.data(), &stream_size, data.data(), data.size(), &p,
-                                       packed.props.data(), &props_size, 0, nullptr, &sdk_allocator,
-                                       &sdk_allocator);
+        const SRes result =
+            LzmaEncode(packed.stream.data(), &stream_size, data.data(), data.size(), &p, packed.props.data(),
+                       &props_size, 0, nullptr, &sdk_allocator, &sdk_allocator);
         if (result == SZ_OK && props_size == packed.props.size()) {
             packed.stream.resize(stream_size);
             return packed;

@@ -57,7 +57,8 @@ dsi_area dsi_area::of(nds_rom& rom, const std::vector<rom_section>& sections)
 {
     dsi_area area;
     const auto header = rom.header();
-    const std::uint32_t header_section = std::max(get_le32(header, nds::hdr_header_size), nds::min_header_section);
+    const std::uint32_t header_section =
+        std::max(get_le32(header, nds::hdr_header_size), nds::min_header_section);
     const std::uint32_t held = std::min<std::uint32_t>({header_section, rom.size(), fields_end});
     if ((header[hdr_unit_code] & 0x02) == 0 || held <= extended_header_offset)
         return area;
@@ -79,8 +80,8 @@ dsi_area dsi_area::of(nds_rom& rom, const std::vector<rom_section>& sections)
     // or carrying it whole would copy some of their old bytes along.
     for (const rom_section& s : sections)
         if (s.size != 0 && std::uint64_t{s.offset} + s.size > start)
-            throw std::runtime_error(
-                "nds_rom::copy_to failed - the DSi area overlaps the DS sections, so it can't be carried over");
+            throw std::runtime_error("nds_rom::copy_to failed - the DSi area overlaps the DS sections, so it "
+                                     "can't be carried over");
     area.region_start_in_units_ = get_le16(header, hdr_twl_region_start) != 0;
     area.offset_ = static_cast<std::uint32_t>(start);
     area.size_ = static_cast<std::uint32_t>(end - start);
@@ -99,7 +100,8 @@ bytes dsi_area::relocate(bytes& header, std::uint64_t at, std::uint64_t ds_end) 
     for (const region_field& f : region_fields) {
         const std::optional<region> r = region_of(fields, f);
         if (r && r->offset >= offset_ && r->offset + std::uint64_t{r->size} <= area_end)
-            put_le32(fields, f.offset_field - extended_header_offset, static_cast<std::uint32_t>(at + (r->offset - offset_)));
+            put_le32(fields, f.offset_field - extended_header_offset,
+                     static_cast<std::uint32_t>(at + (r->offset - offset_)));
     }
     const std::size_t total = hdr_total_used_size - extended_header_offset;
     if (total + 4 <= fields.size() && get_le32(fields, total) != 0)
@@ -107,7 +109,8 @@ bytes dsi_area::relocate(bytes& header, std::uint64_t at, std::uint64_t ds_end) 
     if (region_start_in_units_)
         put_le16(header, hdr_twl_region_start, static_cast<std::uint16_t>(at / region_unit));
     if (get_le16(header, hdr_ntr_region_size) != 0)
-        put_le16(header, hdr_ntr_region_size, static_cast<std::uint16_t>((ds_end + region_unit - 1) / region_unit));
+        put_le16(header, hdr_ntr_region_size,
+                 static_cast<std::uint16_t>((ds_end + region_unit - 1) / region_unit));
     return fields;
 }
 

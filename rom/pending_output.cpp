@@ -70,7 +70,8 @@ void pending_output::commit()
     std::error_code error;
 #ifdef _WIN32
     // Replaces an existing destination, and returns only once the rename has reached the disk.
-    if (!MoveFileExW(temporary_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!MoveFileExW(temporary_.c_str(), destination_.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
 #else
     std::filesystem::rename(temporary_, destination_, error);

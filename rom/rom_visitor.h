@@ -27,8 +27,14 @@ constexpr std::uint32_t make_section_code(std::uint16_t kind, std::uint16_t id =
 {
     return (static_cast<std::uint32_t>(id) << 16) | kind;
 }
-constexpr std::uint16_t section_kind_of(std::uint32_t code) noexcept { return static_cast<std::uint16_t>(code); }
-constexpr std::uint16_t section_id_of(std::uint32_t code) noexcept { return static_cast<std::uint16_t>(code >> 16); }
+constexpr std::uint16_t section_kind_of(std::uint32_t code) noexcept
+{
+    return static_cast<std::uint16_t>(code);
+}
+constexpr std::uint16_t section_id_of(std::uint32_t code) noexcept
+{
+    return static_cast<std::uint16_t>(code >> 16);
+}
 
 struct rom_section {
     std::uint32_t offset; // in the source
@@ -64,7 +70,10 @@ public:
     // raised then). Whatever a visitor finds ahead must only show (errors, listener calls) at the
     // section's turn.
     enum class ahead { never, now, later };
-    virtual ahead wants_ahead(std::uint32_t code, std::uint64_t size) { return (void)code, (void)size, ahead::never; }
+    virtual ahead wants_ahead(std::uint32_t code, std::uint64_t size)
+    {
+        return (void)code, (void)size, ahead::never;
+    }
     virtual void begin_ahead(bytes contents, std::uint32_t code) { (void)contents, (void)code; }
     virtual bytes end_ahead(std::uint32_t code) { return (void)code, bytes(); }
     // Called when the writer stops, also on an error: sections begun and not ended are dropped.

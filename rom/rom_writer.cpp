@@ -25,11 +25,11 @@ constexpr std::size_t copy_block = 1u << 20;
 // The source ROM itself is only read.
 class rom_rebuild {
 public:
-    rom_rebuild(nds_rom& rom, std::ofstream& out, rom_visitor& visitor, const std::vector<rom_section>& sections,
-                dsi_area dsi)
-        : rom_(rom), out_(out), visitor_(visitor), sections_(sections), header_(rom.header().begin(), rom.header().end()),
-          fat_(rom.fat_bytes()), arm9_ovt_(rom.arm9_ovt_bytes()), arm7_ovt_(rom.arm7_ovt_bytes()),
-          dsi_(std::move(dsi))
+    rom_rebuild(nds_rom& rom, std::ofstream& out, rom_visitor& visitor,
+                const std::vector<rom_section>& sections, dsi_area dsi)
+        : rom_(rom), out_(out), visitor_(visitor), sections_(sections),
+          header_(rom.header().begin(), rom.header().end()), fat_(rom.fat_bytes()),
+          arm9_ovt_(rom.arm9_ovt_bytes()), arm7_ovt_(rom.arm7_ovt_bytes()), dsi_(std::move(dsi))
     {
     }
     ~rom_rebuild() { visitor_.drop_ahead(); }
@@ -267,8 +267,8 @@ private:
     std::ofstream& out_;
     rom_visitor& visitor_;
     const std::vector<rom_section>& sections_;
-    std::size_t turn_ = 0;       // the index of the next section added
-    std::size_t offered_ = 0;    // the next section to offer ahead
+    std::size_t turn_ = 0;          // the index of the next section added
+    std::size_t offered_ = 0;       // the next section to offer ahead
     std::deque<std::size_t> begun_; // sections begun ahead and not ended, in order
     bytes header_;
     bytes fat_;

@@ -153,7 +153,8 @@ rgb_image render_font_preview(const nftr_font& font, unsigned scale)
             for (unsigned x = 0; x < font.tile_width; ++x) {
                 const bool inside = static_cast<long>(x) < static_cast<long>(m.width);
                 if (inside || below)
-                    c.set(tx + x, ty + y, inside ? (below ? descender_width_tint : width_tint) : descender_tint);
+                    c.set(tx + x, ty + y,
+                          inside ? (below ? descender_width_tint : width_tint) : descender_tint);
             }
         }
         c.draw_glyph(font, g, tx, ty);

@@ -283,8 +283,7 @@ void verify(const std::filesystem::path& original, const std::filesystem::path& 
     patcher engine;
     quiet_listener listener;
     try {
-        engine.run_patch_job(original, out, packed,
-                             listener);
+        engine.run_patch_job(original, out, packed, listener);
     } catch (const std::exception& e) {
         throw std::runtime_error(
             std::string("make-patch - verification failed: patching the original fails: ") + e.what());

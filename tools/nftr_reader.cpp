@@ -65,7 +65,8 @@ void read_widths(byte_span file, std::uint32_t link, nftr_font& font)
             if (g >= font.widths.size())
                 break;
             std::size_t e = pos + cwdh_header_size + std::size_t{g - first} * 3;
-            font.widths[g] = {static_cast<std::int8_t>(get_u8(file, e)), get_u8(file, e + 1), get_u8(file, e + 2)};
+            font.widths[g] = {static_cast<std::int8_t>(get_u8(file, e)), get_u8(file, e + 1),
+                              get_u8(file, e + 2)};
         }
         link = get_le32(file, pos + 12);
     }

@@ -24,11 +24,14 @@ struct nftr_font {
     unsigned baseline = 0;
     unsigned bits_per_pixel = 0;
     nftr_glyph_width default_width;
-    bytes glyph_data; // glyph_count() tiles of tile_bytes bytes
-    std::vector<nftr_glyph_width> widths; // one per glyph; default_width where no block says
+    bytes glyph_data;                                     // glyph_count() tiles of tile_bytes bytes
+    std::vector<nftr_glyph_width> widths;                 // one per glyph; default_width where no block says
     std::map<std::uint16_t, std::uint16_t> glyph_of_code; // only glyphs the font holds
 
-    std::uint32_t glyph_count() const { return tile_bytes ? static_cast<std::uint32_t>(glyph_data.size() / tile_bytes) : 0; }
+    std::uint32_t glyph_count() const
+    {
+        return tile_bytes ? static_cast<std::uint32_t>(glyph_data.size() / tile_bytes) : 0;
+    }
     // Pixel value (0 to 2^bits_per_pixel - 1) at column x, row y of a glyph's tile.
     unsigned pixel(std::uint32_t glyph, unsigned x, unsigned y) const;
 };

@@ -242,8 +242,9 @@ built_rom build_rom_image(const rom_description& d)
             put_le32(*table, e + nds::ovt_file_id, overlay_file);
             const std::uint32_t flag_byte = (o.compressed ? nds::ovt_flag_compressed : 0) | o.other_flags;
             put_le32(*table, e + nds::ovt_stored,
-                     flag_byte != 0 ? (flag_byte << nds::ovt_flag_shift) | (stored_size & nds::ovt_stored_size_mask)
-                                    : 0);
+                     flag_byte != 0
+                         ? (flag_byte << nds::ovt_flag_shift) | (stored_size & nds::ovt_stored_size_mask)
+                         : 0);
         }
     }
 

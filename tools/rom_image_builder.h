@@ -27,9 +27,9 @@ struct rom_fs_node {
 };
 
 struct rom_overlay {
-    std::uint32_t id = 0;    // word 0x00 of its table entry; need not be the entry's index
-    bytes contents;          // the overlay as loaded (expanded)
-    bool compressed = false; // store it packed with nds_lz_comp (bit 0 of the flag byte)
+    std::uint32_t id = 0;         // word 0x00 of its table entry; need not be the entry's index
+    bytes contents;               // the overlay as loaded (expanded)
+    bool compressed = false;      // store it packed with nds_lz_comp (bit 0 of the flag byte)
     std::uint8_t other_flags = 0; // further bits of the flag byte, which say nothing of packing
     // Exact bytes to store instead of `contents` (packed or not): for malformed input.
     std::optional<bytes> stored = std::nullopt;

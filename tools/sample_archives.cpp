@@ -161,8 +161,7 @@ private:
         case role::placeholder:
             return {bytes{}, roles_.fill(roles_.between(100, 700))};
         case role::font_redrawn: {
-            bytes redrawn =
-                convert_font_to_1bpp(shared_font_);
+            bytes redrawn = convert_font_to_1bpp(shared_font_);
             return {shared_font_, std::move(redrawn)};
         }
         case role::font_kept:

@@ -13,7 +13,7 @@ struct path_facts {
     bool source_is_folder = false;
     bool destination_queried = false;
     bool destination_is_folder = false;
-    bool same_file = false;      // both open and are the same file (volume + file index, or device + inode)
+    bool same_file = false; // both open and are the same file (volume + file index, or device + inode)
 };
 
 // The first failing check's message, or nullopt when the run may start.

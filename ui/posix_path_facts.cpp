@@ -22,8 +22,10 @@ bool same_open_file(const std::filesystem::path& a, const std::filesystem::path&
         ::close(fa);
         return false;
     }
-    struct stat sa {}, sb {};
-    bool same = ::fstat(fa, &sa) == 0 && ::fstat(fb, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    struct stat sa {
+    }, sb{};
+    bool same =
+        ::fstat(fa, &sa) == 0 && ::fstat(fb, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
     ::close(fb);
     ::close(fa);
     return same;

@@ -11,23 +11,34 @@ std::optional<std::string> section_label(std::uint32_t code, const char* path)
 {
     char buf[32];
     switch (section_kind_of(code)) {
-    case padding: return "Padding";
-    case header: return "Header";
-    case arm9: return "ARM9 binary";
-    case arm7: return "ARM7 binary";
-    case fnt: return "FNT";
-    case fat: return "FAT";
-    case file: return path ? std::string(path) : std::string();
-    case arm9_ovt: return "ARM9 OVT";
-    case arm7_ovt: return "ARM7 OVT";
-    case banner: return "Banner";
+    case padding:
+        return "Padding";
+    case header:
+        return "Header";
+    case arm9:
+        return "ARM9 binary";
+    case arm7:
+        return "ARM7 binary";
+    case fnt:
+        return "FNT";
+    case fat:
+        return "FAT";
+    case file:
+        return path ? std::string(path) : std::string();
+    case arm9_ovt:
+        return "ARM9 OVT";
+    case arm7_ovt:
+        return "ARM7 OVT";
+    case banner:
+        return "Banner";
     case arm9_overlay:
         std::snprintf(buf, sizeof buf, "OVL%d-%04u", 9, static_cast<unsigned>(section_id_of(code)));
         return buf;
     case arm7_overlay:
         std::snprintf(buf, sizeof buf, "OVL%d-%04u", 7, static_cast<unsigned>(section_id_of(code)));
         return buf;
-    default: return std::nullopt;
+    default:
+        return std::nullopt;
     }
 }
 

@@ -53,7 +53,8 @@ address_cache::encoded_address address_cache::encode(std::uint64_t address, std:
     encoded_address best{};
     const std::uint64_t slot = address % same_slots;
     if (same_[slot] == address) {
-        best = {static_cast<std::uint8_t>(first_same_mode + slot / 256), static_cast<std::uint32_t>(slot % 256)};
+        best = {static_cast<std::uint8_t>(first_same_mode + slot / 256),
+                static_cast<std::uint32_t>(slot % 256)};
     } else {
         std::uint64_t best_value = address;
         best.mode = mode_self;

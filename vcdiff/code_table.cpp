@@ -21,14 +21,16 @@ code_table build_default()
     for (unsigned mode = 0; mode < mode_count; ++mode) {
         t[op++].first = {inst_type::copy, 0, static_cast<std::uint8_t>(mode)};
         for (unsigned size = 4; size <= 18; ++size)
-            t[op++].first = {inst_type::copy, static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(mode)};
+            t[op++].first = {inst_type::copy, static_cast<std::uint8_t>(size),
+                             static_cast<std::uint8_t>(mode)};
     }
     for (unsigned mode = 0; mode < mode_count; ++mode) {
         const unsigned max_copy = mode < first_same_mode ? 6 : 4;
         for (unsigned add = 1; add <= 4; ++add)
             for (unsigned copy = 4; copy <= max_copy; ++copy) {
                 t[op].first = {inst_type::add, static_cast<std::uint8_t>(add), 0};
-                t[op++].second = {inst_type::copy, static_cast<std::uint8_t>(copy), static_cast<std::uint8_t>(mode)};
+                t[op++].second = {inst_type::copy, static_cast<std::uint8_t>(copy),
+                                  static_cast<std::uint8_t>(mode)};
             }
     }
     for (unsigned mode = 0; mode < mode_count; ++mode) {

@@ -150,20 +150,23 @@ match_finder::candidate match_finder::short_target_match(std::size_t p, std::siz
     const std::uint32_t c = short_table_[hash4(tgt + p, short_shift_)];
     if (c == empty_slot || c < begin || c >= p || load32(tgt + c) != load32(tgt + p))
         return {};
-    const std::size_t forward = short_length + match_forward(tgt + c + short_length, tgt + p + short_length,
-                                                             end - p - short_length);
-    const std::size_t back = match_backward(tgt + c, tgt + p, std::min<std::size_t>(c - begin, p - literal_start));
+    const std::size_t forward =
+        short_length + match_forward(tgt + c + short_length, tgt + p + short_length, end - p - short_length);
+    const std::size_t back =
+        match_backward(tgt + c, tgt + p, std::min<std::size_t>(c - begin, p - literal_start));
     const std::size_t length = back + forward;
     const std::size_t from = c - back;
     // One opcode byte plus the address: one byte if the same address was used lately,
     // otherwise its distance back from here.
-    const std::size_t cost = 1 + (recent_copies_[from % recent_slots] == from ? 1 : varint_bytes(p - back - from));
+    const std::size_t cost =
+        1 + (recent_copies_[from % recent_slots] == from ? 1 : varint_bytes(p - back - from));
     if (length <= cost)
         return {};
     return {p - back, length, from, edit::kind::copy_target};
 }
 
-match_finder::candidate match_finder::source_match(std::size_t p, std::size_t literal_start, std::size_t end) const
+match_finder::candidate match_finder::source_match(std::size_t p, std::size_t literal_start,
+                                                   std::size_t end) const
 {
     const std::uint8_t* const src = source_.data();
     const std::uint8_t* const tgt = target_.data();
@@ -177,7 +180,8 @@ match_finder::candidate match_finder::source_match(std::size_t p, std::size_t li
         const std::size_t forward =
             hash_length + match_forward(src + c + hash_length, tgt + p + hash_length,
                                         std::min(room, source_.size() - c) - hash_length);
-        const std::size_t back = match_backward(src + c, tgt + p, std::min<std::size_t>(c, p - literal_start));
+        const std::size_t back =
+            match_backward(src + c, tgt + p, std::min<std::size_t>(c, p - literal_start));
         // Candidates come nearest first, so on equal length the nearer one stays.
         if (back + forward > best.length)
             best = {p - back, back + forward, c - back, edit::kind::copy_source};
@@ -244,7 +248,8 @@ match_finder::candidate match_finder::best_at(std::size_t p, std::size_t literal
         // The copy may overlap the bytes it produces; the target holds them already.
         const std::size_t forward =
             hash_length + match_forward(tgt + c + hash_length, tgt + p + hash_length, room - hash_length);
-        const std::size_t back = match_backward(tgt + c, tgt + p, std::min<std::size_t>(c - begin, p - literal_start));
+        const std::size_t back =
+            match_backward(tgt + c, tgt + p, std::min<std::size_t>(c - begin, p - literal_start));
         if (back + forward > best.length)
             best = {p - back, back + forward, c - back, edit::kind::copy_target};
     }
@@ -278,7 +283,8 @@ void match_finder::parse(std::size_t begin, std::size_t end, std::vector<edit>& 
                 // Only a rival that overlaps m competes with it; one that starts after m
                 // ends can still be taken after it.
                 const candidate n = best_at(p + k, literal_start, begin, end);
-                if (n.start < m.start + m.length && n.length > m.length && n.start + n.length > m.start + m.length)
+                if (n.start < m.start + m.length && n.length > m.length &&
+                    n.start + n.length > m.start + m.length)
                     m = n;
             }
         }

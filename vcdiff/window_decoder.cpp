@@ -20,7 +20,8 @@ void copy_bytes(byte_span segment, std::uint8_t* out, std::size_t written, std::
 {
     std::size_t w = written;
     if (address < segment.size()) {
-        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(size, segment.size() - address));
+        const std::size_t part =
+            static_cast<std::size_t>(std::min<std::uint64_t>(size, segment.size() - address));
         std::memcpy(out + w, segment.data() + address, part);
         w += part;
         size -= part;

@@ -17,8 +17,10 @@ struct opcode_index {
     // Opcodes of one instruction alone, by type, mode and size (0: size written separately).
     std::array<std::array<std::array<std::int16_t, max_table_size + 1>, mode_count>, 4> single;
     // ADD (size a) then COPY (size c, mode m), and COPY (size c, mode m) then ADD (size a).
-    std::array<std::array<std::array<std::int16_t, mode_count>, max_table_size + 1>, max_table_size + 1> add_copy;
-    std::array<std::array<std::array<std::int16_t, max_table_size + 1>, mode_count>, max_table_size + 1> copy_add;
+    std::array<std::array<std::array<std::int16_t, mode_count>, max_table_size + 1>, max_table_size + 1>
+        add_copy;
+    std::array<std::array<std::array<std::int16_t, max_table_size + 1>, mode_count>, max_table_size + 1>
+        copy_add;
 
     opcode_index()
     {
@@ -129,7 +131,7 @@ void window_encoder::finish(bytes& out, std::uint8_t indicator, std::uint64_t se
     }
     bytes header;
     append_varint(header, here_ - segment_length_); // target window length
-    header.push_back(0);                             // Delta_Indicator: nothing compressed
+    header.push_back(0);                            // Delta_Indicator: nothing compressed
     append_varint(header, data_.size());
     append_varint(header, instructions_.size());
     append_varint(header, addresses_.size());

@@ -69,8 +69,8 @@ extern "C" int qm_run(const char* source, const char* destination, int refer_unc
     qm::web::referring_patcher engine(refer_unchanged != 0);
     qm::web::web_progress progress(engine);
     try {
-        engine.run_patch_job(source, destination, qm::byte_span(qm_embedded_archive, qm_embedded_archive_size),
-                             progress);
+        engine.run_patch_job(source, destination,
+                             qm::byte_span(qm_embedded_archive, qm_embedded_archive_size), progress);
     } catch (const std::exception& e) {
         qm::web::post_event(qm::web::event_kind::error, failure_text(e.what(), source));
         return static_cast<int>(run_outcome::failed);
@@ -84,10 +84,14 @@ extern "C" const char* qm_ui_text(int which)
     // The prefix of every error message, for failures that happen outside the engine.
     static const std::string error_prefix = qm::ui::error_text("");
     switch (static_cast<page_text>(which)) {
-    case page_text::caption: return qm::ui::text_progress_caption;
-    case page_text::cancelling: return qm::ui::text_cancelling;
-    case page_text::success: return qm::ui::text_success;
-    case page_text::error_prefix: return error_prefix.c_str();
+    case page_text::caption:
+        return qm::ui::text_progress_caption;
+    case page_text::cancelling:
+        return qm::ui::text_cancelling;
+    case page_text::success:
+        return qm::ui::text_success;
+    case page_text::error_prefix:
+        return error_prefix.c_str();
     }
     return "";
 }

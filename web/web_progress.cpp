@@ -27,13 +27,17 @@ void post_event(event_kind kind, const std::string& text, std::uint32_t number)
     qm_post_event(static_cast<int>(kind), text.c_str(), number);
 }
 
-web_progress::web_progress(patcher& engine) : engine_(engine), last_poll_(std::chrono::steady_clock::now())
+web_progress::web_progress(patcher& engine) : engine_(engine), last_poll_(std::chrono::steady_clock::now()) {}
+
+void web_progress::opening_source()
 {
+    status(ui::text_opening_source);
 }
 
-void web_progress::opening_source() { status(ui::text_opening_source); }
-
-void web_progress::initialising() { status(ui::text_initialising); }
+void web_progress::initialising()
+{
+    status(ui::text_initialising);
+}
 
 void web_progress::set_total(std::uint32_t total)
 {
@@ -65,7 +69,10 @@ void web_progress::set_position(std::uint32_t position)
     post_event(event_kind::position, caption.value_or(std::string()), state_.bar_position());
 }
 
-void web_progress::finished() { set_position(state_.total()); }
+void web_progress::finished()
+{
+    set_position(state_.total());
+}
 
 void web_progress::status(const std::string& text)
 {

@@ -64,7 +64,8 @@ protected:
         EXPECT_EQ(r.err.rfind(heading, 0), 0u) << r.err; // with --quiet, nothing before it
         EXPECT_GT(r.err.size(), heading.size() + 1) << "no message";
         // The message exactly, then a blank line and the explanation for the player.
-        EXPECT_TRUE(expected_message.empty() || r.err.rfind(heading + expected_message + "\n\n", 0) == 0) << r.err;
+        EXPECT_TRUE(expected_message.empty() || r.err.rfind(heading + expected_message + "\n\n", 0) == 0)
+            << r.err;
         EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "patch.bin"}));
         return true;
     }
@@ -80,24 +81,28 @@ TEST_F(malformed_rom, cut_short_or_pointing_past_the_end)
     for (const block& b : blocks())
         for (const std::uint32_t cut : {b.offset, b.offset + b.size / 2, b.offset + b.size - 1})
             if (b.size != 0)
-                corpus.emplace_back(b.name + " cut at " + std::to_string(cut), bytes(original.begin(), original.begin() + cut));
+                corpus.emplace_back(b.name + " cut at " + std::to_string(cut),
+                                    bytes(original.begin(), original.begin() + cut));
     const auto lie = [&](std::vector<std::pair<std::size_t, std::uint32_t>> fields) {
         bytes damaged = original;
         for (const auto& [at, value] : fields)
             put_le32(damaged, at, value);
         corpus.emplace_back("field at " + std::to_string(fields[0].first), damaged);
     };
-    for (const auto& [offset_field, size_field] : std::vector<std::pair<std::size_t, std::size_t>>{
-             {nds::hdr_arm9_offset, nds::hdr_arm9_size}, {nds::hdr_arm7_offset, nds::hdr_arm7_size},
-             {nds::hdr_fnt_offset, nds::hdr_fnt_size}, {nds::hdr_fat_offset, nds::hdr_fat_size},
-             {nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size}, {nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size}})
+    for (const auto& [offset_field, size_field] :
+         std::vector<std::pair<std::size_t, std::size_t>>{{nds::hdr_arm9_offset, nds::hdr_arm9_size},
+                                                          {nds::hdr_arm7_offset, nds::hdr_arm7_size},
+                                                          {nds::hdr_fnt_offset, nds::hdr_fnt_size},
+                                                          {nds::hdr_fat_offset, nds::hdr_fat_size},
+                                                          {nds::hdr_arm9_ovt_offset, nds::hdr_arm9_ovt_size},
+                                                          {nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size}})
         lie({{offset_field, 0xFFFFFFFF}, {size_field, 0xFFFFFFFF}});
     const auto size = static_cast<std::uint32_t>(original.size());
     const std::uint32_t fat = get_le32(original, nds::hdr_fat_offset);
     lie({{nds::hdr_banner_offset, 0xFFFFFFFFu}});
     lie({{nds::hdr_header_size, size + 1}});
-    lie({{fat, size + 1}});                             // a FAT entry past the end
-    lie({{fat, get_le32(original, fat + 4) + 1}});      // or ending before it starts
+    lie({{fat, size + 1}});                        // a FAT entry past the end
+    lie({{fat, get_le32(original, fat + 4) + 1}}); // or ending before it starts
     for (const auto& [name, damaged] : corpus) {
         SCOPED_TRACE(name);
         refused(damaged, not_a_rom);

@@ -11,9 +11,10 @@ TEST_F(patch_cli, patches_with_an_archive_file_and_reports_progress)
 {
     test::patch_run r = run(source, destination);
     EXPECT_EQ(r.status, 0) << r.err;
-    for (const char* text : {"Ouverture de la ROM source... ", "Initialisation... ", "Application du patch en cours... (0%)",
-                             "Application du patch en cours... (100%)", "data/story.bin",
-                             "L'application du patch s'est déroulée avec succès."})
+    for (const char* text :
+         {"Ouverture de la ROM source... ", "Initialisation... ", "Application du patch en cours... (0%)",
+          "Application du patch en cours... (100%)", "data/story.bin",
+          "L'application du patch s'est déroulée avec succès."})
         EXPECT_NE(r.err.find(text), std::string::npos) << text;
     nds_rom out(destination);
     EXPECT_EQ(out.read_file(out.get_file_id("/readme.txt")), (bytes{'o', 'k'}));
@@ -35,9 +36,9 @@ TEST_F(patch_cli, timing_lists_every_phase_once_the_job_is_done)
     EXPECT_EQ(read_whole_file(destination), expected);
     ASSERT_EQ(r.err.rfind("timing ", 0), 0u) << r.err; // with --quiet, nothing else
     std::size_t at = 0;
-    for (const char* label : {"archive unpacking", "reading", "CPK decoding", "CPK patching", "CPK re-compression",
-                              "waiting for workers", "LZ packing", "writing", "rest of the job", "job thread",
-                              "worker threads", "total"}) {
+    for (const char* label : {"archive unpacking", "reading", "CPK decoding", "CPK patching",
+                              "CPK re-compression", "waiting for workers", "LZ packing", "writing",
+                              "rest of the job", "job thread", "worker threads", "total"}) {
         const std::size_t found = r.err.find(std::string("\n  ") + label + " ", at);
         EXPECT_NE(found, std::string::npos) << label << " in\n" << r.err;
         at = found == std::string::npos ? at : found + 1;
@@ -81,7 +82,8 @@ TEST_F(patch_cli, path_checks_come_first_in_their_order)
     std::filesystem::create_directory(dir / "folder");
     EXPECT_EQ(run({(dir / "none.nds").string(), (dir / "folder").string()}).err,
               "Erreur: Chemin du fichier source incorrect\n");
-    EXPECT_EQ(run({(dir / "folder").string(), destination.string()}).err, "Erreur: La source est un répertoire!\n");
+    EXPECT_EQ(run({(dir / "folder").string(), destination.string()}).err,
+              "Erreur: La source est un répertoire!\n");
     const test::patch_run r = run({source.string(), (dir / "folder").string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Erreur: La destination est un répertoire!\n");
@@ -89,10 +91,12 @@ TEST_F(patch_cli, path_checks_come_first_in_their_order)
 
 TEST_F(patch_cli, bad_usage_exits_2)
 {
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{}, {source.string()}, {source.string(), destination.string(), "--archive"},
-          {source.string(), destination.string(), "--bogus"}, {"--check"},
-          {"--check", source.string(), destination.string()}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{},
+                                                      {source.string()},
+                                                      {source.string(), destination.string(), "--archive"},
+                                                      {source.string(), destination.string(), "--bogus"},
+                                                      {"--check"},
+                                                      {"--check", source.string(), destination.string()}}) {
         const test::patch_run r = run(arguments);
         EXPECT_TRUE(r.exited);
         EXPECT_EQ(r.status, 2) << arguments.size();

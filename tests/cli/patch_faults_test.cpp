@@ -49,7 +49,8 @@ TEST_F(patch_faults, a_write_that_fails_midway_leaves_the_destination_as_it_was)
         o.file_size_limit = limit;
         return o;
     };
-    for (const std::uint64_t limit : {std::uint64_t{4096}, std::uint64_t{expected.size() / 2}, std::uint64_t{expected.size() - 1}}) {
+    for (const std::uint64_t limit :
+         {std::uint64_t{4096}, std::uint64_t{expected.size() / 2}, std::uint64_t{expected.size() - 1}}) {
         SCOPED_TRACE("file size limit " + std::to_string(limit));
         expect_error(run(source, destination, limited(limit)), "");
         EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "patch.bin"}));
@@ -72,7 +73,8 @@ TEST_F(patch_faults, a_destination_that_cannot_be_opened_gets_nothing)
     write_whole_file(locked / "out.nds", bytes{7, 7});
     fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                 fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-    for (const fs::path& to : {locked / "out.nds", locked / "new.nds", dir / "missing" / "out.nds", source / "out.nds"}) {
+    for (const fs::path& to :
+         {locked / "out.nds", locked / "new.nds", dir / "missing" / "out.nds", source / "out.nds"}) {
         SCOPED_TRACE(to.string());
         const test::patch_run r = to.parent_path() == locked ? run_unprivileged(source, to) : run(source, to);
         if (!r.could_not_start) // nobody may not reach the binary here
@@ -101,9 +103,12 @@ TEST_F(patch_faults, the_source_under_another_name_is_never_the_destination)
     fs::create_hard_link(source, dir / "hard.nds");
     fs::create_symlink(source, dir / "soft.nds");
     // A link given as the source is the same file too.
-    for (const auto& [from, to] : std::vector<std::pair<fs::path, fs::path>>{
-             {source, dir / "hard.nds"}, {source, dir / "soft.nds"}, {source, dir / "sub" / ".." / "game.nds"},
-             {source, dir / "." / "game.nds"}, {dir / "soft.nds", source}}) {
+    for (const auto& [from, to] :
+         std::vector<std::pair<fs::path, fs::path>>{{source, dir / "hard.nds"},
+                                                    {source, dir / "soft.nds"},
+                                                    {source, dir / "sub" / ".." / "game.nds"},
+                                                    {source, dir / "." / "game.nds"},
+                                                    {dir / "soft.nds", source}}) {
         SCOPED_TRACE(from.string() + " -> " + to.string());
         const test::patch_run r = run(from, to);
         EXPECT_EQ(r.status, 1);
@@ -135,7 +140,8 @@ TEST_F(patch_faults, an_interrupt_leaves_either_nothing_or_the_whole_rom)
     // and then the whole ROM must be there. Many files make the interrupt land in the sections.
     rom_description game = test::game_description();
     for (int i = 0; i < 300; ++i)
-        game.root.push_back(rom_fs_node::file("filler" + std::to_string(i) + ".bin", test::pattern(20000, 9)));
+        game.root.push_back(
+            rom_fs_node::file("filler" + std::to_string(i) + ".bin", test::pattern(20000, 9)));
     write_game(game);
     expected = expected_output();
     for (const bool existing : {false, true}) {
@@ -155,7 +161,8 @@ TEST_F(patch_faults, an_interrupt_leaves_either_nothing_or_the_whole_rom)
         ASSERT_TRUE(sent);
         if (r.status == 130) {
             EXPECT_NE(r.err.find("Annulation..."), std::string::npos) << r.err;
-            EXPECT_EQ(fs::exists(destination) ? read_whole_file(destination) : bytes{}, existing ? bytes{5} : bytes{});
+            EXPECT_EQ(fs::exists(destination) ? read_whole_file(destination) : bytes{},
+                      existing ? bytes{5} : bytes{});
         } else {
             EXPECT_EQ(r.status, 0) << r.err;
             EXPECT_EQ(read_whole_file(destination), expected);
@@ -178,7 +185,8 @@ TEST_F(patch_faults, an_interrupt_at_the_commit_is_reported_as_what_is_on_disk)
         ASSERT_TRUE(r.exited) << "killed by signal " << r.status;
         EXPECT_EQ(r.status, after ? 0 : 130) << r.err;
         EXPECT_EQ(r.err.find("Annulation...") != std::string::npos, !after) << r.err;
-        EXPECT_EQ(r.err.find("L'application du patch s'est déroulée avec succès.") != std::string::npos, after);
+        EXPECT_EQ(r.err.find("L'application du patch s'est déroulée avec succès.") != std::string::npos,
+                  after);
         EXPECT_EQ(read_whole_file(destination), after ? expected : bytes{5});
         EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds", "patch.bin"}));
     }

@@ -56,7 +56,6 @@ utf_table itoc_of(const bytes& archive)
     return utf_table::from_chunk(byte_span(archive).subspan(header_value(archive, "ItocOffset")));
 }
 
-
 // Building.
 
 TEST(cpk_builder, an_archive_without_files)
@@ -92,8 +91,9 @@ TEST(cpk_builder, header_chunk_layout)
     for (const utf_column& c : h.columns())
         if (c.stored)
             stored.push_back(c.name);
-    EXPECT_EQ(stored, (std::vector<std::string>{"ContentOffset", "ItocOffset", "ItocSize", "EnabledPackedSize",
-                                                "EnabledDataSize", "Files", "Version", "Revision", "Align", "Sorted", "Tvers"}));
+    EXPECT_EQ(stored, (std::vector<std::string>{"ContentOffset", "ItocOffset", "ItocSize",
+                                                "EnabledPackedSize", "EnabledDataSize", "Files", "Version",
+                                                "Revision", "Align", "Sorted", "Tvers"}));
     EXPECT_EQ(h.columns()[0].name, "UpdateDateTime");
     EXPECT_EQ(h.columns()[23].name, "Comment");
     EXPECT_EQ(h.cell(0, h.column_index("Version")), 2u);
@@ -105,7 +105,8 @@ TEST(cpk_builder, header_chunk_layout)
 
 TEST(cpk_builder, stored_files_of_5_512_and_513_bytes)
 {
-    const std::vector<bytes> files = {test::random_bytes(5, 1), test::random_bytes(512, 2), test::random_bytes(513, 3)};
+    const std::vector<bytes> files = {test::random_bytes(5, 1), test::random_bytes(512, 2),
+                                      test::random_bytes(513, 3)};
     const bytes a = build_archive(files);
     EXPECT_EQ(header_value(a, "ContentOffset"), 0x800u);
     EXPECT_EQ(header_value(a, "ItocOffset"), 0x1000u);
@@ -203,7 +204,8 @@ TEST(cpk_builder, more_than_65535_files_are_refused)
 
 TEST(cpk_visit, ids_spread_over_both_tables_come_in_ascending_order)
 {
-    const bytes f3 = test::random_bytes(100, 3), f5 = test::random_bytes(600, 5), f7 = test::random_bytes(70, 7);
+    const bytes f3 = test::random_bytes(100, 3), f5 = test::random_bytes(600, 5),
+                f7 = test::random_bytes(70, 7);
     const bytes a = test::assemble_archive(0x800, {{7, 70, 70}, {3, 100, 100}}, {{5, 600, 600}},
                                            {{3, f3}, {5, f5}, {7, f7}});
     EXPECT_EQ(visit_all(a), (std::vector<visited_file>{{3, f3}, {5, f5}, {7, f7}}));
@@ -226,11 +228,13 @@ TEST(cpk_visit, the_first_file_starts_exactly_at_the_content_offset)
 
 TEST(cpk_visit, files_follow_the_alignment_the_header_declares)
 {
-    const bytes f1 = test::random_bytes(5, 1), f2 = test::random_bytes(600, 2), f3 = test::random_bytes(10, 3);
+    const bytes f1 = test::random_bytes(5, 1), f2 = test::random_bytes(600, 2),
+                f3 = test::random_bytes(10, 3);
     const std::vector<test::archive_entry> low = {{1, 5, 5}, {2, 600, 600}, {3, 10, 10}};
     const std::vector<visited_file> expected = {{1, f1}, {2, f2}, {3, f3}};
     // Align as declared (another tool's 2048, or 32, or even 1000); 0 steps 512 as no column does.
-    for (auto [align, step] : {std::pair{2048, 2048}, std::pair{32, 32}, std::pair{1000, 1000}, std::pair{0, 512}}) {
+    for (auto [align, step] :
+         {std::pair{2048, 2048}, std::pair{32, 32}, std::pair{1000, 1000}, std::pair{0, 512}}) {
         SCOPED_TRACE(align);
         const bytes a = test::assemble_archive(0x800, low, {}, {{1, f1}, {2, f2}, {3, f3}}, 0,
                                                static_cast<std::uint16_t>(align), step);
@@ -244,7 +248,8 @@ TEST(cpk_visit, files_follow_the_alignment_the_header_declares)
 TEST(cpk_visit, an_empty_entry_takes_no_room)
 {
     const bytes f1 = test::random_bytes(10, 1), f3 = test::random_bytes(20, 2);
-    const bytes a = test::assemble_archive(0x800, {{1, 10, 10}, {2, 0, 0}, {3, 20, 20}}, {}, {{1, f1}, {3, f3}});
+    const bytes a =
+        test::assemble_archive(0x800, {{1, 10, 10}, {2, 0, 0}, {3, 20, 20}}, {}, {{1, f1}, {3, f3}});
     EXPECT_EQ(visit_all(a), (std::vector<visited_file>{{1, f1}, {2, {}}, {3, f3}}));
 }
 
@@ -257,8 +262,8 @@ TEST(cpk_visit, a_compressed_entry_is_expanded_and_the_next_follows_its_stored_s
     const std::size_t next = 0x800 + round_up(form.size(), 512);
     ASSERT_LT(next, 0x800 + round_up(text.size(), 512));
     const bytes after = test::random_bytes(9, 5);
-    const bytes a = test::assemble_archive(0x800, {{1, static_cast<std::uint32_t>(form.size()), 3000}, {2, 9, 9}}, {},
-                                           {{1, form}, {2, after}});
+    const bytes a = test::assemble_archive(
+        0x800, {{1, static_cast<std::uint32_t>(form.size()), 3000}, {2, 9, 9}}, {}, {{1, form}, {2, after}});
     ASSERT_TRUE(std::equal(after.begin(), after.end(), a.begin() + next));
     EXPECT_EQ(visit_all(a), (std::vector<visited_file>{{1, text}, {2, after}}));
 }
@@ -333,7 +338,8 @@ TEST(cpk_visit_malformed, an_impossible_expanded_size_is_refused_before_allocati
 {
     const bytes form(300, 0);
     const bytes a = test::assemble_archive(0x800, {}, {{1, 300, 0xFFFFFFF0}}, {{1, form}});
-    EXPECT_EQ(error_of([&] { visit_all(a); }), "cpk_visit failed - file 1 claims more expanded bytes than its form can hold");
+    EXPECT_EQ(error_of([&] { visit_all(a); }),
+              "cpk_visit failed - file 1 claims more expanded bytes than its form can hold");
     const bytes small = test::assemble_archive(0x800, {{1, 100, 400}}, {}, {{1, bytes(100, 0)}});
     EXPECT_THROW(visit_all(small), std::runtime_error);
 }
@@ -342,10 +348,12 @@ TEST(cpk_visit_malformed, table_of_contents_outside_or_incomplete)
 {
     const bytes a = build_archive({bytes(10, 1)});
     utf_table h("CpkHeader", {{"ContentOffset", utf_u64, true}, {"ItocOffset", utf_u64, true}});
-    EXPECT_EQ(error_of([&] { visit_all(with_header(a, h)); }), "cpk_visit failed - CpkHeader table has no row");
+    EXPECT_EQ(error_of([&] { visit_all(with_header(a, h)); }),
+              "cpk_visit failed - CpkHeader table has no row");
     h.add_row();
     h.cell(0, 1) = 0xFFFFFFFF;
-    EXPECT_EQ(error_of([&] { visit_all(with_header(a, h)); }), "cpk_visit failed - ITOC chunk outside the archive");
+    EXPECT_EQ(error_of([&] { visit_all(with_header(a, h)); }),
+              "cpk_visit failed - ITOC chunk outside the archive");
 
     utf_table itoc("CpkItocInfo", {{"FilesL", utf_u32, true}, {"DataL", utf_data, true}});
     itoc.add_row();

@@ -278,8 +278,10 @@ bytes generated_input(int shape, int variant, std::size_t n, std::mt19937& rng)
     const auto seed = static_cast<std::uint32_t>(rng());
     bytes data;
     switch (shape) {
-    case 0: return test::random_bytes(n, seed);
-    case 1: return test::text_like(n, seed);
+    case 0:
+        return test::random_bytes(n, seed);
+    case 1:
+        return test::text_like(n, seed);
     case 2: // incompressible start, repetitive end
         data = test::random_bytes(n / 2, seed);
         data.resize(n, 0x41);
@@ -303,8 +305,8 @@ bytes generated_input(int shape, int variant, std::size_t n, std::mt19937& rng)
         while (data.size() < n) {
             const std::size_t len = 1 + rng() % 700;
             append_bytes(data, rng() % 3 == 0 ? test::random_bytes(len, rng())
-                               : rng() % 2   ? test::text_like(len, rng())
-                                             : bytes(len, 0));
+                               : rng() % 2    ? test::text_like(len, rng())
+                                              : bytes(len, 0));
         }
         break;
     case 7: { // noise with short repeats copied in: between surely stored and compressed
@@ -411,10 +413,12 @@ TEST(cpk_compress, boundary_lengths_and_distances_are_written_as_the_length_code
             ASSERT_TRUE(form);
             ASSERT_EQ(form, reference_compress(data).form);
             const std::vector<token> tokens = read_tokens(*form, data.size());
-            EXPECT_TRUE(std::any_of(tokens.begin(), tokens.end(), [&](const token& t) {
-                const match* m = std::get_if<match>(&t);
-                return m && m->length == length && m->distance == distance;
-            })) << "length " << length << " distance " << distance;
+            EXPECT_TRUE(std::any_of(tokens.begin(), tokens.end(),
+                                    [&](const token& t) {
+                                        const match* m = std::get_if<match>(&t);
+                                        return m && m->length == length && m->distance == distance;
+                                    }))
+                << "length " << length << " distance " << distance;
             EXPECT_EQ(expand(*form, data.size()), data);
         }
 }
@@ -467,17 +471,23 @@ TEST(cpk_decompress, malformed_streams_fail_cleanly)
     const bytes prefix(256, 2);
     // A short match whose source lies above the file.
     const token_stream high = encode_tokens(prefix, {match{3, 8194}});
-    EXPECT_EQ(error_of([&] { expand(high.form, 300); }), "Decompression error: match source outside the file");
+    EXPECT_EQ(error_of([&] { expand(high.form, 300); }),
+              "Decompression error: match source outside the file");
     // Zero bits are literals; four stream bytes run out long before 44 bytes are produced.
     bytes zeros(260, 0);
     EXPECT_EQ(error_of([&] { expand(zeros, 300); }), "Decompression error: stream runs past its start");
     // A match that would run into the verbatim prefix.
-    const token_stream deep = encode_tokens(prefix, {literal{1}, literal{2}, literal{3}, match{200, 3}, match{10, 3}});
-    EXPECT_EQ(error_of([&] { expand(deep.form, 256 + 3 + 200 + 5); }), "Decompression error: match runs into the verbatim prefix");
+    const token_stream deep =
+        encode_tokens(prefix, {literal{1}, literal{2}, literal{3}, match{200, 3}, match{10, 3}});
+    EXPECT_EQ(error_of([&] { expand(deep.form, 256 + 3 + 200 + 5); }),
+              "Decompression error: match runs into the verbatim prefix");
 
-    EXPECT_EQ(error_of([&] { expand(bytes(255, 0), 300); }), "Decompression error: compressed form shorter than 256 bytes");
-    EXPECT_EQ(error_of([&] { expand(bytes(256, 0), 256); }), "Decompression error: expanded size of 256 bytes or less");
-    EXPECT_EQ(error_of([&] { expand(bytes(400, 0), 399); }), "Decompression error: expanded size below the compressed size");
+    EXPECT_EQ(error_of([&] { expand(bytes(255, 0), 300); }),
+              "Decompression error: compressed form shorter than 256 bytes");
+    EXPECT_EQ(error_of([&] { expand(bytes(256, 0), 256); }),
+              "Decompression error: expanded size of 256 bytes or less");
+    EXPECT_EQ(error_of([&] { expand(bytes(400, 0), 399); }),
+              "Decompression error: expanded size below the compressed size");
 }
 
 TEST(cpk_decompress, damaged_streams_expand_or_fail_without_touching_outside)
@@ -494,7 +504,8 @@ TEST(cpk_decompress, damaged_streams_expand_or_fail_without_touching_outside)
             src = form;
             for (int e = 0; e < 1 + i % 3; ++e)
                 src[rng() % (src.size() - 256)] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
-            n = static_cast<std::uint32_t>(text.size()) + (i % 5 == 0 ? rng() % 64 : 0) - (i % 7 == 0 ? 40 : 0);
+            n = static_cast<std::uint32_t>(text.size()) + (i % 5 == 0 ? rng() % 64 : 0) -
+                (i % 7 == 0 ? 40 : 0);
         } else {
             const std::uint32_t t = 256 + rng() % 64;
             src = test::random_bytes(t, rng());
@@ -537,7 +548,7 @@ bytes looping_walk_input()
             symbols.push_back(static_cast<std::uint8_t>(v));
     const std::uint32_t c = 256 + 4000; // cursor where the walk would hang
     const std::uint32_t n = c + 8194 + 100;
-    bytes data(n, 0x07);                                      // the run below c compresses
+    bytes data(n, 0x07); // the run below c compresses
     std::vector<std::vector<bool>> used(256, std::vector<bool>(256));
     std::uint8_t last = symbols[0];
     for (std::uint32_t i = c - 3; i < n; ++i) {

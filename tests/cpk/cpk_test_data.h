@@ -63,7 +63,8 @@ struct archive_entry {
 
 inline utf_table entry_table(const char* name, utf_type size_type, const std::vector<archive_entry>& entries)
 {
-    utf_table t(name, {{"ID", utf_u16, true}, {"FileSize", size_type, true}, {"ExtractSize", size_type, true}});
+    utf_table t(name,
+                {{"ID", utf_u16, true}, {"FileSize", size_type, true}, {"ExtractSize", size_type, true}});
     for (const archive_entry& e : entries) {
         const std::uint32_t r = t.add_row();
         t.cell(r, 0) = e.id;
@@ -108,9 +109,10 @@ inline bytes header_chunk(std::uint64_t content_offset, std::uint64_t itoc_offse
 // `step` bytes, and the ITOC chunk at itoc_offset (or right after the last file when 0). The
 // header declares `align` when it is given.
 inline bytes assemble_archive(std::uint32_t content_offset, const std::vector<archive_entry>& low,
-                              const std::vector<archive_entry>& high, const std::vector<std::pair<std::uint16_t, bytes>>& files,
-                              std::uint32_t itoc_offset = 0, std::optional<std::uint16_t> align = std::nullopt,
-                              std::uint32_t step = 512)
+                              const std::vector<archive_entry>& high,
+                              const std::vector<std::pair<std::uint16_t, bytes>>& files,
+                              std::uint32_t itoc_offset = 0,
+                              std::optional<std::uint16_t> align = std::nullopt, std::uint32_t step = 512)
 {
     std::vector<std::pair<std::uint16_t, bytes>> sorted = files;
     std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -16,7 +16,8 @@ using test::error_of;
 
 utf_table empty_itoc_l()
 {
-    return utf_table("CpkItocL", {{"ID", utf_u16, true}, {"FileSize", utf_u16, true}, {"ExtractSize", utf_u16, true}});
+    return utf_table("CpkItocL",
+                     {{"ID", utf_u16, true}, {"FileSize", utf_u16, true}, {"ExtractSize", utf_u16, true}});
 }
 
 // One column of every type, three rows, values with their high bits set.
@@ -73,14 +74,13 @@ void expect_same_table(const utf_table& a, const utf_table& b)
 TEST(utf_table_writer, empty_itoc_l_table_is_88_exact_bytes)
 {
     const bytes expected = {
-        '@', 'U', 'T', 'F', 0, 0, 0, 80,    // magic, table size
-        0, 0, 0, 39, 0, 0, 0, 39,           // reserved, rows offset, strings offset
-        0, 0, 0, 80, 0, 0, 0, 7,            // data offset, name offset
-        0, 3, 0, 0, 0, 0, 0, 0,             // 3 columns, row width 0, 0 rows
-        0x12, 0, 0, 0, 16, 0x12, 0, 0, 0, 19, 0x12, 0, 0, 0, 28,
-        '<', 'N', 'U', 'L', 'L', '>', 0, 'C', 'p', 'k', 'I', 't', 'o', 'c', 'L', 0,
-        'I', 'D', 0, 'F', 'i', 'l', 'e', 'S', 'i', 'z', 'e', 0,
-        'E', 'x', 't', 'r', 'a', 'c', 't', 'S', 'i', 'z', 'e', 0, 0,
+        '@',  'U', 'T', 'F', 0,   0,    0,   80, // magic, table size
+        0,    0,   0,   39,  0,   0,    0,   39, // reserved, rows offset, strings offset
+        0,    0,   0,   80,  0,   0,    0,   7,  // data offset, name offset
+        0,    3,   0,   0,   0,   0,    0,   0,  // 3 columns, row width 0, 0 rows
+        0x12, 0,   0,   0,   16,  0x12, 0,   0,   0,   19,  0x12, 0,   0,   0,   28,  '<', 'N', 'U', 'L',
+        'L',  '>', 0,   'C', 'p', 'k',  'I', 't', 'o', 'c', 'L',  0,   'I', 'D', 0,   'F', 'i', 'l', 'e',
+        'S',  'i', 'z', 'e', 0,   'E',  'x', 't', 'r', 'a', 'c',  't', 'S', 'i', 'z', 'e', 0,   0,
     };
     EXPECT_EQ(empty_itoc_l().serialize(), expected);
     // With no rows every column is written as not stored, and read back so.
@@ -170,7 +170,8 @@ TEST(utf_table_reader, round_trip_keeps_every_type_string_and_nested_table)
 
 TEST(utf_table_reader, column_that_is_not_stored_reads_zero_and_takes_no_row_bytes)
 {
-    utf_table t("T", {{"a", utf_u8, true}, {"s", utf_string, false}, {"d", utf_data, false}, {"b", utf_u16, true}});
+    utf_table t(
+        "T", {{"a", utf_u8, true}, {"s", utf_string, false}, {"d", utf_data, false}, {"b", utf_u16, true}});
     t.add_row();
     t.add_row();
     t.cell(0, 0) = 1;
@@ -212,7 +213,8 @@ TEST(utf_table_reader, rows_wider_than_their_values_are_stepped_by_the_header_wi
 
 TEST(utf_table_reader, column_lookup)
 {
-    utf_table t("T", {{"x", utf_u8, true}, {"dup", utf_u8, true}, {"y", utf_u8, true}, {"dup", utf_u8, true}});
+    utf_table t("T",
+                {{"x", utf_u8, true}, {"dup", utf_u8, true}, {"y", utf_u8, true}, {"dup", utf_u8, true}});
     EXPECT_EQ(t.column_index("y"), 2u);
     EXPECT_EQ(t.column_index("missing"), 0u);
     EXPECT_FALSE(t.has_column("missing"));
@@ -234,10 +236,13 @@ TEST(utf_table_reader, descriptor_flags_are_tested_in_order)
     EXPECT_EQ(with_flag(0x1C), "Unknown property type");
     EXPECT_EQ(with_flag(0x3F), "Global property not supported");
     EXPECT_EQ(with_flag(0x9B), ""); // 0x80 means nothing
-    EXPECT_EQ(error_of([&] { b[0] = '#'; utf_table::parse(b); }), "No valid UTF signature found");
+    EXPECT_EQ(error_of([&] {
+                  b[0] = '#';
+                  utf_table::parse(b);
+              }),
+              "No valid UTF signature found");
     EXPECT_EQ(error_of([] { utf_table::parse(bytes{'@', 'U'}); }), "No valid UTF signature found");
 }
-
 
 // Malformed input: every case must fail with a runtime_error and never read outside.
 
@@ -271,11 +276,13 @@ TEST(utf_table_malformed, offsets_pointing_outside_fail)
         put_be32(m, at, value);
         return error_of([&] { utf_table::parse(m); });
     };
-    EXPECT_EQ(fails(20, 0xFFFFFFF0), "utf_table::parse failed - string outside the table");      // table name
-    EXPECT_EQ(fails(12, 0x7FFFFFFF), "utf_table::parse failed - string outside the table");      // string pool
-    EXPECT_EQ(fails(32 + 1, static_cast<std::uint32_t>(good.size())), "utf_table::parse failed - string outside the table");
-    EXPECT_EQ(fails(rows + 4, 0x10000), "utf_table::parse failed - string outside the table");   // string cell
-    EXPECT_EQ(fails(rows + 8, 0xFFFFFFFF), "utf_table::parse failed - nested table outside its parent's data");
+    EXPECT_EQ(fails(20, 0xFFFFFFF0), "utf_table::parse failed - string outside the table"); // table name
+    EXPECT_EQ(fails(12, 0x7FFFFFFF), "utf_table::parse failed - string outside the table"); // string pool
+    EXPECT_EQ(fails(32 + 1, static_cast<std::uint32_t>(good.size())),
+              "utf_table::parse failed - string outside the table");
+    EXPECT_EQ(fails(rows + 4, 0x10000), "utf_table::parse failed - string outside the table"); // string cell
+    EXPECT_EQ(fails(rows + 8, 0xFFFFFFFF),
+              "utf_table::parse failed - nested table outside its parent's data");
     EXPECT_EQ(fails(rows + 12, static_cast<std::uint32_t>(good.size())),
               "utf_table::parse failed - nested table outside its parent's data");
     EXPECT_EQ(fails(28, 0xFFFFFFFF), "utf_table::parse failed - rows outside the table");
@@ -287,7 +294,8 @@ TEST(utf_table_malformed, offsets_pointing_outside_fail)
     bytes open_ended = utf_table("T", {}).serialize();
     open_ended.resize(8 + get_be32(open_ended, 12) + 9); // "<NULL>\0T" then no terminator
     open_ended[open_ended.size() - 1] = 'x';
-    EXPECT_EQ(error_of([&] { utf_table::parse(open_ended); }), "utf_table::parse failed - unterminated string");
+    EXPECT_EQ(error_of([&] { utf_table::parse(open_ended); }),
+              "utf_table::parse failed - unterminated string");
 }
 
 TEST(utf_table_malformed, nesting_is_limited)
@@ -303,7 +311,8 @@ TEST(utf_table_malformed, nesting_is_limited)
         return t.serialize();
     };
     EXPECT_NO_THROW(utf_table::parse(nest(16)));
-    EXPECT_EQ(error_of([&] { utf_table::parse(nest(17)); }), "utf_table::parse failed - tables nested too deeply");
+    EXPECT_EQ(error_of([&] { utf_table::parse(nest(17)); }),
+              "utf_table::parse failed - tables nested too deeply");
 }
 
 TEST(utf_table_malformed, counts_that_ask_for_absurd_memory_are_refused_before_allocation)
@@ -313,7 +322,8 @@ TEST(utf_table_malformed, counts_that_ask_for_absurd_memory_are_refused_before_a
     t.add_row();
     bytes b = t.serialize();
     put_be32(b, 28, 0xFFFFFFFF);
-    EXPECT_EQ(error_of([&] { utf_table::parse(b); }), "utf_table::parse failed - table too large for its bytes");
+    EXPECT_EQ(error_of([&] { utf_table::parse(b); }),
+              "utf_table::parse failed - table too large for its bytes");
 
     // Rows overlapping at width 0, every one naming the same long text.
     utf_table s("S", {{"s", utf_string, true}});
@@ -322,7 +332,8 @@ TEST(utf_table_malformed, counts_that_ask_for_absurd_memory_are_refused_before_a
     bytes sb = s.serialize();
     put_be16(sb, 26, 0);
     put_be32(sb, 28, 100000);
-    EXPECT_EQ(error_of([&] { utf_table::parse(sb); }), "utf_table::parse failed - table too large for its bytes");
+    EXPECT_EQ(error_of([&] { utf_table::parse(sb); }),
+              "utf_table::parse failed - table too large for its bytes");
 
     // Many rows naming the same nested table, which names the same nested table again.
     utf_table inner("I", {{"v", utf_u64, true}});
@@ -334,7 +345,8 @@ TEST(utf_table_malformed, counts_that_ask_for_absurd_memory_are_refused_before_a
     bytes mb = middle.serialize();
     put_be16(mb, 26, 0);
     put_be32(mb, 28, 5000);
-    EXPECT_EQ(error_of([&] { utf_table::parse(mb); }), "utf_table::parse failed - table too large for its bytes");
+    EXPECT_EQ(error_of([&] { utf_table::parse(mb); }),
+              "utf_table::parse failed - table too large for its bytes");
 }
 
 TEST(utf_table_malformed, random_corruption_never_escapes_as_anything_but_an_error)

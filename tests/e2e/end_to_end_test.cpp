@@ -19,8 +19,7 @@ std::string patch_with_engine(const std::filesystem::path& source, const std::fi
                               recording_listener& listener)
 {
     try {
-        patcher().run_patch_job(source, dest, sample_patch(),
-                                listener);
+        patcher().run_patch_job(source, dest, sample_patch(), listener);
     } catch (const std::exception& e) {
         return e.what();
     }
@@ -45,9 +44,11 @@ TEST(end_to_end, quillmoor_patch_with_the_archive_as_a_file)
     // The built-in archive is run by the CTest fixture (e2e.patch_sample).
     scratch_dir dir;
     std::string err;
-    ASSERT_EQ(run_program("quillmoor-patch",
-                          {sample_original(), dir / "out.nds", "--archive", sample_dir() / "patch.bin", "--quiet"}, err),
-              0)
+    ASSERT_EQ(
+        run_program("quillmoor-patch",
+                    {sample_original(), dir / "out.nds", "--archive", sample_dir() / "patch.bin", "--quiet"},
+                    err),
+        0)
         << err;
     EXPECT_EQ(err, "");
     EXPECT_EQ(read_whole_file(dir / "out.nds"), read_whole_file(sample_translation()));
@@ -82,7 +83,9 @@ TEST(end_to_end, rebuilding_the_translation_changes_nothing)
 {
     scratch_dir dir;
     std::string err;
-    ASSERT_EQ(run_program("quillmoor-tool", {"rom-rebuild", sample_translation(), dir / "rebuilt.nds"}, err), 0) << err;
+    ASSERT_EQ(run_program("quillmoor-tool", {"rom-rebuild", sample_translation(), dir / "rebuilt.nds"}, err),
+              0)
+        << err;
     EXPECT_EQ(read_whole_file(dir / "rebuilt.nds"), read_whole_file(sample_translation()));
 }
 

@@ -67,7 +67,8 @@ TEST(explanations, each_kind_of_wrong_file_is_named_after_the_engine_message)
              std::copy_n("AZEP", 4, r.begin() + 12);
              return r;
          },
-         "Input is not a valid Quillmoor game", "Cette ROM est celle d'un autre jeu : « ZELDA » (code AZEP)."},
+         "Input is not a valid Quillmoor game",
+         "Cette ROM est celle d'un autre jeu : « ZELDA » (code AZEP)."},
         {"a cut file", [&] { return bytes(original.begin(), original.begin() + 0x4000); },
          "nds_rom::nds_rom - input file is not a valid NDS ROM",
          "est incomplète : elle fait 16\u00A0384\u00A0octets au lieu de " + grouped + "\u00A0octets."},
@@ -93,7 +94,8 @@ TEST(explanations, each_kind_of_wrong_file_is_named_after_the_engine_message)
         std::string err;
         for (const bool check : {false, true}) {
             const std::vector<std::filesystem::path> args =
-                check ? std::vector<std::filesystem::path>{"--check", dir / "in.nds", "--archive", sample_dir() / "patch.bin"}
+                check ? std::vector<std::filesystem::path>{"--check", dir / "in.nds", "--archive",
+                                                           sample_dir() / "patch.bin"}
                       : std::vector<std::filesystem::path>{dir / "in.nds", dir / "out.nds", "--archive",
                                                            sample_dir() / "patch.bin", "--quiet"};
             EXPECT_EQ(run_program("quillmoor-patch", args, err, true), 1) << err;
@@ -109,12 +111,14 @@ TEST(explanations, a_check_names_the_release_and_a_run_proves_its_result)
     scratch_dir dir;
     std::string out;
     EXPECT_EQ(run_program("quillmoor-patch", {"--check", sample_original()}, out, true), 0) << out;
-    EXPECT_EQ(out, "ROM reconnue : Quillmoor (QLMOR, code YQLE, Amérique du Nord). C'est exactement la version "
-                   "d'origine pour laquelle le patch a été fait : il peut être appliqué.\n");
+    EXPECT_EQ(out,
+              "ROM reconnue : Quillmoor (QLMOR, code YQLE, Amérique du Nord). C'est exactement la version "
+              "d'origine pour laquelle le patch a été fait : il peut être appliqué.\n");
 
     // The built-in card is the default archive's; the sample's patch comes with its own.
-    EXPECT_EQ(run_program("quillmoor-patch", {sample_original(), dir / "out.nds", "--archive", sample_dir() / "patch.bin"},
-                          out, true),
+    EXPECT_EQ(run_program("quillmoor-patch",
+                          {sample_original(), dir / "out.nds", "--archive", sample_dir() / "patch.bin"}, out,
+                          true),
               0)
         << out;
     EXPECT_NE(out.find("SHA-1 de la ROM écrite : " + sample_card().translated.sha1 +
@@ -125,10 +129,16 @@ TEST(explanations, a_check_names_the_release_and_a_run_proves_its_result)
     // Without a card beside the archive: the run works, with fewer explanations.
     std::filesystem::copy_file(sample_dir() / "patch.bin", dir / "bare.patch");
     write_whole_file(dir / "m.nds", modified_arm9().first);
-    EXPECT_EQ(run_program("quillmoor-patch", {dir / "m.nds", dir / "out2.nds", "--archive", dir / "bare.patch"}, out), 1);
+    EXPECT_EQ(run_program("quillmoor-patch",
+                          {dir / "m.nds", dir / "out2.nds", "--archive", dir / "bare.patch"}, out),
+              1);
     EXPECT_NE(out.find("sans la carte d'identité du patch"), std::string::npos) << out;
-    EXPECT_EQ(run_program("quillmoor-patch", {sample_original(), dir / "out2.nds", "--archive", dir / "bare.patch"}, out), 0);
-    EXPECT_NE(out.find("SHA-1 de la ROM écrite : " + sample_card().translated.sha1 + ".\n"), std::string::npos) << out;
+    EXPECT_EQ(run_program("quillmoor-patch",
+                          {sample_original(), dir / "out2.nds", "--archive", dir / "bare.patch"}, out),
+              0);
+    EXPECT_NE(out.find("SHA-1 de la ROM écrite : " + sample_card().translated.sha1 + ".\n"),
+              std::string::npos)
+        << out;
 }
 
 } // namespace

@@ -24,7 +24,10 @@ namespace {
 class editing_visitor : public rom_visitor {
 public:
     std::function<std::optional<bytes>(const bytes&, std::uint32_t)> edit;
-    bytes visit(const bytes& contents, std::uint32_t code) override { return edit(contents, code).value_or(contents); }
+    bytes visit(const bytes& contents, std::uint32_t code) override
+    {
+        return edit(contents, code).value_or(contents);
+    }
     void enter_section(std::uint32_t) override {}
 };
 
@@ -78,7 +81,8 @@ TEST(make_patch, sample_archive_has_the_shape_of_the_shipped_one)
     }
     EXPECT_EQ(non_file_keys,
               (std::multiset<std::uint32_t>{2, 9, (3u << 16) | 10, (7u << 16) | 10, (10u << 16) | 10}));
-    EXPECT_EQ(by_patch_type, (std::map<std::uint32_t, std::uint32_t>{{0, 6}, {1, 8}})); // 5 non-file, 1 file delta
+    EXPECT_EQ(by_patch_type,
+              (std::map<std::uint32_t, std::uint32_t>{{0, 6}, {1, 8}})); // 5 non-file, 1 file delta
     EXPECT_EQ(by_type,
               (std::map<std::uint32_t, std::uint32_t>{{0, 551}, {1, 12}, {2, 5}, {3, 126}, {4, 2}, {5, 2}}));
     EXPECT_EQ(appended, 1u);
@@ -88,9 +92,11 @@ TEST(make_patch, each_kind_of_difference_is_reproduced)
 {
     scratch_dir dir;
     nds_rom rom(sample_original());
-    const auto file = [&](const char* path) { return make_section_code(section_kind::file, rom.get_file_id(path)); };
-    const std::uint32_t menu = file("/ui/menu.cpk"), item = file("/data/item.cpk"), monster = file("/data/monster.cpk"),
-                        sound = file("/sound/se/se001.swav");
+    const auto file = [&](const char* path) {
+        return make_section_code(section_kind::file, rom.get_file_id(path));
+    };
+    const std::uint32_t menu = file("/ui/menu.cpk"), item = file("/data/item.cpk"),
+                        monster = file("/data/monster.cpk"), sound = file("/sound/se/se001.swav");
     editing_visitor v;
     v.edit = [&](const bytes& c, std::uint32_t code) -> std::optional<bytes> {
         bytes out = c;
@@ -127,11 +133,12 @@ TEST(make_patch, each_kind_of_difference_is_reproduced)
     EXPECT_EQ(p.report.append_items, 1u);
     EXPECT_EQ(p.report.entries_by_type, (std::array<std::uint32_t, 6>{}));
     EXPECT_EQ(p.report.total_steps, 370u + entries_of(rom.read_file(section_id_of(menu))).size() + 1);
-    for (const char* start : {"ARM7 binary: delta", "OVL9-0001: delta", "OVL9-0000: delta", "/ui/menu.cpk: entry list, 0 of",
-                              "/data/item.cpk: delta", "/data/monster.cpk: delta", "/sound/se/se001.swav: delta"})
-        EXPECT_TRUE(std::any_of(p.report.changes.begin(), p.report.changes.end(),
-                                [&](const std::string& c) { return c.rfind(start, 0) == 0; }))
-            << start;
+    for (const char* start :
+         {"ARM7 binary: delta", "OVL9-0001: delta", "OVL9-0000: delta", "/ui/menu.cpk: entry list, 0 of",
+          "/data/item.cpk: delta", "/data/monster.cpk: delta", "/sound/se/se001.swav: delta"})
+        EXPECT_TRUE(std::any_of(p.report.changes.begin(), p.report.changes.end(), [&](const std::string& c) {
+            return c.rfind(start, 0) == 0;
+        })) << start;
 }
 
 TEST(make_patch, a_rom_against_itself_gives_a_patch_that_changes_nothing)

@@ -43,7 +43,8 @@ const std::filesystem::path& sample_dir()
             const authored_patch p = make_patch(d / sample_original_name, d / sample_translation_name);
             write_whole_file(d / "patch.bin", p.packed);
             const std::string card = write_identity_card(p.card);
-            write_whole_file(d / "patch.bin.card", byte_span(reinterpret_cast<const std::uint8_t*>(card.data()), card.size()));
+            write_whole_file(d / "patch.bin.card",
+                             byte_span(reinterpret_cast<const std::uint8_t*>(card.data()), card.size()));
         }
         return d;
     }();

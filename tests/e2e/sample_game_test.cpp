@@ -42,10 +42,12 @@ TEST(sample_game, header_is_what_an_emulator_needs_to_boot_it)
         const bytes rom = read_whole_file(path);
         EXPECT_EQ(slice(rom, 0, 6), (bytes{'Q', 'L', 'M', 'O', 'R', 0}));
         EXPECT_EQ(slice(rom, 0x0C, 4), (bytes{'Y', 'Q', 'L', 'E'}));
-        EXPECT_EQ(get_u8(rom, 0x12), 0); // unit code: plain DS
-        const std::pair<std::uint32_t, std::uint32_t> addresses[] = { // entry and load of each CPU
-            {0x24, homebrew_arm9_address}, {0x28, homebrew_arm9_address},
-            {0x34, homebrew_arm7_address}, {0x38, homebrew_arm7_address}};
+        EXPECT_EQ(get_u8(rom, 0x12), 0);                             // unit code: plain DS
+        const std::pair<std::uint32_t, std::uint32_t> addresses[] = {// entry and load of each CPU
+                                                                     {0x24, homebrew_arm9_address},
+                                                                     {0x28, homebrew_arm9_address},
+                                                                     {0x34, homebrew_arm7_address},
+                                                                     {0x38, homebrew_arm7_address}};
         for (const auto& [at, address] : addresses)
             EXPECT_EQ(get_le32(rom, at), address) << at;
         EXPECT_EQ(get_le16(rom, 0x6C), 0); // secure area CRC: none

@@ -72,9 +72,15 @@ struct harness {
 TEST(cpk_patcher, every_entry_type_and_an_appended_entry)
 {
     const bytes font2 = build_font(used_chars(make_char_index(), container(u"Bonjour à tous")));
-    std::vector<bytes> files = {old_script(1),         data_entry(2000, 3), font2,
-                                font2,                 data_entry(100, 4),  data_entry(500, 5),
-                                data_entry(50, 6),     old_script(2),       data_entry(10, 7)};
+    std::vector<bytes> files = {old_script(1),
+                                data_entry(2000, 3),
+                                font2,
+                                font2,
+                                data_entry(100, 4),
+                                data_entry(500, 5),
+                                data_entry(50, 6),
+                                old_script(2),
+                                data_entry(10, 7)};
     const bytes cpk = archive_of(files);
     const bytes fr = container(u"« Œuvre », déjà — l’été…");
     const bytes fr2 = container(u"Déjà vu");
@@ -87,14 +93,14 @@ TEST(cpk_patcher, every_entry_type_and_an_appended_entry)
         harness h;
         h.engine.use_workers(workers);
         auto blob = [&](bytes b) { return h.archive.add_blob(std::move(b)); };
-        h.list = {1, crc32(files[0]), 0, blob(fr),                                       // script keeping 40 bytes
-                  2, crc32(files[1]), 3, blob(vcdiff_encode(files[1], delta_target)),     // delta
-                  3, crc32(font2),    4,                                                  // 1 bpp, three words
-                  4, crc32(font2),    4,                                                  // same font again
-                  6, crc32(files[5]), 2, blob(bytes{'n', 'e', 'w'}),                       // whole
-                  7, crc32(files[6]), 5, blob(bytes{}),                                    // whole, empty
-                  8, crc32(files[7]), 1, blob(fr2),                                        // script without prefix
-                  0xFFFFFFFF, blob(bytes(600, 0x41)),                                       // appended
+        h.list = {1,          crc32(files[0]),        0, blob(fr), // script keeping 40 bytes
+                  2,          crc32(files[1]),        3, blob(vcdiff_encode(files[1], delta_target)), // delta
+                  3,          crc32(font2),           4,                             // 1 bpp, three words
+                  4,          crc32(font2),           4,                             // same font again
+                  6,          crc32(files[5]),        2, blob(bytes{'n', 'e', 'w'}), // whole
+                  7,          crc32(files[6]),        5, blob(bytes{}),              // whole, empty
+                  8,          crc32(files[7]),        1, blob(fr2),                  // script without prefix
+                  0xFFFFFFFF, blob(bytes(600, 0x41)),                                // appended
                   0xFFFFFFFF, blob(bytes{'z'})};
         h.archive.set_total_steps(100);
         const bytes rebuilt = h.patch(cpk);
@@ -105,11 +111,20 @@ TEST(cpk_patcher, every_entry_type_and_an_appended_entry)
 
         const bytes prefix(files[0].begin(), files[0].begin() + 40);
         const bytes font1 = convert_font_to_1bpp(font2);
-        EXPECT_EQ(got, (std::map<std::uint32_t, bytes>{
-                           {1, assemble_script_entry(prefix, 40, fr, build_font(used_chars(make_char_index(), fr)))},
-                           {2, delta_target}, {3, font1}, {4, font1}, {5, files[4]}, {6, bytes{'n', 'e', 'w'}}, {7, bytes{}},
-                           {8, assemble_script_entry({}, 0, fr2, build_font(used_chars(make_char_index(), fr2)))},
-                           {9, files[8]}, {10, bytes(600, 0x41)}, {11, bytes{'z'}}}));
+        EXPECT_EQ(
+            got,
+            (std::map<std::uint32_t, bytes>{
+                {1, assemble_script_entry(prefix, 40, fr, build_font(used_chars(make_char_index(), fr)))},
+                {2, delta_target},
+                {3, font1},
+                {4, font1},
+                {5, files[4]},
+                {6, bytes{'n', 'e', 'w'}},
+                {7, bytes{}},
+                {8, assemble_script_entry({}, 0, fr2, build_font(used_chars(make_char_index(), fr2)))},
+                {9, files[8]},
+                {10, bytes(600, 0x41)},
+                {11, bytes{'z'}}}));
         EXPECT_EQ(std::string(got[8].begin(), got[8].begin() + 4), std::string("DCM\0", 4));
         // One step per source entry, then one per appended entry, without gaps.
         EXPECT_EQ(h.listener.positions, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
@@ -122,7 +137,8 @@ TEST(cpk_patcher, a_list_of_append_items_only_keeps_every_entry)
     harness h;
     h.list = {0xFFFFFFFF, h.archive.add_blob(bytes{'a'})};
     std::map<std::uint32_t, bytes> got = entries_of(h.patch(archive_of(files)));
-    EXPECT_EQ(got, (std::map<std::uint32_t, bytes>{{1, files[0]}, {2, files[1]}, {3, files[2]}, {4, bytes{'a'}}}));
+    EXPECT_EQ(got,
+              (std::map<std::uint32_t, bytes>{{1, files[0]}, {2, files[1]}, {3, files[2]}, {4, bytes{'a'}}}));
 }
 
 TEST(cpk_patcher, checksum_type_and_delta_errors)

@@ -39,8 +39,8 @@ protected:
         const std::uint32_t replacement = b.add_blob(test::pattern(2500, 12));
         const std::uint32_t first_added = b.add_blob(bytes{'n', 'e', 'w'});
         const std::uint32_t second_added = b.add_blob(bytes(1000, 0x42));
-        b.add_file_record("/talk.cpk", {1, 1, crc32(cpk_files[0]), 0, container, 2, crc32(cpk_files[1]), 4,
-                                        3, crc32(cpk_files[2]), 2, replacement, 0xFFFFFFFF, first_added,
+        b.add_file_record("/talk.cpk", {1, 1, crc32(cpk_files[0]), 0, container, 2, crc32(cpk_files[1]), 4, 3,
+                                        crc32(cpk_files[2]), 2, replacement, 0xFFFFFFFF, first_added,
                                         0xFFFFFFFF, second_added});
         b.set_total_steps(static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1 + 4 + 2));
         packed = pack_archive(b.build());
@@ -108,10 +108,10 @@ TEST_F(data_safety, a_patched_file_overwritten_in_place_fails_its_checksum)
     const std::uint32_t at = get_le32(nds_rom(source).fat_bytes(), std::size_t{readme} * 8);
     EXPECT_EQ(error_of([&] {
                   run_job(packed, nullptr, at_section(0, [&] {
-                          std::fstream f(source, std::ios::binary | std::ios::in | std::ios::out);
-                          f.seekp(at);
-                          f.put('X');
-                      }));
+                              std::fstream f(source, std::ios::binary | std::ios::in | std::ios::out);
+                              f.seekp(at);
+                              f.put('X');
+                          }));
               }),
               "patcher::visit - bad checksum");
     EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds"}));
@@ -127,9 +127,9 @@ TEST_F(data_safety, a_source_renamed_over_or_removed_midway_is_still_read_whole)
     const bytes original = read_whole_file(source);
     const std::size_t middle = nds_rom(source).list_sections().size() / 2;
     run_job(packed, nullptr, at_section(middle, [&] {
-            write_whole_file(dir / "other.nds", bytes(4096, 0xEE));
-            fs::rename(dir / "other.nds", source);
-        }));
+                write_whole_file(dir / "other.nds", bytes(4096, 0xEE));
+                fs::rename(dir / "other.nds", source);
+            }));
     EXPECT_EQ(read_whole_file(destination), reference);
 
     fs::remove(destination);
@@ -149,7 +149,8 @@ TEST_F(data_safety, a_source_that_is_a_folder_or_missing_is_refused_before_writi
         test::recording_listener l;
         const std::string error = job_error(packed, l, &from);
         EXPECT_FALSE(error.empty());
-        EXPECT_TRUE(from.filename() != "missing.nds" || error == "nds_rom::nds_rom - can't open input file") << error;
+        EXPECT_TRUE(from.filename() != "missing.nds" || error == "nds_rom::nds_rom - can't open input file")
+            << error;
         EXPECT_EQ(l.events(), std::vector<std::string>{"opening_source"});
         EXPECT_EQ(read_whole_file(destination), bytes{3});
     }

@@ -36,7 +36,8 @@ built_font make_font(const font_shape& s, const std::function<unsigned(unsigned,
     for (unsigned g = 0; g < s.glyphs; ++g)
         for (unsigned p = 0; p < s.width * s.height; ++p) {
             unsigned q = p * s.bpp;
-            glyph_data[g * s.tile_bytes + q / 8] |= static_cast<std::uint8_t>(pixel(g, p) << (8 - s.bpp - q % 8));
+            glyph_data[g * s.tile_bytes + q / 8] |=
+                static_cast<std::uint8_t>(pixel(g, p) << (8 - s.bpp - q % 8));
         }
     if (s.pad_glyph_data)
         glyph_data.resize(round_up(glyph_data.size(), 4), 0);
@@ -54,7 +55,7 @@ built_font make_font(const font_shape& s, const std::function<unsigned(unsigned,
         append_le32(b, size);
     };
     tag("RTFN", 0x0101FEFF); // byte order mark FF FE, version 0x0101
-    append_le32(b, 0); // file size, set below
+    append_le32(b, 0);       // file size, set below
     append_le16(b, 16);
     append_le16(b, s.two_maps ? 5 : 4);
     tag("FNIF", 28);
@@ -64,7 +65,8 @@ built_font make_font(const font_shape& s, const std::function<unsigned(unsigned,
     tag("PLGC", f.cglp_size);
     // width, height, bytes per tile, baseline 7, maximum advance 9, depth, flags
     append_bytes(b, bytes{static_cast<std::uint8_t>(s.width), static_cast<std::uint8_t>(s.height),
-                          static_cast<std::uint8_t>(s.tile_bytes), 0, 7, 9, static_cast<std::uint8_t>(s.bpp), 0});
+                          static_cast<std::uint8_t>(s.tile_bytes), 0, 7, 9, static_cast<std::uint8_t>(s.bpp),
+                          0});
     append_bytes(b, glyph_data);
     tag("HDWC", cwdh_size);
     append_le16(b, 0);
@@ -113,7 +115,8 @@ TEST(FontDepth, KeepsTheLowestBitOfEachPixel)
         EXPECT_EQ(out_pixel(out4, 2, 1, p), values(1, p) % 2) << p;
 
     // One-bit 3 x 3 tiles of 2 bytes in an unpadded 18-byte block: N = 9, Z1 = 20 + 16, D = +18.
-    const font_shape one_bit{.width = 3, .height = 3, .tile_bytes = 2, .bpp = 1, .glyphs = 1, .pad_glyph_data = false};
+    const font_shape one_bit{
+        .width = 3, .height = 3, .tile_bytes = 2, .bpp = 1, .glyphs = 1, .pad_glyph_data = false};
     const built_font in1 = make_font(one_bit, [](unsigned, unsigned p) { return p % 2; });
     const bytes out1 = convert(in1.data);
     ASSERT_EQ(out1.size(), in1.data.size() + 18);
@@ -124,7 +127,8 @@ TEST(FontDepth, KeepsTheLowestBitOfEachPixel)
 TEST(FontDepth, RewritesTheGlyphBlockAndMovesWhatFollows)
 {
     // 15 pixels: 2 bytes at one bit, 4 at two bits.
-    const built_font in = make_font({.width = 5, .height = 3, .glyphs = 3, .two_maps = true}, [](unsigned g, unsigned p) { return (p + g) % 3 == 0 ? 3u : 0u; });
+    const built_font in = make_font({.width = 5, .height = 3, .glyphs = 3, .two_maps = true},
+                                    [](unsigned g, unsigned p) { return (p + g) % 3 == 0 ? 3u : 0u; });
     const bytes out = convert(in.data);
 
     // Z = 12 + 16 = 28 bytes, N = 28 / 4 = 7 tiles (the header counts), Z1 = 16 + 16 = 32: D = +4.
@@ -135,7 +139,8 @@ TEST(FontDepth, RewritesTheGlyphBlockAndMovesWhatFollows)
     EXPECT_EQ(get_le32(out, 0x28), get_le32(in.data, 0x28) + d);
     EXPECT_TRUE(std::equal(in.data.begin(), in.data.begin() + 0x08, out.begin()));
     EXPECT_TRUE(std::equal(in.data.begin() + 0x0C, in.data.begin() + 0x24, out.begin() + 0x0C));
-    EXPECT_EQ(bytes(out.begin() + 0x2C, out.begin() + 0x3C), (bytes{'P', 'L', 'G', 'C', 32, 0, 0, 0, 5, 3, 2, 0, 7, 9, 1, 0}));
+    EXPECT_EQ(bytes(out.begin() + 0x2C, out.begin() + 0x3C),
+              (bytes{'P', 'L', 'G', 'C', 32, 0, 0, 0, 5, 3, 2, 0, 7, 9, 1, 0}));
     for (unsigned g = 0; g < 3; ++g)
         for (unsigned p = 0; p < 15; ++p)
             EXPECT_EQ(out_pixel(out, 2, g, p), (p + g) % 3 == 0 ? 1u : 0u);
@@ -157,7 +162,8 @@ TEST(FontDepth, RewritesTheGlyphBlockAndMovesWhatFollows)
 TEST(FontDepth, TwelvePixelTilesShrinkByEighteenBytesAGlyph)
 {
     for (unsigned n = 1; n <= 5; ++n) {
-        const font_shape shape{.width = 12, .height = 12, .tile_bytes = 36, .glyphs = n, .two_maps = n % 2 == 0};
+        const font_shape shape{
+            .width = 12, .height = 12, .tile_bytes = 36, .glyphs = n, .two_maps = n % 2 == 0};
         const built_font in = make_font(shape, [](unsigned g, unsigned p) { return (g + p) % 4; });
         ASSERT_EQ(in.cglp_size, 36 * n + 16);
         const bytes out = convert(in.data);
@@ -174,7 +180,8 @@ TEST(FontDepth, RejectsFontsThatDisagreeWithThemselves)
     const auto size = static_cast<std::uint32_t>(good.data.size());
     // A glyph block at the very end of the file with 16-byte tiles: N counts the block's header
     // as one more tile, which would be read past the end.
-    built_font at_end = make_font({.width = 8, .height = 8, .tile_bytes = 16, .glyphs = 1}, [](unsigned, unsigned) { return 1u; });
+    built_font at_end = make_font({.width = 8, .height = 8, .tile_bytes = 16, .glyphs = 1},
+                                  [](unsigned, unsigned) { return 1u; });
     at_end.data.resize(0x2C + at_end.cglp_size);
     put_le32(at_end.data, 0x08, static_cast<std::uint32_t>(at_end.data.size()));
     const auto link = [](std::size_t at, std::uint32_t to) { return [=](bytes& b) { put_le32(b, at, to); }; };
@@ -189,7 +196,8 @@ TEST(FontDepth, RejectsFontsThatDisagreeWithThemselves)
         {link(0x30, size - 0x2C + 1), "glyph block outside the font"},
         {link(0x30, 0xFFFFFFF0u), "glyph block outside the font"},
         {[](bytes& b) { put_le16(b, 0x36, 0); }, "tile size is zero"},
-        {[](bytes& b) { put_le16(b, 0x36, 3); }, "tiles too small for their pixels"}, // 16 two-bit pixels need 4
+        {[](bytes& b) { put_le16(b, 0x36, 3); },
+         "tiles too small for their pixels"}, // 16 two-bit pixels need 4
         {[](bytes& b) { b[0x3A] = 3; }, "unsupported bits per pixel"},
         {[](bytes& b) { b[0x3A] = 0; }, "unsupported bits per pixel"},
         {[](bytes& b) { b[0x3A] = 16; }, "unsupported bits per pixel"},
@@ -204,7 +212,8 @@ TEST(FontDepth, RejectsFontsThatDisagreeWithThemselves)
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         bytes b = good.data;
         cases[i].damage(b);
-        EXPECT_EQ(test::error_of([&] { convert(b); }), "convert_font_to_1bpp - " + cases[i].reason) << "case " << i;
+        EXPECT_EQ(test::error_of([&] { convert(b); }), "convert_font_to_1bpp - " + cases[i].reason)
+            << "case " << i;
     }
 }
 

@@ -34,8 +34,7 @@ TEST(sha1, check_values_and_any_split_of_the_input)
             h.update(data.first(cut));
             h.update(data.subspan(cut));
             EXPECT_EQ(h.finish(), sha1::of(data)) << n << " " << cut;
-            EXPECT_EQ(crc32_continue(crc32_continue(0, data.first(cut)), data.subspan(cut)),
-                      crc32(data));
+            EXPECT_EQ(crc32_continue(crc32_continue(0, data.first(cut)), data.subspan(cut)), crc32(data));
         }
     }
 }
@@ -45,7 +44,8 @@ TEST(identity_card, written_and_read_back)
     identity_card card;
     card.original = {"QLMOR", "YQLE", 134217728, 0x89ABCDEF, std::string(40, 'a')};
     card.translated = {"QLMOR", "YQLE", 134217729, 0x01234567, std::string(40, '0')};
-    card.sections = {{2, 0x11111111, 0x22222222, ""}, {0x000C0006, 0xDEADBEEF, 0xFEEDFACE, "script/event.cpk"}};
+    card.sections = {{2, 0x11111111, 0x22222222, ""},
+                     {0x000C0006, 0xDEADBEEF, 0xFEEDFACE, "script/event.cpk"}};
     const std::string text = write_identity_card(card);
     const identity_card back = read_identity_card(text);
     EXPECT_TRUE(back.original.same_file(card.original) && back.translated.same_file(card.translated));

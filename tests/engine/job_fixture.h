@@ -7,8 +7,8 @@
 #include "engine/patch_archive.h"
 #include "engine/patcher.h"
 #include "recording_listener.h"
-#include "support/error_of.h"
 #include "rom/nds_rom.h"
+#include "support/error_of.h"
 #include "tools/rom_image_builder.h"
 #include "vcdiff/vcdiff_encoder.h"
 
@@ -30,7 +30,6 @@ inline bytes pattern(std::size_t n, std::uint8_t seed)
         b[i] = static_cast<std::uint8_t>((i * 7 + seed) ^ (i >> 5));
     return b;
 }
-
 
 // A script container: a 32-byte head whose words at 24 and 28 delimit UTF-16LE text, and a
 // tail after the text that must travel with it.
@@ -57,9 +56,9 @@ inline rom_description game_description()
                        rom_overlay{.id = 3, .contents = bytes(4000, 0x20), .compressed = true}};
     d.banner = pattern(0x840, 4);
     d.root = {rom_fs_node::file("readme.txt", pattern(100, 5)),
-              rom_fs_node::directory("data", {rom_fs_node::file("empty.bin"),
-                                              rom_fs_node::file("story.bin", pattern(5000, 6)),
-                                              rom_fs_node::directory("more", {rom_fs_node::file("x.bin", pattern(9, 7))})})};
+              rom_fs_node::directory(
+                  "data", {rom_fs_node::file("empty.bin"), rom_fs_node::file("story.bin", pattern(5000, 6)),
+                           rom_fs_node::directory("more", {rom_fs_node::file("x.bin", pattern(9, 7))})})};
     return d;
 }
 
@@ -113,9 +112,7 @@ protected:
     std::string job_error(const bytes& packed, test::recording_listener& l, const fs::path* from = nullptr)
     {
         patcher p;
-        return error_of([&] {
-            p.run_patch_job(from ? *from : source, destination, packed, l);
-        });
+        return error_of([&] { p.run_patch_job(from ? *from : source, destination, packed, l); });
     }
 
     // A type 0 record turning `before` into `after`.

@@ -16,7 +16,7 @@ TEST(patch_archive, builder_output_parses_back_with_paths_in_record_order)
     archive_builder b;
     std::uint32_t d = b.add_blob({0xD6, 0xC3, 0xC4, 0x00});
     b.add_file_record("/a/one.bin", {0, 0x1234, d});
-    b.add_record(make_section_code(banner), {0, 0x55, d});  // does not take a path
+    b.add_record(make_section_code(banner), {0, 0x55, d}); // does not take a path
     b.add_record(make_section_code(arm9_overlay, 3), {0, 0x66, d});
     b.add_file_record("/two.bin", {1, 7, 0x99, 4, 0xFFFFFFFF, d});
     b.set_total_steps(42);
@@ -48,25 +48,34 @@ TEST(patch_archive, packed_form_round_trips_and_a_cut_stream_fails)
     EXPECT_EQ(get_le32(packed, 0), unpacked.size());
     EXPECT_EQ(unpack_archive(packed), unpacked);
 
-    std::vector<bytes> cuts = {bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packed.size() / 2))};
+    std::vector<bytes> cuts = {
+        bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packed.size() / 2))};
     put_le32(packed, 0, 1000000); // the size of a real archive, whose stream would be far longer
     for (std::ptrdiff_t keep : {0, 4, 8, 9, 14})
         cuts.emplace_back(packed.begin(), packed.begin() + keep);
     for (const bytes& cut : cuts)
-        EXPECT_EQ(error_of([&] { unpack_archive(cut); }), "Decompression of main archive failed") << cut.size();
+        EXPECT_EQ(error_of([&] { unpack_archive(cut); }), "Decompression of main archive failed")
+            << cut.size();
     // An unpacked size no LZMA stream of this length can produce is refused before allocating.
-    EXPECT_EQ(error_of([&] { unpack_archive(bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x5D, 0, 0, 1, 0, 0}); }),
+    EXPECT_EQ(error_of([&] {
+                  unpack_archive(bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x5D, 0, 0, 1, 0, 0});
+              }),
               "Decompression of main archive failed");
 }
 
 TEST(patch_archive, lying_sizes_and_index_bounds_fail_cleanly)
 {
     const auto fails = [](auto&& f) { return error_of(f).find("load_archive failed") != std::string::npos; };
-    EXPECT_TRUE(fails([] { split_archive(bytes{0xFF, 0xFF, 0xFF, 0x0F, 0, 0, 0, 0}); })); // blob count too large
-    EXPECT_TRUE(fails([] { split_archive(bytes{1, 0, 0, 0, 100, 0, 0, 0, 1, 2, 3}); }));  // blob runs past the end
-    EXPECT_TRUE(fails([] { split_archive(bytes{0, 0, 0, 0}); }));                          // no blob at all
+    EXPECT_TRUE(fails([] {
+        split_archive(bytes{0xFF, 0xFF, 0xFF, 0x0F, 0, 0, 0, 0});
+    })); // blob count too large
+    EXPECT_TRUE(fails([] {
+        split_archive(bytes{1, 0, 0, 0, 100, 0, 0, 0, 1, 2, 3});
+    }));                                                          // blob runs past the end
+    EXPECT_TRUE(fails([] { split_archive(bytes{0, 0, 0, 0}); })); // no blob at all
 
-    const auto index = [](std::uint32_t count, std::uint32_t pool, std::vector<std::uint32_t> words, std::string tail = "") {
+    const auto index = [](std::uint32_t count, std::uint32_t pool, std::vector<std::uint32_t> words,
+                          std::string tail = "") {
         bytes b;
         for (std::uint32_t w : {count, pool, 0u})
             append_le32(b, w);

@@ -95,7 +95,8 @@ TEST_F(patch_job, file_records_map_paths_in_order_and_others_skip_the_pool)
     archive_builder b;
     // file, banner (takes no path), file: the second path belongs to the third record.
     b.add_file_record("/readme.txt", delta_body(b, test::pattern(100, 5), bytes{'r'}));
-    b.add_record(make_section_code(banner), delta_body(b, before[make_section_code(banner)], test::pattern(0x840, 1)));
+    b.add_record(make_section_code(banner),
+                 delta_body(b, before[make_section_code(banner)], test::pattern(0x840, 1)));
     b.add_file_record("/data/more/x.bin", delta_body(b, test::pattern(9, 7), bytes{'x'}));
     run_job(pack_archive(b.build()));
     nds_rom out(destination);
@@ -116,7 +117,8 @@ TEST_F(patch_job, a_timed_job_fills_its_phases_and_leaves_no_timer_bound)
     EXPECT_EQ(run_job(packed, &engine).events(), plain.events());
     EXPECT_EQ(read_whole_file(destination), plain_result);
     EXPECT_EQ(phase_timer::of_this_thread().timer, nullptr);
-    for (job_phase p : {job_phase::archive_unpacking, job_phase::reading, job_phase::lz_packing, job_phase::writing})
+    for (job_phase p :
+         {job_phase::archive_unpacking, job_phase::reading, job_phase::lz_packing, job_phase::writing})
         EXPECT_GT(timer.total(p).count(), 0) << job_phase_name(p);
     // No CPK archive in this game.
     EXPECT_EQ(timer.total(job_phase::cpk_compression).count(), 0);

@@ -120,11 +120,13 @@ TEST(patcher, delta_record_checks_the_checksum_before_decoding)
     EXPECT_EQ(t.engine.visit(banner_before, make_section_code(banner)), banner_after);
     bytes changed = banner_before;
     changed[5] ^= 1;
-    EXPECT_EQ(error_of([&] { t.engine.visit(changed, make_section_code(banner)); }), "patcher::visit - bad checksum");
+    EXPECT_EQ(error_of([&] { t.engine.visit(changed, make_section_code(banner)); }),
+              "patcher::visit - bad checksum");
     // Bad checksum wins over an undecodable delta: nothing is decoded before the check.
     EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm7)); }),
               "patcher::visit - bad checksum");
-    EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm9)); }), "apply_patch - decoder failed");
+    EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm9)); }),
+              "apply_patch - decoder failed");
     EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(fnt)); }),
               "patcher::visit - unexpected patch type");
 }
@@ -152,7 +154,8 @@ TEST(patcher, blob_numbers_and_record_lengths_are_checked)
               std::string::npos);
     bytes changed = banner_before; // the checksum is checked before the blob number is looked at
     changed[0] ^= 1;
-    EXPECT_EQ(error_of([&] { t.engine.visit(changed, make_section_code(banner)); }), "patcher::visit - bad checksum");
+    EXPECT_EQ(error_of([&] { t.engine.visit(changed, make_section_code(banner)); }),
+              "patcher::visit - bad checksum");
     EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm9)); }),
               "patcher::visit - truncated record");
 }
@@ -167,7 +170,8 @@ TEST(patcher, enter_section_counts_without_gaps_and_names_no_path_for_other_kind
     p.request_cancel();
     p.enter_section(0); // still reported after a cancel
     EXPECT_EQ(l.positions, (std::vector<std::uint32_t>{0, 1, 2}));
-    EXPECT_EQ(l.events(), (std::vector<std::string>{"section 0x1 (null)", "section 0xc000a (null)", "section 0 (null)"}));
+    EXPECT_EQ(l.events(),
+              (std::vector<std::string>{"section 0x1 (null)", "section 0xc000a (null)", "section 0 (null)"}));
 }
 
 } // namespace

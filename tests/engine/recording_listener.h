@@ -11,7 +11,7 @@ namespace qm::test {
 
 class recording_listener : public patch_listener {
 public:
-    std::vector<std::string> calls;     // e.g. "opening_source", "set_total 12", "section 0x10006 a/b.bin"
+    std::vector<std::string> calls; // e.g. "opening_source", "set_total 12", "section 0x10006 a/b.bin"
     std::vector<std::uint32_t> positions;
     std::function<void(const std::string&)> on_call; // hook, e.g. to cancel at a given moment
 

@@ -26,9 +26,15 @@ bytes container_with(const std::u16string& text, std::size_t lead = 0, std::size
     return c;
 }
 
-bytes font_for(const std::u16string& text) { return build_font(used_chars(make_char_index(), container_with(text))); }
+bytes font_for(const std::u16string& text)
+{
+    return build_font(used_chars(make_char_index(), container_with(text)));
+}
 
-std::size_t index_of(char16_t code) { return make_char_index().at(code); }
+std::size_t index_of(char16_t code)
+{
+    return make_char_index().at(code);
+}
 
 // Bytes written as hex pairs, with 'quoted' runs taken as ASCII; spaces are ignored.
 bytes hex(std::string_view s)
@@ -52,7 +58,8 @@ bytes hex(std::string_view s)
 bytes slice(const bytes& b, std::size_t at, std::size_t n)
 {
     EXPECT_LE(at + n, b.size());
-    return bytes(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(std::min(at + n, b.size())));
+    return bytes(b.begin() + static_cast<std::ptrdiff_t>(at),
+                 b.begin() + static_cast<std::ptrdiff_t>(std::min(at + n, b.size())));
 }
 
 // The 2-bit pixel at (x, y) of glyph g's tile in a generated font.
@@ -69,14 +76,15 @@ void expect_tiles_match_cells(const bytes& font, const std::u16string& chars_in_
     for (unsigned g = 0; g < chars_in_glyph_order.size(); ++g)
         for (unsigned y = 0; y < h; ++y)
             for (unsigned x = 0; x < w; ++x)
-                ASSERT_EQ(tile_pixel(font, g, x, y), cell_pixel(glyph_bitmaps[index_of(chars_in_glyph_order[g])], x, y + 12 - h))
+                ASSERT_EQ(tile_pixel(font, g, x, y),
+                          cell_pixel(glyph_bitmaps[index_of(chars_in_glyph_order[g])], x, y + 12 - h))
                     << g << ":" << x << "," << y;
 }
 
 TEST(UsedChars, MarksKnownCodeUnitsOfTheTextOnly)
 {
     bytes c = container_with(u"Aé\u4E00A\u2122", 6, 4);
-    put_le16(c, 32, u'Z'); // in the lead, outside the text
+    put_le16(c, 32, u'Z');           // in the lead, outside the text
     put_le16(c, c.size() - 2, u'Q'); // in the tail
     used_char_set used = used_chars(make_char_index(), c);
     EXPECT_EQ(used.count(), 3u);
@@ -156,7 +164,8 @@ TEST(BuildFont, AsciiOnlyHasNoScanMap)
 TEST(BuildFont, GapInTheTableMap)
 {
     const bytes f = font_for(u"CA");
-    EXPECT_EQ(slice(f, get_le32(f, 0x28) - 8, 28), hex("'PAMC' 1C000000 4100 4300 01000000 00000000 0000 FFFF 0100 0000"));
+    EXPECT_EQ(slice(f, get_le32(f, 0x28) - 8, 28),
+              hex("'PAMC' 1C000000 4100 4300 01000000 00000000 0000 FFFF 0100 0000"));
 }
 
 TEST(BuildFont, MaximumAdvanceAndSizesFollowTheUsedGlyphs)

@@ -23,17 +23,19 @@ protected:
             std::vector<std::uint32_t> list{1};
             for (std::uint32_t i = 0; i < 12; ++i) {
                 const auto seed = static_cast<std::uint8_t>(a * 16 + i);
-                const bytes entry = i % 4 == 0 ? test::pattern(5000 + 700 * i, seed)
+                const bytes entry = i % 4 == 0   ? test::pattern(5000 + 700 * i, seed)
                                     : i % 4 == 1 ? bytes(200 + i, seed)
                                     : i % 4 == 2 ? test::random_bytes(3000, seed)
                                                  : bytes();
                 cpk.add_file(entry);
                 if (i % 3 == 0) {
                     const bytes after = test::pattern(4000 + 100 * i, static_cast<std::uint8_t>(seed + 1));
-                    list.insert(list.end(), {i + 1, crc32(entry), 3, archive.add_blob(vcdiff_encode(entry, after))});
+                    list.insert(list.end(),
+                                {i + 1, crc32(entry), 3, archive.add_blob(vcdiff_encode(entry, after))});
                 }
             }
-            list.insert(list.end(), {0xFFFFFFFF, archive.add_blob(test::pattern(9000, static_cast<std::uint8_t>(a)))});
+            list.insert(list.end(),
+                        {0xFFFFFFFF, archive.add_blob(test::pattern(9000, static_cast<std::uint8_t>(a)))});
             const std::string name = "arc" + std::to_string(a) + ".cpk";
             game.root.push_back(rom_fs_node::file(name, cpk.write()));
             game.root.push_back(rom_fs_node::file("between" + std::to_string(a), test::pattern(600, 9)));

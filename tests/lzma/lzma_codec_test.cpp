@@ -73,8 +73,8 @@ TEST(lzma_codec, stream_cut_short_fails)
     const bytes data = sample_text(200000);
     const lzma_packed p = lzma_pack(data);
     bytes out(data.size());
-    for (std::size_t keep : {std::size_t{0}, std::size_t{4}, std::size_t{5}, p.stream.size() / 2,
-                             p.stream.size() - 16}) {
+    for (std::size_t keep :
+         {std::size_t{0}, std::size_t{4}, std::size_t{5}, p.stream.size() / 2, p.stream.size() - 16}) {
         EXPECT_FALSE(unpack(p, byte_span(p.stream).first(keep), out)) << "kept " << keep;
     }
     // Asking for more output than was packed runs out of input as well.

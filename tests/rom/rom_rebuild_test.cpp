@@ -223,8 +223,10 @@ TEST_F(rebuild_test, only_bit_0_of_the_overlay_flag_byte_means_packed)
     description.arm9_overlays[1].other_flags = 0x02; // plain: flag byte 0x02
     recording_visitor identity;
     const bytes out = rebuild_sample(identity);
-    EXPECT_EQ(identity.returned.at(make_section_code(arm9_overlay, 0)), description.arm9_overlays[0].contents);
-    EXPECT_EQ(identity.returned.at(make_section_code(arm9_overlay, 1)), description.arm9_overlays[1].contents);
+    EXPECT_EQ(identity.returned.at(make_section_code(arm9_overlay, 0)),
+              description.arm9_overlays[0].contents);
+    EXPECT_EQ(identity.returned.at(make_section_code(arm9_overlay, 1)),
+              description.arm9_overlays[1].contents);
     EXPECT_EQ(file_bytes(out, 1), description.arm9_overlays[1].contents); // written back as it was
     EXPECT_EQ(nds_lz_inplace_decomp(file_bytes(out, 0)), description.arm9_overlays[0].contents);
     EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_stored), 0x03000000u | file_bytes(out, 0).size());
@@ -245,16 +247,17 @@ struct dsi_sample {
         plain.layout.pad_to_power_of_two = false;
         image = build_rom_image(plain).image;
         ds_size = image.size();
-        area_offset = static_cast<std::uint32_t>(round_up(image.size() + 0x1000, start_in_units ? 0x80000 : 0x200));
+        area_offset =
+            static_cast<std::uint32_t>(round_up(image.size() + 0x1000, start_in_units ? 0x80000 : 0x200));
         image.resize(area_offset, 0xCC);
         for (std::uint32_t i = 0; i < 0x700; ++i)
             area.push_back(static_cast<std::uint8_t>(i * 13 + 7));
         append_bytes(image, area);
         const std::pair<std::size_t, std::uint32_t> fields[] = {
-            {0x1C0, area_offset},         {0x1CC, 0x300},          // ARM9i
-            {0x1F0, area_offset + 0x400}, {0x1F4, 0x40},           // hash table
-            {0x1D0, area_offset + 0x500}, {0x1DC, 0x200},          // ARM7i
-            {0x220, area_offset + 0x10},  {0x224, 0x20},           // encrypted, inside the ARM9i
+            {0x1C0, area_offset},         {0x1CC, 0x300},                   // ARM9i
+            {0x1F0, area_offset + 0x400}, {0x1F4, 0x40},                    // hash table
+            {0x1D0, area_offset + 0x500}, {0x1DC, 0x200},                   // ARM7i
+            {0x220, area_offset + 0x10},  {0x224, 0x20},                    // encrypted, inside the ARM9i
             {0x210, area_offset + 0x700}, {0x1E0, 0x4000}, {0x1E4, 0x100}}; // the DS region's digest stays
         for (auto [field, value] : fields)
             put_le32(image, field, value);
@@ -285,8 +288,8 @@ TEST_F(rebuild_test, a_dsi_area_is_carried_behind_the_ds_sections_with_its_field
         ASSERT_LE(at + sample.area.size(), out.size());
         EXPECT_TRUE(std::equal(sample.area.begin(), sample.area.end(), out.begin() + at));
         const std::pair<std::size_t, std::uint32_t> moved[] = {
-            {0x1CC, 0x300}, {0x1F0, at + 0x400}, {0x1D0, at + 0x500}, {0x220, at + 0x10},
-            {0x210, at + 0x700}, {0x1E0, 0x4000}, {0x1E4, 0x100}};
+            {0x1CC, 0x300},      {0x1F0, at + 0x400}, {0x1D0, at + 0x500}, {0x220, at + 0x10},
+            {0x210, at + 0x700}, {0x1E0, 0x4000},     {0x1E4, 0x100}};
         for (auto [field, value] : moved)
             EXPECT_EQ(get_le32(out, field), value) << field;
         EXPECT_EQ(out.size(), std::size_t{1} << image_size_exponent(at + 0x700));

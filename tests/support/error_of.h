@@ -7,8 +7,7 @@
 
 namespace qm::test {
 
-template <class F>
-std::string error_of(F&& f)
+template <class F> std::string error_of(F&& f)
 {
     try {
         f();

@@ -60,8 +60,7 @@ TEST(NftrReader, ReadsGeneratedFontsBackAtBothDepths)
         EXPECT_EQ(f.widths[i].width, glyph_metrics[i][1]);
         EXPECT_EQ(f.widths[i].advance, glyph_metrics[i][2]);
     }
-    const nftr_font one =
-        read_nftr(convert_font_to_1bpp(two_bit));
+    const nftr_font one = read_nftr(convert_font_to_1bpp(two_bit));
     ASSERT_EQ(one.glyph_count(), char_count);
     EXPECT_EQ(one.glyph_of_code.at(u'€'), index_of(u'€'));
     for (const auto& [font, depth, mask] : {std::tuple{&f, 2u, 3u}, std::tuple{&one, 1u, 1u}}) {
@@ -69,7 +68,8 @@ TEST(NftrReader, ReadsGeneratedFontsBackAtBothDepths)
         for (std::size_t g : {index_of(u'A'), index_of(u'é')})
             for (unsigned y = 0; y < 12; ++y)
                 for (unsigned x = 0; x < font->tile_width; ++x)
-                    EXPECT_EQ(font->pixel(static_cast<std::uint32_t>(g), x, y), cell_pixel(glyph_bitmaps[g], x, y) & mask)
+                    EXPECT_EQ(font->pixel(static_cast<std::uint32_t>(g), x, y),
+                              cell_pixel(glyph_bitmaps[g], x, y) & mask)
                         << depth << " bpp, glyph " << g;
     }
 }

@@ -15,8 +15,8 @@ class path_checks_fixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir = fs::temp_directory_path() / ("qm-path-checks-" + std::to_string(std::random_device{}()) +
-                                           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() / ("qm-path-checks-" + std::to_string(std::random_device{}()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir / "sub");
         std::ofstream(dir / "rom.nds") << "x";

@@ -11,8 +11,15 @@ namespace {
 TEST(section_label, names_every_kind)
 {
     const std::pair<std::uint32_t, const char*> named[] = {
-        {0, "Padding"}, {1, "Header"},   {2, "ARM9 binary"}, {3, "ARM7 binary"}, {4, "FNT"},
-        {5, "FAT"},     {7, "ARM9 OVT"}, {8, "ARM7 OVT"},    {9, "Banner"},
+        {0, "Padding"},
+        {1, "Header"},
+        {2, "ARM9 binary"},
+        {3, "ARM7 binary"},
+        {4, "FNT"},
+        {5, "FAT"},
+        {7, "ARM9 OVT"},
+        {8, "ARM7 OVT"},
+        {9, "Banner"},
         {make_section_code(arm9_overlay, 12), "OVL9-0012"},
         {make_section_code(arm7_overlay, 3), "OVL7-0003"},
         {make_section_code(arm7_overlay, 65535), "OVL7-65535"}};

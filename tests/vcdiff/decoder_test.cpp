@@ -12,10 +12,10 @@
 namespace qm {
 namespace {
 
-using test::op::add;
-using test::op::copy;
 using test::text;
 using test::window_spec;
+using test::op::add;
+using test::op::copy;
 
 bytes decode_ok(byte_span source, const bytes& delta)
 {
@@ -34,10 +34,14 @@ TEST(vcdiff_decoder, rfc_example)
 {
     // Section 4.3: COPY 4,0; ADD 4,wxyz; COPY 4,4; COPY 12,24; RUN 4,z. The COPY at 24 reads
     // the target it is writing (a period of four bytes).
-    const window_spec w{.indicator = 0x01, .segment_length = 16, .target_length = 28, .data = text("wxyzz"),
+    const window_spec w{.indicator = 0x01,
+                        .segment_length = 16,
+                        .target_length = 28,
+                        .data = text("wxyzz"),
                         .instructions = {copy(0, 4), add(4), copy(0, 4), copy(0, 12), test::op::run0(), 4},
                         .addresses = {0, 4, 24}};
-    EXPECT_EQ(as_text(decode_ok(text("abcdefghijklmnop"), test::make_delta({w}))), "abcdwxyzefghefghefghefghzzzz");
+    EXPECT_EQ(as_text(decode_ok(text("abcdefghijklmnop"), test::make_delta({w}))),
+              "abcdwxyzefghefghefghefghzzzz");
 }
 
 TEST(vcdiff_decoder, every_address_mode_and_cache_update)
@@ -55,19 +59,19 @@ TEST(vcdiff_decoder, every_address_mode_and_cache_update)
         std::uint64_t address;
     };
     const std::vector<step> steps = {
-        {0, {0x64}, 100},            // SELF; near[0]=100
-        {0, {0x87, 0x68}, 1000},     // SELF; near[1]=1000, same[232]=1000
-        {0, {0x82, 0x2C}, 300},      // SELF; near[2]=300, same[300]=300 (block 1, byte 44)
-        {0, {0x84, 0x58}, 600},      // SELF; near[3]=600, same[600]=600 (block 2, byte 88)
+        {0, {0x64}, 100},               // SELF; near[0]=100
+        {0, {0x87, 0x68}, 1000},        // SELF; near[1]=1000, same[232]=1000
+        {0, {0x82, 0x2C}, 300},         // SELF; near[2]=300, same[300]=300 (block 1, byte 44)
+        {0, {0x84, 0x58}, 600},         // SELF; near[3]=600, same[600]=600 (block 2, byte 88)
         {1, {0x8F, 0x0C}, 2016 - 1932}, // HERE: 2016 - 1932 = 84; near[0]=84
-        {2, {0x07}, 91},             // NEAR0: 84 + 7; near[1]=91
-        {3, {0x03}, 94},             // NEAR1: 91 + 3; near[2]=94
-        {4, {0x00}, 94},             // NEAR2: 94 + 0; near[3]=94
-        {5, {0x81, 0x00}, 222},      // NEAR3: 94 + 128; near[0]=222
-        {6, {232}, 1000},            // SAME block 0, byte 232
-        {7, {44}, 300},              // SAME block 1, byte 44
-        {8, {88}, 600},              // SAME block 2, byte 88
-        {1, {0x8E, 0x7C}, 2048 - 1916},     // HERE again: 2048 - 1916 = 132
+        {2, {0x07}, 91},                // NEAR0: 84 + 7; near[1]=91
+        {3, {0x03}, 94},                // NEAR1: 91 + 3; near[2]=94
+        {4, {0x00}, 94},                // NEAR2: 94 + 0; near[3]=94
+        {5, {0x81, 0x00}, 222},         // NEAR3: 94 + 128; near[0]=222
+        {6, {232}, 1000},               // SAME block 0, byte 232
+        {7, {44}, 300},                 // SAME block 1, byte 44
+        {8, {88}, 600},                 // SAME block 2, byte 88
+        {1, {0x8E, 0x7C}, 2048 - 1916}, // HERE again: 2048 - 1916 = 132
     };
     window_spec w{.indicator = 0x01, .segment_length = source.size()};
     bytes expected;
@@ -84,8 +88,13 @@ TEST(vcdiff_decoder, copy_runs_from_source_segment_into_overlapping_target)
 {
     // Segment "def"; after ADD "XY" the COPY starts at segment byte 1 ('e') and runs on into
     // the target, re-reading bytes it has itself just written.
-    const window_spec w{.indicator = 0x01, .segment_length = 3, .segment_position = 3, .target_length = 12,
-                        .data = text("XY"), .instructions = {add(2), copy(0, 10)}, .addresses = {1}};
+    const window_spec w{.indicator = 0x01,
+                        .segment_length = 3,
+                        .segment_position = 3,
+                        .target_length = 12,
+                        .data = text("XY"),
+                        .instructions = {add(2), copy(0, 10)},
+                        .addresses = {1}};
     EXPECT_EQ(as_text(decode_ok(text("abcdef"), test::make_delta({w}))), "XYefXYefXYef");
 }
 
@@ -93,8 +102,10 @@ TEST(vcdiff_decoder, overlapping_target_copies_repeat_their_pattern)
 {
     // Periods 1, 2 and 3, with lengths that are not multiples of the period.
     for (unsigned period = 1; period <= 3; ++period) {
-        const window_spec w{.target_length = period + 17, .data = text(std::string("abc").substr(0, period)),
-                            .instructions = {add(period), copy(0, 0), 17}, .addresses = {0}};
+        const window_spec w{.target_length = period + 17,
+                            .data = text(std::string("abc").substr(0, period)),
+                            .instructions = {add(period), copy(0, 0), 17},
+                            .addresses = {0}};
         std::string expected;
         for (unsigned i = 0; i < period + 17; ++i)
             expected += "abc"[i % period];
@@ -105,20 +116,32 @@ TEST(vcdiff_decoder, overlapping_target_copies_repeat_their_pattern)
 TEST(vcdiff_decoder, combined_opcodes)
 {
     // ADD 2 + COPY 5 (SELF), then COPY 4 + ADD 1, in one opcode each.
-    const window_spec w{.indicator = 0x01, .segment_length = 10, .target_length = 12, .data = text("ab!"),
-                        .instructions = {test::op::add_copy(2, 5, 0), test::op::copy4_add1(0)}, .addresses = {3, 6}};
+    const window_spec w{.indicator = 0x01,
+                        .segment_length = 10,
+                        .target_length = 12,
+                        .data = text("ab!"),
+                        .instructions = {test::op::add_copy(2, 5, 0), test::op::copy4_add1(0)},
+                        .addresses = {3, 6}};
     EXPECT_EQ(as_text(decode_ok(text("0123456789"), test::make_delta({w}))), "ab345676789!");
 }
 
 TEST(vcdiff_decoder, vcd_target_windows_copy_from_earlier_output)
 {
-    const window_spec first{.indicator = 0x01, .segment_length = 11, .target_length = 11,
-                            .instructions = {copy(0, 11)}, .addresses = {0}};
+    const window_spec first{.indicator = 0x01,
+                            .segment_length = 11,
+                            .target_length = 11,
+                            .instructions = {copy(0, 11)},
+                            .addresses = {0}};
     const window_spec second{.target_length = 3, .data = text("!? "), .instructions = {add(3)}};
     // Segment "o world!?" spans both earlier windows.
-    const window_spec third{.indicator = 0x02, .segment_length = 9, .segment_position = 4, .target_length = 9,
-                            .instructions = {copy(0, 9)}, .addresses = {0}};
-    EXPECT_EQ(as_text(decode_ok(text("hello world"), test::make_delta({first, second, third}))), "hello world!? o world!?");
+    const window_spec third{.indicator = 0x02,
+                            .segment_length = 9,
+                            .segment_position = 4,
+                            .target_length = 9,
+                            .instructions = {copy(0, 9)},
+                            .addresses = {0}};
+    EXPECT_EQ(as_text(decode_ok(text("hello world"), test::make_delta({first, second, third}))),
+              "hello world!? o world!?");
 }
 
 TEST(vcdiff_decoder, zero_length_windows)
@@ -143,13 +166,17 @@ TEST(vcdiff_decoder, ignored_bits_and_encodings)
     // Unassigned Hdr_Indicator bits, the checksum bit of a plain window, Delta_Indicator bits
     // above the three compression flags.
     bytes delta = test::file_header(0x00, 0xF8);
-    test::append_window(delta, {.indicator = 0x04, .target_length = 3, .delta_indicator = 0x08, .data = text("xyz"),
+    test::append_window(delta, {.indicator = 0x04,
+                                .target_length = 3,
+                                .delta_indicator = 0x08,
+                                .data = text("xyz"),
                                 .instructions = {add(0), 3}});
     EXPECT_EQ(as_text(decode_ok({}, delta)), "xyz");
 
     // Integers may carry leading zero groups.
     bytes padded = test::file_header();
-    append_bytes(padded, bytes{0x00, 0x80, 0x80, 0x0B, 0x03, 0x00, 0x03, 0x02, 0x80, 0x00, 'x', 'y', 'z', add(0), 0x03});
+    append_bytes(padded, bytes{0x00, 0x80, 0x80, 0x0B, 0x03, 0x00, 0x03, 0x02, 0x80, 0x00, 'x', 'y', 'z',
+                               add(0), 0x03});
     EXPECT_EQ(as_text(decode_ok({}, padded)), "xyz");
 }
 
@@ -169,7 +196,9 @@ TEST(vcdiff_decoder, interleaved_variant)
     // ADD "ab", COPY 4 from source 2 (SELF), RUN 3 'z', each with its data or address right
     // after its opcode and size.
     const bytes source = text("012345");
-    window_spec w{.indicator = 0x01, .segment_length = source.size(), .target_length = 9,
+    window_spec w{.indicator = 0x01,
+                  .segment_length = source.size(),
+                  .target_length = 9,
                   .instructions = {add(2), 'a', 'b', copy(0, 4), 2, test::op::run0(), 3, 'z'}};
     EXPECT_EQ(as_text(decode_ok(source, test::make_delta({w}, 'S'))), "ab2345zzz");
 

@@ -29,9 +29,15 @@ inline bytes text(std::string_view s)
 
 // Opcodes of the default code table, from the table's layout.
 namespace op {
-inline std::uint8_t run0() { return 0; }
-inline std::uint8_t add(unsigned size) { return static_cast<std::uint8_t>(1 + size); } // size 0..17
-inline std::uint8_t copy(unsigned mode, unsigned size)                                 // size 0 or 4..18
+inline std::uint8_t run0()
+{
+    return 0;
+}
+inline std::uint8_t add(unsigned size)
+{
+    return static_cast<std::uint8_t>(1 + size);
+} // size 0..17
+inline std::uint8_t copy(unsigned mode, unsigned size) // size 0 or 4..18
 {
     return static_cast<std::uint8_t>(19 + 16 * mode + (size == 0 ? 0 : size - 3));
 }
@@ -41,7 +47,10 @@ inline std::uint8_t add_copy(unsigned add_size, unsigned copy_size, unsigned mod
         return static_cast<std::uint8_t>(163 + 12 * mode + 3 * (add_size - 1) + (copy_size - 4));
     return static_cast<std::uint8_t>(235 + 4 * (mode - 6) + (add_size - 1));
 }
-inline std::uint8_t copy4_add1(unsigned mode) { return static_cast<std::uint8_t>(247 + mode); }
+inline std::uint8_t copy4_add1(unsigned mode)
+{
+    return static_cast<std::uint8_t>(247 + mode);
+}
 } // namespace op
 
 struct window_spec {
@@ -82,7 +91,8 @@ inline void append_window(bytes& out, const window_spec& w)
         put_varint(out, w.segment_length);
         put_varint(out, w.segment_position);
     }
-    put_varint(out, static_cast<std::uint64_t>(static_cast<std::int64_t>(enc.size()) + w.encoding_length_error));
+    put_varint(out,
+               static_cast<std::uint64_t>(static_cast<std::int64_t>(enc.size()) + w.encoding_length_error));
     append_bytes(out, enc);
 }
 

@@ -98,7 +98,8 @@ TEST(vcdiff_encoder, random_edits_round_trip)
     for (std::uint32_t seed = 0; seed < 12; ++seed) {
         std::mt19937 rng(seed);
         const bytes source = test::make_text_like(rng() % 3000, seed);
-        const bytes target = test::apply_edits(source, rng() % 30, seed + 1000, static_cast<int>(rng() % 3) - 1);
+        const bytes target =
+            test::apply_edits(source, rng() % 30, seed + 1000, static_cast<int>(rng() % 3) - 1);
         SCOPED_TRACE(seed);
         round_trip(source, target);
     }

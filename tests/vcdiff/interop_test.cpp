@@ -52,7 +52,8 @@ protected:
     }
 
     // Our decoder on xdelta3's delta, and xdelta3 on our delta: both must give the target.
-    void check_both_ways(const bytes& source, const bytes& target, const std::string& options = "-S none -A -n")
+    void check_both_ways(const bytes& source, const bytes& target,
+                         const std::string& options = "-S none -A -n")
     {
         const bytes theirs = their_delta(source, target, options);
         bytes out;

@@ -11,9 +11,9 @@ namespace qm::test {
 
 inline bytes make_text_like(std::size_t size, std::uint32_t seed)
 {
-    static constexpr std::string_view words[] = {"the ", "knight ", "Quillmoor ", "village ", "sword ",
-                                                 "potion ", "hello ", "traveler ", "dragon ", "quest ",
-                                                 "of ", "and ", "to ", "gold ", "castle "};
+    static constexpr std::string_view words[] = {"the ",    "knight ", "Quillmoor ", "village ", "sword ",
+                                                 "potion ", "hello ",  "traveler ",  "dragon ",  "quest ",
+                                                 "of ",     "and ",    "to ",        "gold ",    "castle "};
     std::mt19937 rng(seed);
     bytes out;
     out.reserve(size + 64);
@@ -40,8 +40,8 @@ inline bytes make_text_like(std::size_t size, std::uint32_t seed)
 // the text mostly grows (insertions), below 0 it mostly shrinks (deletions).
 inline bytes apply_edits(const bytes& source, std::size_t count, std::uint32_t seed, int growth = 1)
 {
-    static constexpr std::string_view phrases[] = {"chevalier ", "Bonjour voyageur ! ", "village ",
-                                                   "potion de soin ", "le dragon ", "or "};
+    static constexpr std::string_view phrases[] = {"chevalier ",      "Bonjour voyageur ! ", "village ",
+                                                   "potion de soin ", "le dragon ",          "or "};
     std::mt19937 rng(seed);
     bytes t = source;
     for (std::size_t i = 0; i < count && !t.empty(); ++i) {
@@ -54,7 +54,8 @@ inline bytes apply_edits(const bytes& source, std::size_t count, std::uint32_t s
             t.insert(t.begin() + static_cast<std::ptrdiff_t>(pos), phrase.begin(), phrase.end());
         } else if (kind < insert_share + delete_share) {
             const std::size_t n = std::min<std::size_t>(1 + rng() % 40, t.size() - pos);
-            t.erase(t.begin() + static_cast<std::ptrdiff_t>(pos), t.begin() + static_cast<std::ptrdiff_t>(pos + n));
+            t.erase(t.begin() + static_cast<std::ptrdiff_t>(pos),
+                    t.begin() + static_cast<std::ptrdiff_t>(pos + n));
         } else {
             for (std::size_t j = 0; j < phrase.size() && pos + j < t.size(); ++j)
                 t[pos + j] = static_cast<std::uint8_t>(phrase[j]);

@@ -60,9 +60,9 @@ HBITMAP decode_stream(IStream* stream)
             data.Stride = static_cast<INT>(width * 4);
             data.PixelFormat = PixelFormat32bppPARGB;
             data.Scan0 = bits;
-            if (Gdiplus::DllExports::GdipBitmapLockBits(image, &rect,
-                                                       Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeUserInputBuf,
-                                                       PixelFormat32bppPARGB, &data) == Gdiplus::Ok &&
+            if (Gdiplus::DllExports::GdipBitmapLockBits(
+                    image, &rect, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeUserInputBuf,
+                    PixelFormat32bppPARGB, &data) == Gdiplus::Ok &&
                 Gdiplus::DllExports::GdipBitmapUnlockBits(image, &data) == Gdiplus::Ok) {
                 result = dib;
                 dib = nullptr;

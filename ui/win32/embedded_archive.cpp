@@ -6,7 +6,8 @@ namespace qm::win32 {
 
 std::span<const std::uint8_t> embedded_patch_archive(HMODULE module)
 {
-    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(QM_NAME_PATCH_ARCHIVE), MAKEINTRESOURCEW(QM_TYPE_PATCH_ARCHIVE));
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(QM_NAME_PATCH_ARCHIVE),
+                               MAKEINTRESOURCEW(QM_TYPE_PATCH_ARCHIVE));
     if (!info)
         return {};
     HGLOBAL loaded = LoadResource(module, info);

@@ -60,13 +60,16 @@ void main_dialog::on_init()
 {
     HWND self = window();
     large_icon = static_cast<HICON>(LoadImageW(module(), MAKEINTRESOURCEW(QM_ICON_MAIN), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
+                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                               LR_DEFAULTCOLOR));
     SendMessageW(self, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large_icon));
     small_icon = static_cast<HICON>(LoadImageW(module(), MAKEINTRESOURCEW(QM_ICON_MAIN), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                               LR_DEFAULTCOLOR));
     SendMessageW(self, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon));
 
-    SendDlgItemMessageW(self, QM_ID_BANNER, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner.bitmap()));
+    SendDlgItemMessageW(self, QM_ID_BANNER, STM_SETIMAGE, IMAGE_BITMAP,
+                        reinterpret_cast<LPARAM>(banner.bitmap()));
 
     SetDlgItemTextW(self, QM_ID_SOURCE, source_path.c_str());
     SetDlgItemTextW(self, QM_ID_DESTINATION, destination_path.c_str());
@@ -77,7 +80,8 @@ void main_dialog::on_destroy()
 {
     // A bitmap with alpha is copied by the control; the copy comes back here and is ours to free.
     HWND self = window();
-    auto shown = reinterpret_cast<HBITMAP>(SendDlgItemMessageW(self, QM_ID_BANNER, STM_SETIMAGE, IMAGE_BITMAP, 0));
+    auto shown =
+        reinterpret_cast<HBITMAP>(SendDlgItemMessageW(self, QM_ID_BANNER, STM_SETIMAGE, IMAGE_BITMAP, 0));
     if (shown && shown != banner.bitmap())
         DeleteObject(shown);
     for (HICON icon : {large_icon, small_icon})

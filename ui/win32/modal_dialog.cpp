@@ -6,9 +6,15 @@ namespace {
 HINSTANCE program_module = nullptr;
 }
 
-void modal_dialog::set_module(HINSTANCE instance) noexcept { program_module = instance; }
+void modal_dialog::set_module(HINSTANCE instance) noexcept
+{
+    program_module = instance;
+}
 
-HINSTANCE modal_dialog::module() noexcept { return program_module ? program_module : GetModuleHandleW(nullptr); }
+HINSTANCE modal_dialog::module() noexcept
+{
+    return program_module ? program_module : GetModuleHandleW(nullptr);
+}
 
 INT_PTR modal_dialog::run_modal(HWND owner)
 {

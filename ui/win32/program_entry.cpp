@@ -13,7 +13,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_STANDARD_CLASSES | ICC_LINK_CLASS | ICC_NATIVEFNTCTL_CLASS | ICC_PROGRESS_CLASS;
-    static_assert((ICC_STANDARD_CLASSES | ICC_LINK_CLASS | ICC_NATIVEFNTCTL_CLASS | ICC_PROGRESS_CLASS) == 0xE020);
+    static_assert((ICC_STANDARD_CLASSES | ICC_LINK_CLASS | ICC_NATIVEFNTCTL_CLASS | ICC_PROGRESS_CLASS) ==
+                  0xE020);
     InitCommonControlsEx(&controls);
 
     qm::win32::modal_dialog::set_module(instance);

@@ -13,7 +13,8 @@
 namespace qm::win32 {
 
 progress_dialog::progress_dialog(std::wstring source, std::wstring destination)
-    : modal_dialog(QM_DIALOG_PROGRESS), source_path(std::move(source)), destination_path(std::move(destination))
+    : modal_dialog(QM_DIALOG_PROGRESS), source_path(std::move(source)),
+      destination_path(std::move(destination))
 {
 }
 
@@ -45,7 +46,8 @@ bool progress_dialog::on_message(UINT message, WPARAM wparam, LPARAM lparam, INT
         return true;
     case msg_set_total:
         progress.set_total(static_cast<std::uint32_t>(lparam));
-        SendMessageW(progress_bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(static_cast<std::uint32_t>(lparam)));
+        SendMessageW(progress_bar, PBM_SETRANGE32, 0,
+                     static_cast<LPARAM>(static_cast<std::uint32_t>(lparam)));
         return true;
     case msg_status:
         on_status();
@@ -75,7 +77,8 @@ void progress_dialog::on_init()
     worker = CreateThread(nullptr, 0, worker_entry, this, 0, nullptr);
     if (!worker) {
         // Without a worker no message would ever end the dialog: report it and end.
-        post(msg_error, reinterpret_cast<LPARAM>(new std::wstring(from_ansi(ui::error_text("cannot start the worker thread")))));
+        post(msg_error, reinterpret_cast<LPARAM>(
+                            new std::wstring(from_ansi(ui::error_text("cannot start the worker thread")))));
         post(msg_done, 0);
     }
 }
@@ -238,11 +241,17 @@ void progress_dialog::post_status(std::optional<std::wstring> text)
         post(msg_status, 0);
 }
 
-void progress_dialog::opening_source() { post_status(from_utf8(ui::text_opening_source)); }
+void progress_dialog::opening_source()
+{
+    post_status(from_utf8(ui::text_opening_source));
+}
 
 void progress_dialog::source_opened() {}
 
-void progress_dialog::initialising() { post_status(from_utf8(ui::text_initialising)); }
+void progress_dialog::initialising()
+{
+    post_status(from_utf8(ui::text_initialising));
+}
 
 void progress_dialog::set_total(std::uint32_t total)
 {
@@ -274,6 +283,9 @@ void progress_dialog::set_position(std::uint32_t position)
         post(msg_position, static_cast<LPARAM>(position));
 }
 
-void progress_dialog::finished() { set_position(worker_total); }
+void progress_dialog::finished()
+{
+    set_position(worker_total);
+}
 
 } // namespace qm::win32

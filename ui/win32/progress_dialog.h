@@ -21,11 +21,11 @@ public:
     // coalesced: while one of them waits in the queue the worker only updates the value it will
     // show, so a fast job cannot fill the queue and starve the user's input (posted messages are
     // taken before input).
-    static constexpr UINT msg_set_total = WM_USER;     // lParam: total number of steps
-    static constexpr UINT msg_status = WM_USER + 1;    // lParam: 0; the text waits in `latest`
-    static constexpr UINT msg_position = WM_USER + 2;  // lParam: steps done (the latest is shown)
-    static constexpr UINT msg_error = WM_USER + 3;     // lParam: the error text (owned)
-    static constexpr UINT msg_done = WM_USER + 4;      // lParam: 0
+    static constexpr UINT msg_set_total = WM_USER;    // lParam: total number of steps
+    static constexpr UINT msg_status = WM_USER + 1;   // lParam: 0; the text waits in `latest`
+    static constexpr UINT msg_position = WM_USER + 2; // lParam: steps done (the latest is shown)
+    static constexpr UINT msg_error = WM_USER + 3;    // lParam: the error text (owned)
+    static constexpr UINT msg_done = WM_USER + 4;     // lParam: 0
 
     progress_dialog(std::wstring source_path, std::wstring destination_path);
     ~progress_dialog() override;
@@ -60,25 +60,25 @@ private:
     struct pending {
         std::optional<std::wstring> status; // a new status text
         std::uint32_t position = 0;
-        bool status_posted = false;         // a msg_status waits in the queue
-        bool position_posted = false;       // a msg_position waits in the queue
+        bool status_posted = false;   // a msg_status waits in the queue
+        bool position_posted = false; // a msg_position waits in the queue
     };
 
     HANDLE worker = nullptr;
     HWND progress_bar = nullptr;
     HWND cancel_button = nullptr;
-    std::wstring status_text;          // user interface thread only
-    std::wstring error_text;           // user interface thread only; filled by msg_error
+    std::wstring status_text; // user interface thread only
+    std::wstring error_text;  // user interface thread only; filled by msg_error
     std::wstring source_path;
     std::wstring destination_path;
-    patcher engine;                    // its cancel flag records the cancel request
-    ui::progress_state progress;       // bar and caption, on the user interface thread
-    std::uint32_t worker_total = 0;    // the total as the worker reported it, for `finished`
-    bool showing_error = false;        // an error box is open: msg_done waits for it
+    patcher engine;                 // its cancel flag records the cancel request
+    ui::progress_state progress;    // bar and caption, on the user interface thread
+    std::uint32_t worker_total = 0; // the total as the worker reported it, for `finished`
+    bool showing_error = false;     // an error box is open: msg_done waits for it
     bool done_pending = false;
     bool pumping_input = false;
     std::mutex latest_lock;
-    pending latest;                     // guarded by latest_lock
+    pending latest; // guarded by latest_lock
 };
 
 } // namespace qm::win32

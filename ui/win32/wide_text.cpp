@@ -23,8 +23,14 @@ std::wstring widen(std::string_view text, UINT code_page)
 
 } // namespace
 
-std::wstring from_utf8(std::string_view text) { return widen(text, CP_UTF8); }
+std::wstring from_utf8(std::string_view text)
+{
+    return widen(text, CP_UTF8);
+}
 
-std::wstring from_ansi(std::string_view text) { return widen(text, CP_THREAD_ACP); }
+std::wstring from_ansi(std::string_view text)
+{
+    return widen(text, CP_THREAD_ACP);
+}
 
 } // namespace qm::win32

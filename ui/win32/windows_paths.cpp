@@ -6,13 +6,17 @@
 
 namespace qm::win32 {
 
-std::wstring long_path(const std::wstring& path) { return L"\\\\?\\" + path; }
+std::wstring long_path(const std::wstring& path)
+{
+    return L"\\\\?\\" + path;
+}
 
 namespace {
 
 HANDLE open_for_identity(const std::wstring& path)
 {
-    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 } // namespace
@@ -29,8 +33,8 @@ bool same_file(const std::wstring& a, const std::wstring& b)
     }
     BY_HANDLE_FILE_INFORMATION ia{}, ib{};
     bool same = GetFileInformationByHandle(ha, &ia) && GetFileInformationByHandle(hb, &ib) &&
-                ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
-                ia.nFileIndexLow == ib.nFileIndexLow;
+                ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+                ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
     CloseHandle(hb);
     CloseHandle(ha);
     return same;

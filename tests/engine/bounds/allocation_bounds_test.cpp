@@ -71,7 +71,8 @@ TEST(allocation_bounds, rom_tables_claiming_more_than_the_file)
     d.banner = bytes(0x840, 1);
     d.root = {rom_fs_node::file("a.bin", bytes(100, 2))};
     bytes image = build_rom_image(d).image;
-    const std::filesystem::path path = std::filesystem::temp_directory_path() / ("qm-bounds-" + std::to_string(std::random_device{}()) + ".nds");
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("qm-bounds-" + std::to_string(std::random_device{}()) + ".nds");
     for (const std::size_t field :
          {nds::hdr_fnt_size, nds::hdr_fat_size, nds::hdr_arm9_ovt_size, nds::hdr_header_size}) {
         SCOPED_TRACE(field);
@@ -151,9 +152,7 @@ TEST(allocation_bounds, font_blocks_claiming_more_than_the_font)
     const bytes font = build_font(used_char_set().set(33).set(34));
     bytes lying = font;
     put_le32(lying, 0x30, 0xFFFFFFF0); // glyph block size
-    const auto convert = [&] {
-        convert_font_to_1bpp(lying);
-    };
+    const auto convert = [&] { convert_font_to_1bpp(lying); };
     EXPECT_LE(largest_allocation_of_refusal(convert, "convert_font_to_1bpp - glyph block outside the font"),
               font.size());
     lying = font;

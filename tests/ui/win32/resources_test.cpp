@@ -66,7 +66,9 @@ dialog parse_dialog(byte_span data)
         return s;
     };
     // A string, or 0xFFFF and an ordinal (written "#n").
-    const auto name = [&] { return get_le16(data, at) == 0xFFFF ? (at += 2, L"#" + std::to_wstring(u16())) : string(); };
+    const auto name = [&] {
+        return get_le16(data, at) == 0xFFFF ? (at += 2, L"#" + std::to_wstring(u16())) : string();
+    };
     dialog d{};
     EXPECT_EQ(u32(), 0xFFFF0001u); // version 1, extended
     at += 8;                       // help id, extended style
@@ -130,7 +132,8 @@ protected:
     // The French (France) resource, and nothing in another language.
     static byte_span resource(const wchar_t* type, int name)
     {
-        HRSRC info = FindResourceExW(module, type, MAKEINTRESOURCEW(name), MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH));
+        HRSRC info =
+            FindResourceExW(module, type, MAKEINTRESOURCEW(name), MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH));
         if (!info)
             return {};
         HGLOBAL loaded = LoadResource(module, info);
@@ -181,28 +184,31 @@ HMODULE program_resources::module = nullptr;
 
 TEST_F(program_resources, main_dialog_template)
 {
-    const dialog d = expect_dialog(
-        129, L"Quillmoor - Patch de traduction fran\u00e7aise", 250, 248, L"MS Shell Dlg",
-        WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_CENTER,
-        {{1000, L"Static", L"", 10, 10, 230, 149, SS_CENTERIMAGE, 0, SS_TYPEMASK, SS_BITMAP},
-         {no_id, L"Static", L"Source", 5, 164, 178, 8},
-         {1001, L"Edit", L"", 5, 173, 200, 12, edit_style},
-         {1003, L"Button", L"Parcourir", 207, 172, 38, 14, WS_TABSTOP},
-         {no_id, L"Static", L"Destination", 5, 191, 178, 8},
-         {1002, L"Edit", L"", 5, 200, 200, 12, edit_style},
-         {1004, L"Button", L"Parcourir", 207, 199, 37, 14, WS_TABSTOP},
-         {1005, L"Button", L"Appliquer", 71, 220, 50, 20, WS_TABSTOP | WS_DISABLED, 0, BS_TYPEMASK, BS_DEFPUSHBUTTON},
-         {1006, L"Button", L"A propos", 129, 220, 50, 20, WS_TABSTOP, WS_DISABLED, BS_TYPEMASK, BS_PUSHBUTTON}});
+    const dialog d =
+        expect_dialog(129, L"Quillmoor - Patch de traduction fran\u00e7aise", 250, 248, L"MS Shell Dlg",
+                      WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_CENTER,
+                      {{1000, L"Static", L"", 10, 10, 230, 149, SS_CENTERIMAGE, 0, SS_TYPEMASK, SS_BITMAP},
+                       {no_id, L"Static", L"Source", 5, 164, 178, 8},
+                       {1001, L"Edit", L"", 5, 173, 200, 12, edit_style},
+                       {1003, L"Button", L"Parcourir", 207, 172, 38, 14, WS_TABSTOP},
+                       {no_id, L"Static", L"Destination", 5, 191, 178, 8},
+                       {1002, L"Edit", L"", 5, 200, 200, 12, edit_style},
+                       {1004, L"Button", L"Parcourir", 207, 199, 37, 14, WS_TABSTOP},
+                       {1005, L"Button", L"Appliquer", 71, 220, 50, 20, WS_TABSTOP | WS_DISABLED, 0,
+                        BS_TYPEMASK, BS_DEFPUSHBUTTON},
+                       {1006, L"Button", L"A propos", 129, 220, 50, 20, WS_TABSTOP, WS_DISABLED, BS_TYPEMASK,
+                        BS_PUSHBUTTON}});
     EXPECT_FALSE(d.style & (WS_THICKFRAME | WS_MAXIMIZEBOX)); // not resizable
 }
 
 TEST_F(program_resources, progress_dialog_template)
 {
-    expect_dialog(130, L"Application du patch en cours...", 220, 62, L"Ms Shell Dlg",
-                  WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER,
-                  {{1007, L"Static", L"", 10, 8, 200, 8},
-                   {1008, L"msctls_progress32", L"", 10, 19, 200, 16},
-                   {1009, L"Button", L"Annuler", 75, 41, 70, 15, WS_TABSTOP, 0, BS_TYPEMASK, BS_DEFPUSHBUTTON}});
+    expect_dialog(
+        130, L"Application du patch en cours...", 220, 62, L"Ms Shell Dlg",
+        WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER,
+        {{1007, L"Static", L"", 10, 8, 200, 8},
+         {1008, L"msctls_progress32", L"", 10, 19, 200, 16},
+         {1009, L"Button", L"Annuler", 75, 41, 70, 15, WS_TABSTOP, 0, BS_TYPEMASK, BS_DEFPUSHBUTTON}});
 }
 
 TEST_F(program_resources, about_dialog_template)
@@ -260,11 +266,12 @@ TEST_F(program_resources, banner_decodes_to_320_by_208_premultiplied_alpha)
     EXPECT_EQ(dib.dsBm.bmBitsPixel, 32);
     ASSERT_NE(dib.dsBm.bmBits, nullptr);
     const auto* px = static_cast<const std::uint8_t*>(dib.dsBm.bmBits);
-    EXPECT_EQ(px[3], 0);                                         // transparent corner
+    EXPECT_EQ(px[3], 0);                                           // transparent corner
     EXPECT_EQ(px[100 * dib.dsBm.bmWidthBytes + 160 * 4 + 3], 255); // opaque picture
     bool premultiplied = true; // no colour channel exceeds its pixel's alpha
     for (int i = 0; i < 320 * 208 * 4; i += 4)
-        premultiplied = premultiplied && px[i] <= px[i + 3] && px[i + 1] <= px[i + 3] && px[i + 2] <= px[i + 3];
+        premultiplied =
+            premultiplied && px[i] <= px[i + 3] && px[i + 1] <= px[i + 3] && px[i + 2] <= px[i + 3];
     EXPECT_TRUE(premultiplied);
     DeleteObject(bitmap);
 
@@ -277,8 +284,8 @@ TEST_F(program_resources, manifest_asks_for_common_controls_6_dpi_and_long_paths
 {
     const byte_span manifest = resource(RT_MANIFEST, 1);
     const std::string text(manifest.begin(), manifest.end());
-    for (const char* part : {"Microsoft.Windows.Common-Controls", "version=\"6.0.0.0\"", "<dpiAware", "<dpiAwareness",
-                             ">true</longPathAware>"})
+    for (const char* part : {"Microsoft.Windows.Common-Controls", "version=\"6.0.0.0\"", "<dpiAware",
+                             "<dpiAwareness", ">true</longPathAware>"})
         EXPECT_NE(text.find(part), std::string::npos) << part;
 }
 

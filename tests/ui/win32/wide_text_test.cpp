@@ -15,7 +15,8 @@ TEST(wide_text, french_texts_keep_their_accents)
 
 TEST(wide_text, engine_texts_use_the_threads_ansi_code_page)
 {
-    EXPECT_EQ(from_ansi("nds_rom::nds_rom - can't open input file"), L"nds_rom::nds_rom - can't open input file");
+    EXPECT_EQ(from_ansi("nds_rom::nds_rom - can't open input file"),
+              L"nds_rom::nds_rom - can't open input file");
     // One byte above 0x7F: whatever the code page makes of it, it is one character, as the
     // system's own conversion says.
     wchar_t expected[2] = {};

@@ -18,7 +18,8 @@ class windows_paths_fixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir = fs::temp_directory_path() / (std::string("qm-win-paths-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() / (std::string("qm-win-paths-") +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
         std::ofstream(dir / "rom.nds") << "rom";
@@ -52,8 +53,8 @@ TEST_F(windows_paths_fixture, same_file_sees_through_spellings_and_hard_links)
 
 TEST_F(windows_paths_fixture, a_file_locked_against_readers_counts_as_another_file)
 {
-    HANDLE locked = CreateFileW((dir / L"other.nds").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE locked = CreateFileW((dir / L"other.nds").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(locked, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(same(L"other.nds", L"other.nds"));
     CloseHandle(locked);
