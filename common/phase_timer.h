@@ -58,11 +58,18 @@ public:
     // Time spent on the job's own thread, or on threads that help it.
     void add(job_phase p, duration d, bool helper = false) noexcept
     {
-        (helper ? helper_totals : totals)[static_cast<std::size_t>(p)].fetch_add(d.count(),
-                                                                                 std::memory_order_relaxed);
+        const auto i = static_cast<std::size_t>(p);
+        (helper ? helper_totals : totals)[i].fetch_add(d.count(), std::memory_order_relaxed);
+        spans[i].fetch_add(1, std::memory_order_relaxed);
     }
     duration total(job_phase p) const noexcept { return read(totals, p); }
     duration helper_total(job_phase p) const noexcept { return read(helper_totals, p); }
+    // How many times a phase was measured, on any thread: a short phase may take less time than
+    // the processor clock can tell apart from none.
+    std::size_t times_measured(job_phase p) const noexcept
+    {
+        return static_cast<std::size_t>(spans[static_cast<std::size_t>(p)].load(std::memory_order_relaxed));
+    }
 
     // Processor time of the job's thread over the whole job, phases or not.
     void add_job_thread(duration d) noexcept { job_thread.fetch_add(d.count(), std::memory_order_relaxed); }
@@ -91,6 +98,7 @@ private:
 
     sums totals{};
     sums helper_totals{};
+    sums spans{};
     std::atomic<duration::rep> job_thread{0};
 };
 

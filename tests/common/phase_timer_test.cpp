@@ -25,7 +25,7 @@ TEST(phase_timer, nothing_is_measured_on_a_thread_without_a_timer)
     spend(job_phase::reading, 2ms);
     std::thread([&] { spend(job_phase::reading, 2ms); }).join();
     EXPECT_EQ(phase_timer::of_this_thread().timer, nullptr);
-    EXPECT_EQ(timer.total(job_phase::reading).count(), 0);
+    EXPECT_EQ(timer.times_measured(job_phase::reading), 0u);
 }
 
 TEST(phase_timer, a_binding_measures_its_thread_and_restores_the_one_before)
@@ -58,7 +58,7 @@ TEST(phase_timer, helper_threads_are_summed_apart_from_the_job_thread)
         spend(job_phase::cpk_waiting, 2ms);
         {
             const timed_phase waiting(job_phase::cpk_waiting);
-            std::this_thread::sleep_for(3ms); // no processor time, but waiting is on the wall clock
+            std::this_thread::sleep_for(100ms); // no processor time, but waiting is on the wall clock
         }
     }
     std::thread helpers[2];
@@ -69,9 +69,10 @@ TEST(phase_timer, helper_threads_are_summed_apart_from_the_job_thread)
         });
     for (std::thread& h : helpers)
         h.join();
-    EXPECT_GE(timer.total(job_phase::cpk_waiting), 5ms);
     EXPECT_GE(timer.job_thread_total(), 2ms);
-    EXPECT_LT(timer.job_thread_total(), 5ms); // the sleep took no processor time
+    // The sleep took no processor time. Some systems tick the processor clock every 10 ms, so the
+    // margin is wide.
+    EXPECT_GE(timer.total(job_phase::cpk_waiting), timer.job_thread_total() + 60ms);
     EXPECT_EQ(timer.helper_total(job_phase::cpk_waiting).count(), 0);
     EXPECT_GE(timer.helper_total(job_phase::cpk_compression), 8ms); // both helpers
     EXPECT_EQ(timer.total(job_phase::cpk_compression).count(), 0);

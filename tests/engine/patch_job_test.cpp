@@ -119,10 +119,9 @@ TEST_F(patch_job, a_timed_job_fills_its_phases_and_leaves_no_timer_bound)
     EXPECT_EQ(phase_timer::of_this_thread().timer, nullptr);
     for (job_phase p :
          {job_phase::archive_unpacking, job_phase::reading, job_phase::lz_packing, job_phase::writing})
-        EXPECT_GT(timer.total(p).count(), 0) << job_phase_name(p);
+        EXPECT_GT(timer.times_measured(p), 0u) << job_phase_name(p);
     // No CPK archive in this game.
-    EXPECT_EQ(timer.total(job_phase::cpk_compression).count(), 0);
-    EXPECT_EQ(timer.helper_total(job_phase::cpk_compression).count(), 0);
+    EXPECT_EQ(timer.times_measured(job_phase::cpk_compression), 0u);
 }
 
 TEST_F(patch_job, a_missing_path_ends_the_job_before_any_section)
