@@ -35,13 +35,13 @@ private:
     void status(const std::string& text);
     void redraw();
 
-    const patcher& engine_;
-    style style_;
-    std::FILE* out_;
-    ui::progress_state state_;
-    std::string status_;
-    std::uint32_t percent_ = 0;
-    bool line_open_ = false;
+    const patcher& engine;
+    style display_style;
+    std::FILE* out;
+    ui::progress_state state;
+    std::string status_line;
+    std::uint32_t percent = 0;
+    bool line_open = false;
 };
 
 } // namespace qm

@@ -15,10 +15,10 @@ work_pool::work_pool(unsigned workers)
 
 work_pool::work_pool(unsigned workers, const thread_starter& start)
 {
-    threads_.reserve(workers);
+    threads.reserve(workers);
     for (unsigned i = 0; i < workers; ++i) {
         try {
-            threads_.push_back(start([this] { work_loop(); }));
+            threads.push_back(start([this] { work_loop(); }));
         } catch (const std::system_error&) {
             break; // fewer workers, or none: waiting threads do the rest of the work
         }
@@ -31,12 +31,12 @@ work_pool::work_pool(unsigned) {}
 work_pool::~work_pool()
 {
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
+        const std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
     }
-    work_ready_.notify_all();
+    work_ready.notify_all();
 #ifndef QM_NO_THREADS
-    for (std::thread& t : threads_)
+    for (std::thread& t : threads)
         t.join();
 #endif
 }
@@ -44,7 +44,7 @@ work_pool::~work_pool()
 unsigned work_pool::workers() const noexcept
 {
 #ifndef QM_NO_THREADS
-    return static_cast<unsigned>(threads_.size());
+    return static_cast<unsigned>(threads.size());
 #else
     return 0;
 #endif
@@ -65,31 +65,31 @@ unsigned work_pool::hardware_workers() noexcept
 
 void work_pool::work_loop()
 {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        work_ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        if (stopping_)
+        work_ready.wait(lock, [this] { return stopping || !queue.empty(); });
+        if (stopping)
             return;
-        const queued next = queue_.front();
-        queue_.pop_front();
+        const queued next = queue.front();
+        queue.pop_front();
         work_batch& batch = *next.batch;
-        batch.run(batch.tasks_[next.task], lock, true);
+        batch.run(batch.tasks[next.task], lock, true);
     }
 }
 
 void work_pool::unqueue(const work_batch& batch)
 {
-    queue_.erase(
-        std::remove_if(queue_.begin(), queue_.end(), [&](const queued& q) { return q.batch == &batch; }),
-        queue_.end());
+    queue.erase(
+        std::remove_if(queue.begin(), queue.end(), [&](const queued& q) { return q.batch == &batch; }),
+        queue.end());
 }
 
 work_batch::~work_batch()
 {
-    std::unique_lock<std::mutex> lock(pool_.mutex_);
-    pool_.unqueue(*this);
-    dropping_ = true;
-    done_.wait(lock, [this] { return running_ == 0; });
+    std::unique_lock<std::mutex> lock(pool.mutex);
+    pool.unqueue(*this);
+    dropping = true;
+    done.wait(lock, [this] { return running == 0; });
 }
 
 std::size_t work_batch::add(std::function<void()> work)
@@ -97,33 +97,32 @@ std::size_t work_batch::add(std::function<void()> work)
     phase_timer* const timer = phase_timer::of_this_thread().timer;
     std::size_t n;
     {
-        const std::lock_guard<std::mutex> lock(pool_.mutex_);
-        n = tasks_.size();
-        tasks_.push_back({std::move(work), timer, state::queued, nullptr});
-        pool_.queue_.push_back({this, n});
+        const std::lock_guard<std::mutex> lock(pool.mutex);
+        n = tasks.size();
+        tasks.push_back({std::move(work), timer, state::queued, nullptr});
+        pool.queue.push_back({this, n});
     }
-    pool_.work_ready_.notify_one();
+    pool.work_ready.notify_one();
     return n;
 }
 
 void work_batch::wait(std::size_t n, std::size_t until)
 {
-    std::unique_lock<std::mutex> lock(pool_.mutex_);
-    task& t = tasks_.at(n);
-    if (pool_.workers() == 0)
+    std::unique_lock<std::mutex> lock(pool.mutex);
+    task& t = tasks.at(n);
+    if (pool.workers() == 0)
         until = n; // nothing runs ahead of the waiting thread
-    until = std::clamp(until, n, tasks_.size() - 1);
+    until = std::clamp(until, n, tasks.size() - 1);
     while (t.now != state::done) {
         // Rather than sleep, this thread does a task of the stretch that no worker has started:
         // the oldest of them, so task n itself when nobody has it. (Only tasks from n on: the
         // owner goes through them in order.)
-        const auto it =
-            std::find_if(pool_.queue_.begin(), pool_.queue_.end(), [&](const work_pool::queued& q) {
-                return q.batch == this && q.task >= n && q.task <= until;
-            });
-        if (it != pool_.queue_.end()) {
-            task& mine = tasks_[it->task];
-            pool_.queue_.erase(it);
+        const auto it = std::find_if(pool.queue.begin(), pool.queue.end(), [&](const work_pool::queued& q) {
+            return q.batch == this && q.task >= n && q.task <= until;
+        });
+        if (it != pool.queue.end()) {
+            task& mine = tasks[it->task];
+            pool.queue.erase(it);
             run(mine, lock, false);
             continue;
         }
@@ -136,15 +135,15 @@ void work_batch::wait(std::size_t n, std::size_t until)
 
 void work_batch::sleep_until_done(std::size_t n, std::unique_lock<std::mutex>& lock)
 {
-    awaited_ = n;
-    done_.wait(lock, [&] { return tasks_[n].now == state::done; });
-    awaited_ = nobody;
+    awaited = n;
+    done.wait(lock, [&] { return tasks[n].now == state::done; });
+    awaited = nobody;
 }
 
 void work_batch::run(task& t, std::unique_lock<std::mutex>& lock, bool on_worker)
 {
     t.now = state::running;
-    ++running_;
+    ++running;
     std::function<void()> work = std::move(t.work);
     lock.unlock();
     try {
@@ -162,10 +161,10 @@ void work_batch::run(task& t, std::unique_lock<std::mutex>& lock, bool on_worker
     work = nullptr; // what the task holds goes now, not with the batch
     lock.lock();
     t.now = state::done;
-    --running_;
-    const bool awaited = awaited_ != nobody && &tasks_[awaited_] == &t;
-    if (awaited || (dropping_ && running_ == 0))
-        done_.notify_one();
+    --running;
+    const bool owner_waits = awaited != nobody && &tasks[awaited] == &t;
+    if (owner_waits || (dropping && running == 0))
+        done.notify_one();
 }
 
 } // namespace qm

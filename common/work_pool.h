@@ -56,18 +56,18 @@ private:
     // Removes a batch's queued tasks (lock held).
     void unqueue(const work_batch& batch);
 
-    std::mutex mutex_;
-    std::condition_variable work_ready_;
-    std::deque<queued> queue_;
-    bool stopping_ = false;
+    std::mutex mutex;
+    std::condition_variable work_ready;
+    std::deque<queued> queue;
+    bool stopping = false;
 #ifndef QM_NO_THREADS
-    std::vector<std::thread> threads_;
+    std::vector<std::thread> threads;
 #endif
 };
 
 class work_batch {
 public:
-    explicit work_batch(work_pool& pool) noexcept : pool_(pool) {}
+    explicit work_batch(work_pool& pool) noexcept : pool(pool) {}
     // Drops the tasks no worker has started and waits for those running, so that a task may use
     // anything that outlives its batch.
     ~work_batch();
@@ -85,7 +85,7 @@ public:
     void wait(std::size_t n, std::size_t until);
     void wait(std::size_t n) { wait(n, n); }
 
-    std::size_t size() const noexcept { return tasks_.size(); }
+    std::size_t size() const noexcept { return tasks.size(); }
 
 private:
     friend class work_pool;
@@ -107,14 +107,14 @@ private:
 
     static constexpr std::size_t nobody = ~std::size_t{0};
 
-    work_pool& pool_;
-    std::deque<task> tasks_; // a deque: tasks keep their place while more are added
-    std::size_t running_ = 0;
-    // The owner sleeps on `done_` for the task `awaited_`, or (when dropping the batch) for the
+    work_pool& pool;
+    std::deque<task> tasks; // a deque: tasks keep their place while more are added
+    std::size_t running = 0;
+    // The owner sleeps on `done` for the task `awaited`, or (when dropping the batch) for the
     // running tasks to end; workers wake it for that alone.
-    std::condition_variable done_;
-    std::size_t awaited_ = nobody;
-    bool dropping_ = false;
+    std::condition_variable done;
+    std::size_t awaited = nobody;
+    bool dropping = false;
 };
 
 } // namespace qm

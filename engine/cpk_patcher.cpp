@@ -27,33 +27,33 @@ constexpr std::size_t wait_stretch = 16;
 // Reads the list's words one after the other; it ends at its record's end.
 class list_reader {
 public:
-    explicit list_reader(byte_span list) noexcept : list_(list) {}
-    bool at_end() const noexcept { return cursor_ + 4 > list_.size(); }
-    std::uint32_t peek() const { return get_le32(list_, cursor_); }
+    explicit list_reader(byte_span list) noexcept : list(list) {}
+    bool at_end() const noexcept { return cursor + 4 > list.size(); }
+    std::uint32_t peek() const { return get_le32(list, cursor); }
     std::optional<std::uint32_t> take()
     {
         if (at_end())
             return std::nullopt;
-        cursor_ += 4;
-        return get_le32(list_, cursor_ - 4);
+        cursor += 4;
+        return get_le32(list, cursor - 4);
     }
 
 private:
-    byte_span list_;
-    std::size_t cursor_ = 0;
+    byte_span list;
+    std::size_t cursor = 0;
 };
 
 } // namespace
 
 cpk_patcher::cpk_patcher(cpk_patch_job& owner, byte_span entry_list, byte_span archive, work_pool& pool)
-    : owner_(owner), archive_(archive), tasks_(pool)
+    : owner(owner), archive(archive), tasks(pool)
 {
     plan(entry_list);
     queue_tasks();
 }
 
 cpk_patcher::cpk_patcher(cpk_patch_job& owner, byte_span entry_list, bytes&& archive, work_pool& pool)
-    : owner_(owner), kept_archive_(std::move(archive)), archive_(kept_archive_), tasks_(pool)
+    : owner(owner), kept_archive(std::move(archive)), archive(kept_archive), tasks(pool)
 {
     plan(entry_list);
     queue_tasks();
@@ -66,16 +66,16 @@ void cpk_patcher::plan(byte_span entry_list)
 {
     std::vector<cpk_entry> entries;
     try {
-        entries = cpk_entries(archive_);
+        entries = cpk_entries(archive);
     } catch (...) {
-        table_error_ = std::current_exception();
+        table_error = std::current_exception();
         return;
     }
     list_reader list(entry_list);
     bool reached = true;
-    entries_.reserve(entries.size());
+    plans.reserve(entries.size());
     for (const cpk_entry& e : entries) {
-        entry_plan& p = entries_.emplace_back();
+        entry_plan& p = plans.emplace_back();
         p.entry = e;
         p.reached = reached;
         if (!reached || list.at_end() || list.peek() != e.id)
@@ -93,28 +93,28 @@ void cpk_patcher::plan(byte_span entry_list)
     }
     while (reached && !list.at_end() && list.take() == append_marker) {
         const std::optional<std::uint32_t> blob = list.take();
-        appends_.push_back({blob});
+        appends.push_back({blob});
         reached = blob.has_value();
     }
 }
 
 void cpk_patcher::queue_tasks()
 {
-    if (table_error_)
+    if (table_error)
         return;
     // The new archive takes about as much room as the old one; it is laid out in one buffer.
-    builder_.reserve(archive_.size() + archive_.size() / 8 + 4096);
-    results_.resize(entries_.size() + appends_.size());
-    for (std::size_t i = 0; i < entries_.size(); ++i)
-        tasks_.add([this, i] { run_entry(i); });
-    for (std::size_t j = 0; j < appends_.size(); ++j)
-        tasks_.add([this, j] { run_append(j); });
+    builder.reserve(archive.size() + archive.size() / 8 + 4096);
+    results.resize(plans.size() + appends.size());
+    for (std::size_t i = 0; i < plans.size(); ++i)
+        tasks.add([this, i] { run_entry(i); });
+    for (std::size_t j = 0; j < appends.size(); ++j)
+        tasks.add([this, j] { run_append(j); });
 }
 
 void cpk_patcher::run_entry(std::size_t i)
 {
-    const entry_plan& p = entries_[i];
-    result& r = results_[i];
+    const entry_plan& p = plans[i];
+    result& r = results[i];
     const auto take_entry = [&](std::uint32_t, byte_span data) {
         // An entry after one that ends the job is only expanded, for the walk's own errors.
         if (!p.reached)
@@ -122,7 +122,7 @@ void cpk_patcher::run_entry(std::size_t i)
         try {
             std::optional<bytes> patched = patch(p, data);
             // Nothing of a cancelled job is written: the compression is spared.
-            if (owner_.cancel_requested())
+            if (owner.cancel_requested())
                 return;
             r.stored = patched ? cpk_store(std::move(*patched)) : cpk_store(data);
         } catch (...) {
@@ -130,7 +130,7 @@ void cpk_patcher::run_entry(std::size_t i)
         }
     };
     try {
-        cpk_visit_entry(archive_, p.entry, take_entry);
+        cpk_visit_entry(archive, p.entry, take_entry);
     } catch (...) {
         r.walk_error = std::current_exception();
     }
@@ -138,12 +138,12 @@ void cpk_patcher::run_entry(std::size_t i)
 
 void cpk_patcher::run_append(std::size_t j)
 {
-    result& r = results_[entries_.size() + j];
+    result& r = results[plans.size() + j];
     try {
-        if (!appends_[j].blob)
+        if (!appends[j].blob)
             list_ends();
-        const bytes& b = owner_.blob(*appends_[j].blob);
-        if (owner_.cancel_requested())
+        const bytes& b = owner.blob(*appends[j].blob);
+        if (owner.cancel_requested())
             return;
         r.stored = cpk_store(b);
     } catch (...) {
@@ -172,7 +172,7 @@ bytes cpk_patcher::patch_entry(std::uint32_t type, std::optional<std::uint32_t> 
     const auto named_blob = [&]() -> const bytes& {
         if (!blob)
             list_ends();
-        return owner_.blob(*blob);
+        return owner.blob(*blob);
     };
     switch (type) {
     case script_with_prefix:
@@ -187,7 +187,7 @@ bytes cpk_patcher::patch_entry(std::uint32_t type, std::optional<std::uint32_t> 
                 throw std::runtime_error(
                     "patcher::cpk_patcher::operator() - script prefix longer than its entry");
         }
-        bytes font = build_font(used_chars(owner_.character_index(), container));
+        bytes font = build_font(used_chars(owner.character_index(), container));
         return assemble_script_entry(old.first(prefix), prefix, container, font);
     }
     case whole:
@@ -204,40 +204,40 @@ bytes cpk_patcher::patch_entry(std::uint32_t type, std::optional<std::uint32_t> 
 
 bytes cpk_patcher::finish()
 {
-    if (table_error_)
-        std::rethrow_exception(table_error_);
+    if (table_error)
+        std::rethrow_exception(table_error);
     // The walk: once the job is cancelled, entries are no longer counted or added, but the
     // archive is still walked to its end, and a file that cannot be read there still fails.
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        tasks_.wait(i, std::min(i + wait_stretch, entries_.size()) - 1);
-        result& r = results_[i];
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        tasks.wait(i, std::min(i + wait_stretch, plans.size()) - 1);
+        result& r = results[i];
         if (r.walk_error)
             std::rethrow_exception(r.walk_error);
-        if (owner_.cancel_requested())
+        if (owner.cancel_requested())
             continue;
-        owner_.advance_progress();
+        owner.advance_progress();
         if (r.entry_error)
             std::rethrow_exception(r.entry_error);
-        builder_.check_room();
-        if (!owner_.cancel_requested()) // a cancel during this entry's progress report drops it
-            builder_.add_stored(std::move(r.stored));
+        builder.check_room();
+        if (!owner.cancel_requested()) // a cancel during this entry's progress report drops it
+            builder.add_stored(std::move(r.stored));
         r = result();
     }
-    kept_archive_ = bytes(); // every entry is expanded by now
-    for (std::size_t j = 0; j < appends_.size() && !owner_.cancel_requested(); ++j) {
-        owner_.advance_progress();
-        tasks_.wait(entries_.size() + j);
-        result& r = results_[entries_.size() + j];
+    kept_archive = bytes(); // every entry is expanded by now
+    for (std::size_t j = 0; j < appends.size() && !owner.cancel_requested(); ++j) {
+        owner.advance_progress();
+        tasks.wait(plans.size() + j);
+        result& r = results[plans.size() + j];
         if (r.entry_error)
             std::rethrow_exception(r.entry_error);
-        builder_.check_room();
-        if (!owner_.cancel_requested())
-            builder_.add_stored(std::move(r.stored));
+        builder.check_room();
+        if (!owner.cancel_requested())
+            builder.add_stored(std::move(r.stored));
         r = result();
     }
-    if (owner_.cancel_requested())
+    if (owner.cancel_requested())
         return {};
-    return builder_.take_archive();
+    return builder.take_archive();
 }
 
 } // namespace qm

@@ -84,15 +84,15 @@ private:
     std::optional<bytes> patch(const entry_plan& p, byte_span old) const;
     bytes patch_entry(std::uint32_t type, std::optional<std::uint32_t> blob, byte_span old) const;
 
-    cpk_patch_job& owner_;
-    bytes kept_archive_;
-    byte_span archive_;
-    std::exception_ptr table_error_; // the archive's tables could not be read: nothing is walked
-    std::vector<entry_plan> entries_;
-    std::vector<append_plan> appends_;
-    std::vector<result> results_; // the entries' results, then the append items'
-    cpk_builder builder_;
-    work_batch tasks_; // last: its end waits for the tasks that use the members above
+    cpk_patch_job& owner;
+    bytes kept_archive;
+    byte_span archive;
+    std::exception_ptr table_error; // the archive's tables could not be read: nothing is walked
+    std::vector<entry_plan> plans;
+    std::vector<append_plan> appends;
+    std::vector<result> results; // the entries' results, then the append items'
+    cpk_builder builder;
+    work_batch tasks; // last: its end waits for the tasks that use the members above
 };
 
 } // namespace qm

@@ -137,18 +137,18 @@ archive_index parse_archive_index(byte_span blob)
 
 std::uint32_t archive_builder::add_blob(bytes blob)
 {
-    blobs_.push_back(std::move(blob));
-    return static_cast<std::uint32_t>(blobs_.size());
+    blobs.push_back(std::move(blob));
+    return static_cast<std::uint32_t>(blobs.size());
 }
 
 void archive_builder::add_record(std::uint32_t key, std::vector<std::uint32_t> body)
 {
-    records_.push_back({key, std::nullopt, std::move(body)});
+    records.push_back({key, std::nullopt, std::move(body)});
 }
 
 void archive_builder::add_file_record(std::string path, std::vector<std::uint32_t> body)
 {
-    records_.push_back({file, std::move(path), std::move(body)});
+    records.push_back({file, std::move(path), std::move(body)});
 }
 
 bytes archive_builder::index() const
@@ -156,7 +156,7 @@ bytes archive_builder::index() const
     bytes area;
     std::vector<std::uint32_t> offsets;
     std::string pool;
-    for (const record& r : records_) {
+    for (const record& r : records) {
         offsets.push_back(static_cast<std::uint32_t>(area.size() / 4));
         append_le32(area, r.key);
         for (std::uint32_t w : r.body)
@@ -167,9 +167,9 @@ bytes archive_builder::index() const
         }
     }
     bytes out;
-    append_le32(out, static_cast<std::uint32_t>(records_.size()));
+    append_le32(out, static_cast<std::uint32_t>(records.size()));
     append_le32(out, static_cast<std::uint32_t>(area.size()));
-    append_le32(out, total_steps_);
+    append_le32(out, total_steps);
     for (std::uint32_t o : offsets)
         append_le32(out, o);
     append_bytes(out, area);
@@ -180,9 +180,9 @@ bytes archive_builder::index() const
 bytes archive_builder::build() const
 {
     std::vector<bytes> all;
-    all.reserve(blobs_.size() + 1);
+    all.reserve(blobs.size() + 1);
     all.push_back(index());
-    all.insert(all.end(), blobs_.begin(), blobs_.end());
+    all.insert(all.end(), blobs.begin(), blobs.end());
     return join_archive(all);
 }
 

@@ -51,10 +51,10 @@ public:
     // A record for a non-file section (key = section code) or, with a path, for a file.
     void add_record(std::uint32_t key, std::vector<std::uint32_t> body);
     void add_file_record(std::string path, std::vector<std::uint32_t> body);
-    void set_total_steps(std::uint32_t steps) noexcept { total_steps_ = steps; }
+    void set_total_steps(std::uint32_t steps) noexcept { total_steps = steps; }
 
-    std::size_t blob_count() const noexcept { return blobs_.size() + 1; }
-    std::size_t record_count() const noexcept { return records_.size(); }
+    std::size_t blob_count() const noexcept { return blobs.size() + 1; }
+    std::size_t record_count() const noexcept { return records.size(); }
 
     bytes index() const;
     bytes build() const; // unpacked archive
@@ -65,9 +65,9 @@ private:
         std::optional<std::string> path;
         std::vector<std::uint32_t> body;
     };
-    std::vector<bytes> blobs_;
-    std::vector<record> records_;
-    std::uint32_t total_steps_ = 0;
+    std::vector<bytes> blobs;
+    std::vector<record> records;
+    std::uint32_t total_steps = 0;
 };
 
 } // namespace qm

@@ -21,7 +21,7 @@ void sha1::compress(const std::uint8_t* block) noexcept
                std::uint32_t{block[4 * i + 2]} << 8 | block[4 * i + 3];
     for (int i = 16; i < 80; ++i)
         w[i] = rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-    std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3], e = state_[4];
+    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
     for (int i = 0; i < 80; ++i) {
         std::uint32_t f, k;
         if (i < 20) {
@@ -44,11 +44,11 @@ void sha1::compress(const std::uint8_t* block) noexcept
         b = a;
         a = t;
     }
-    state_[0] += a;
-    state_[1] += b;
-    state_[2] += c;
-    state_[3] += d;
-    state_[4] += e;
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
 }
 
 void sha1::update(byte_span data) noexcept
@@ -56,37 +56,37 @@ void sha1::update(byte_span data) noexcept
     // An empty span may have no data pointer at all, which memcpy must not be given.
     if (data.empty())
         return;
-    length_ += data.size();
+    length += data.size();
     std::size_t at = 0;
-    if (buffered_ != 0) {
-        const std::size_t n = std::min(data.size(), buffer_.size() - buffered_);
-        std::memcpy(buffer_.data() + buffered_, data.data(), n);
-        buffered_ += n;
+    if (buffered != 0) {
+        const std::size_t n = std::min(data.size(), buffer.size() - buffered);
+        std::memcpy(buffer.data() + buffered, data.data(), n);
+        buffered += n;
         at = n;
-        if (buffered_ < buffer_.size())
+        if (buffered < buffer.size())
             return;
-        compress(buffer_.data());
-        buffered_ = 0;
+        compress(buffer.data());
+        buffered = 0;
     }
     for (; data.size() - at >= 64; at += 64)
         compress(data.data() + at);
     if (data.size() != at)
-        std::memcpy(buffer_.data(), data.data() + at, data.size() - at);
-    buffered_ = data.size() - at;
+        std::memcpy(buffer.data(), data.data() + at, data.size() - at);
+    buffered = data.size() - at;
 }
 
 sha1::digest sha1::finish() noexcept
 {
     // Padding: a one bit, zeros up to 56 bytes modulo 64, then the length in bits, big-endian.
-    const std::uint64_t bits = length_ * 8;
+    const std::uint64_t bits = length * 8;
     std::uint8_t tail[72] = {0x80};
-    const std::size_t pad = (buffered_ < 56 ? 56 : 120) - buffered_;
+    const std::size_t pad = (buffered < 56 ? 56 : 120) - buffered;
     for (int i = 0; i < 8; ++i)
         tail[pad + i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
     update(byte_span(tail, pad + 8));
     digest out;
     for (int i = 0; i < 20; ++i)
-        out[i] = static_cast<std::uint8_t>(state_[i / 4] >> (24 - 8 * (i % 4)));
+        out[i] = static_cast<std::uint8_t>(state[i / 4] >> (24 - 8 * (i % 4)));
     return out;
 }
 

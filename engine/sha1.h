@@ -25,10 +25,10 @@ public:
 private:
     void compress(const std::uint8_t* block) noexcept;
 
-    std::array<std::uint32_t, 5> state_{0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
-    std::array<std::uint8_t, 64> buffer_{};
-    std::size_t buffered_ = 0;
-    std::uint64_t length_ = 0; // bytes given so far
+    std::array<std::uint32_t, 5> state{0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+    std::array<std::uint8_t, 64> buffer{};
+    std::size_t buffered = 0;
+    std::uint64_t length = 0; // bytes given so far
 };
 
 } // namespace qm

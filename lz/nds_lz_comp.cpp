@@ -50,16 +50,16 @@ public:
     };
 
     explicit match_finder(byte_span src)
-        : s_(src), n_(src.size()), short_(short_hash_bits), long_(long_hash_bits)
+        : s_(src), n_(src.size()), short_chains(short_hash_bits), long_chains(long_hash_bits)
     {
     }
 
     void insert(std::size_t q)
     {
         const auto e = static_cast<std::uint32_t>(n_ - q);
-        short_.link(short_hash(q), e);
+        short_chains.link(short_hash(q), e);
         if (q + 1 >= long_width) // a position nearer than that to 0 can't match 8 bytes
-            long_.link(long_hash(q), e);
+            long_chains.link(long_hash(q), e);
     }
 
     // Needs c >= 3 and every position from c + 2 up to n - 1 inserted.
@@ -69,17 +69,17 @@ public:
         match best{min_match - 1, 0};
         std::size_t bound = cap;
         const std::uint32_t rest =
-            walk(short_, short_.head[short_hash(c - 1)], c, bound, best, short_walk_budget);
+            walk(short_chains, short_chains.head[short_hash(c - 1)], c, bound, best, short_walk_budget);
         if (rest != 0) {
             if (cap >= long_width) {
                 match longer{long_width - 1, 0};
-                walk(long_, long_.head[long_hash(c - 1)], c, cap, longer, unlimited);
+                walk(long_chains, long_chains.head[long_hash(c - 1)], c, cap, longer, unlimited);
                 if (longer.len >= long_width)
                     return longer;
                 bound = long_width - 1;
             }
             if (best.len < bound)
-                walk(short_, rest, c, bound, best, unlimited);
+                walk(short_chains, rest, c, bound, best, unlimited);
         }
         return best.len >= min_match ? best : match{};
     }
@@ -148,8 +148,8 @@ private:
 
     byte_span s_;
     std::size_t n_;
-    chains short_;
-    chains long_;
+    chains short_chains;
+    chains long_chains;
 };
 
 // The point of the stream where consumed minus produced peaked last.

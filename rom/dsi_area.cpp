@@ -62,11 +62,11 @@ dsi_area dsi_area::of(nds_rom& rom, const std::vector<rom_section>& sections)
     const std::uint32_t held = std::min<std::uint32_t>({header_section, rom.size(), fields_end});
     if ((header[hdr_unit_code] & 0x02) == 0 || held <= extended_header_offset)
         return area;
-    area.fields_ = rom.read_range(extended_header_offset, held - extended_header_offset);
+    area.header_fields = rom.read_range(extended_header_offset, held - extended_header_offset);
 
     std::uint64_t start = UINT64_MAX, end = 0;
     for (const region_field& f : region_fields) {
-        const std::optional<region> r = region_of(area.fields_, f);
+        const std::optional<region> r = region_of(area.header_fields, f);
         if (!f.makes_up_area || !r)
             continue;
         if (!in_bounds(rom.size(), r->offset, r->size))
@@ -82,31 +82,31 @@ dsi_area dsi_area::of(nds_rom& rom, const std::vector<rom_section>& sections)
         if (s.size != 0 && std::uint64_t{s.offset} + s.size > start)
             throw std::runtime_error("nds_rom::copy_to failed - the DSi area overlaps the DS sections, so it "
                                      "can't be carried over");
-    area.region_start_in_units_ = get_le16(header, hdr_twl_region_start) != 0;
-    area.offset_ = static_cast<std::uint32_t>(start);
-    area.size_ = static_cast<std::uint32_t>(end - start);
+    area.region_start_in_units = get_le16(header, hdr_twl_region_start) != 0;
+    area.source_offset = static_cast<std::uint32_t>(start);
+    area.area_size = static_cast<std::uint32_t>(end - start);
     return area;
 }
 
 std::uint64_t dsi_area::place_after(std::uint64_t ds_end) const noexcept
 {
-    return round_up(ds_end, region_start_in_units_ ? region_unit : nds::section_alignment);
+    return round_up(ds_end, region_start_in_units ? region_unit : nds::section_alignment);
 }
 
 bytes dsi_area::relocate(bytes& header, std::uint64_t at, std::uint64_t ds_end) const
 {
-    bytes fields = fields_;
-    const std::uint64_t area_end = std::uint64_t{offset_} + size_;
+    bytes fields = header_fields;
+    const std::uint64_t area_end = std::uint64_t{source_offset} + area_size;
     for (const region_field& f : region_fields) {
         const std::optional<region> r = region_of(fields, f);
-        if (r && r->offset >= offset_ && r->offset + std::uint64_t{r->size} <= area_end)
+        if (r && r->offset >= source_offset && r->offset + std::uint64_t{r->size} <= area_end)
             put_le32(fields, f.offset_field - extended_header_offset,
-                     static_cast<std::uint32_t>(at + (r->offset - offset_)));
+                     static_cast<std::uint32_t>(at + (r->offset - source_offset)));
     }
     const std::size_t total = hdr_total_used_size - extended_header_offset;
     if (total + 4 <= fields.size() && get_le32(fields, total) != 0)
-        put_le32(fields, total, static_cast<std::uint32_t>(at + size_));
-    if (region_start_in_units_)
+        put_le32(fields, total, static_cast<std::uint32_t>(at + area_size));
+    if (region_start_in_units)
         put_le16(header, hdr_twl_region_start, static_cast<std::uint16_t>(at / region_unit));
     if (get_le16(header, hdr_ntr_region_size) != 0)
         put_le16(header, hdr_ntr_region_size,

@@ -21,9 +21,9 @@ public:
     // it lies outside the file, or among the DS sections.
     static dsi_area of(nds_rom& rom, const std::vector<rom_section>& sections);
 
-    bool empty() const noexcept { return size_ == 0; }
-    std::uint32_t offset() const noexcept { return offset_; } // in the source
-    std::uint32_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return area_size == 0; }
+    std::uint32_t offset() const noexcept { return source_offset; } // in the source
+    std::uint32_t size() const noexcept { return area_size; }
 
     // Where the area goes in a rebuilt ROM whose DS sections end at `ds_end`: the next section
     // boundary, or the next 512 KiB boundary when the header gives the DSi region's start in
@@ -38,10 +38,10 @@ public:
     static constexpr std::uint32_t extended_header_offset = 0x180;
 
 private:
-    bytes fields_; // the file's bytes from 0x180, as far as the header section holds fields
-    bool region_start_in_units_ = false;
-    std::uint32_t offset_ = 0;
-    std::uint32_t size_ = 0;
+    bytes header_fields; // the file's bytes from 0x180, as far as the header section holds fields
+    bool region_start_in_units = false;
+    std::uint32_t source_offset = 0;
+    std::uint32_t area_size = 0;
 };
 
 } // namespace qm

@@ -16,29 +16,29 @@ std::uint32_t directory_count(byte_span fnt)
 } // namespace
 
 fnt_subtable_cursor::fnt_subtable_cursor(byte_span fnt, std::uint32_t directory_index)
-    : fnt_(fnt), directory_(directory_index)
+    : fnt(fnt), directory(directory_index)
 {
     const std::size_t entry = std::size_t{directory_index} * nds::fnt_dir_entry_length;
-    pos_ = get_le32(fnt, entry);
-    next_file_ = get_le16(fnt, entry + 4);
+    pos = get_le32(fnt, entry);
+    next_file = get_le16(fnt, entry + 4);
 }
 
 bool fnt_subtable_cursor::next(fnt_entry& entry)
 {
-    const std::uint8_t type = get_u8(fnt_, pos_);
+    const std::uint8_t type = get_u8(fnt, pos);
     if (type == nds::fnt_end)
         return false;
     const std::size_t name_length = type & nds::fnt_name_mask;
-    require_bounds(fnt_.size(), pos_ + 1, name_length);
-    entry.name = std::string_view(reinterpret_cast<const char*>(fnt_.data() + pos_ + 1), name_length);
-    pos_ += 1 + name_length;
+    require_bounds(fnt.size(), pos + 1, name_length);
+    entry.name = std::string_view(reinterpret_cast<const char*>(fnt.data() + pos + 1), name_length);
+    pos += 1 + name_length;
     entry.is_directory = (type & nds::fnt_dir_flag) != 0;
-    entry.directory = directory_;
+    entry.directory = directory;
     if (entry.is_directory) {
-        entry.id = get_le16(fnt_, pos_);
-        pos_ += 2;
+        entry.id = get_le16(fnt, pos);
+        pos += 2;
     } else {
-        entry.id = static_cast<std::uint16_t>(next_file_++);
+        entry.id = static_cast<std::uint16_t>(next_file++);
     }
     return true;
 }
@@ -182,19 +182,19 @@ std::vector<std::pair<std::uint16_t, std::string>> fnt_list_files(byte_span fnt)
 }
 
 fnt_path_index::fnt_path_index(byte_span fnt)
-    : fnt_(fnt), ids_(std::size_t{1} << 16), entered_(nds::max_directories)
+    : fnt(fnt), ids(std::size_t{1} << 16), entered(nds::max_directories)
 {
     fnt_walk(fnt, [&](const std::string&, const fnt_entry& entry) {
         const place here{
             entry.directory,
             static_cast<std::uint32_t>(reinterpret_cast<const std::uint8_t*>(entry.name.data()) - fnt.data()),
             static_cast<std::uint8_t>(entry.name.size()), entry.is_directory, true};
-        if (!ids_[entry.id].found)
-            ids_[entry.id] = here;
+        if (!ids[entry.id].found)
+            ids[entry.id] = here;
         // The walk enters a directory through the first entry that names it (never the root again).
         const std::uint32_t index = entry.id & nds::dir_index_mask;
-        if (entry.is_directory && index != 0 && !entered_[index].found)
-            entered_[index] = here;
+        if (entry.is_directory && index != 0 && !entered[index].found)
+            entered[index] = here;
         return false;
     });
 }
@@ -203,22 +203,22 @@ void fnt_path_index::append_directory_path(std::string& path, std::uint32_t dire
 {
     // Each directory was entered from one walked before it, so the chain ends at the root.
     std::vector<const place*> chain;
-    for (std::uint32_t d = directory; d != 0; d = entered_[d].directory)
-        chain.push_back(&entered_[d]);
+    for (std::uint32_t d = directory; d != 0; d = entered[d].directory)
+        chain.push_back(&entered[d]);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        path.append(reinterpret_cast<const char*>(fnt_.data() + (*it)->name_offset), (*it)->name_length);
+        path.append(reinterpret_cast<const char*>(fnt.data() + (*it)->name_offset), (*it)->name_length);
         path += '/';
     }
 }
 
 std::optional<std::string> fnt_path_index::path_of(std::uint16_t id) const
 {
-    const place& p = ids_[id];
+    const place& p = ids[id];
     if (!p.found)
         return std::nullopt;
     std::string path;
     append_directory_path(path, p.directory);
-    path.append(reinterpret_cast<const char*>(fnt_.data() + p.name_offset), p.name_length);
+    path.append(reinterpret_cast<const char*>(fnt.data() + p.name_offset), p.name_length);
     if (p.is_directory)
         path += '/';
     return path;

@@ -37,10 +37,10 @@ public:
     bool next(fnt_entry& entry);
 
 private:
-    byte_span fnt_;
-    std::size_t pos_;
-    std::uint32_t next_file_;
-    std::uint32_t directory_;
+    byte_span fnt;
+    std::size_t pos;
+    std::uint32_t next_file;
+    std::uint32_t directory;
 };
 
 // The structural check of the validity test: directory count, sub-table offsets, parents,
@@ -84,9 +84,9 @@ private:
     };
     void append_directory_path(std::string& path, std::uint32_t directory) const;
 
-    byte_span fnt_;
-    std::vector<place> ids_;     // by id
-    std::vector<place> entered_; // by directory index: the entry through which the walk entered it
+    byte_span fnt;
+    std::vector<place> ids;     // by id
+    std::vector<place> entered; // by directory index: the entry through which the walk entered it
 };
 
 } // namespace qm

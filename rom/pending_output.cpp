@@ -37,17 +37,17 @@ std::string random_suffix()
 
 } // namespace
 
-pending_output::pending_output(std::filesystem::path destination) : destination_(std::move(destination))
+pending_output::pending_output(std::filesystem::path destination) : destination_path(std::move(destination))
 {
     // ".<name>.tmp-<random>" beside the destination, so that the final rename stays within one
     // file system and cannot be mistaken for a finished file.
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::filesystem::path name = ".";
-        name += destination_.filename();
+        name += destination_path.filename();
         name += ".tmp-" + random_suffix();
-        temporary_ = destination_.parent_path() / name;
+        temporary = destination_path.parent_path() / name;
         std::error_code error;
-        if (!std::filesystem::exists(temporary_, error))
+        if (!std::filesystem::exists(temporary, error))
             break;
     }
 }
@@ -58,39 +58,40 @@ pending_output::~pending_output()
 }
 
 pending_output::pending_output(pending_output&& other) noexcept
-    : destination_(std::move(other.destination_)), temporary_(std::move(other.temporary_)), done_(other.done_)
+    : destination_path(std::move(other.destination_path)), temporary(std::move(other.temporary)),
+      done(other.done)
 {
-    other.done_ = true;
+    other.done = true;
 }
 
 void pending_output::commit()
 {
-    if (done_)
+    if (done)
         throw std::runtime_error("pending_output::commit failed - nothing left to commit");
     std::error_code error;
 #ifdef _WIN32
     // Replaces an existing destination, and returns only once the rename has reached the disk.
-    if (!MoveFileExW(temporary_.c_str(), destination_.c_str(),
+    if (!MoveFileExW(temporary.c_str(), destination_path.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
 #else
-    std::filesystem::rename(temporary_, destination_, error);
+    std::filesystem::rename(temporary, destination_path, error);
 #endif
     if (error) {
         discard();
         throw std::runtime_error("pending_output::commit failed - can't replace the destination (" +
                                  error.message() + ")");
     }
-    done_ = true;
+    done = true;
 }
 
 void pending_output::discard() noexcept
 {
-    if (done_)
+    if (done)
         return;
-    done_ = true;
+    done = true;
     std::error_code error;
-    std::filesystem::remove(temporary_, error);
+    std::filesystem::remove(temporary, error);
 }
 
 } // namespace qm

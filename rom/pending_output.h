@@ -17,8 +17,8 @@ public:
     pending_output(const pending_output&) = delete;
     pending_output& operator=(const pending_output&) = delete;
 
-    const std::filesystem::path& temporary_path() const noexcept { return temporary_; }
-    const std::filesystem::path& destination() const noexcept { return destination_; }
+    const std::filesystem::path& temporary_path() const noexcept { return temporary; }
+    const std::filesystem::path& destination() const noexcept { return destination_path; }
 
     // Renames the temporary file over the destination; throws std::runtime_error on failure
     // (the temporary file is then removed).
@@ -27,9 +27,9 @@ public:
     void discard() noexcept;
 
 private:
-    std::filesystem::path destination_;
-    std::filesystem::path temporary_;
-    bool done_ = false;
+    std::filesystem::path destination_path;
+    std::filesystem::path temporary;
+    bool done = false;
 };
 
 } // namespace qm

@@ -87,7 +87,7 @@ std::vector<bytes> archive_entries(byte_span archive, std::vector<std::uint32_t>
 
 class author {
 public:
-    author() : index_(make_char_index()) {}
+    author() : index(make_char_index()) {}
 
     // The container of `now` when it is exactly the script entry that the patcher rebuilds from
     // `old` keeping `prefix_length` bytes.
@@ -107,7 +107,7 @@ public:
                         chunk.begin() + chunk_header_length + container_length);
         try {
             const bytes rebuilt = assemble_script_entry(old, static_cast<std::uint32_t>(prefix_length),
-                                                        container, build_font(used_chars(index_, container)));
+                                                        container, build_font(used_chars(index, container)));
             if (rebuilt == now)
                 return container;
         } catch (const std::runtime_error&) {
@@ -192,7 +192,7 @@ public:
         }
         const auto appended = static_cast<std::uint32_t>(new_entries.size() - old_entries.size());
         report.append_items += appended;
-        steps_ += static_cast<std::uint32_t>(old_entries.size()) + appended;
+        steps += static_cast<std::uint32_t>(old_entries.size()) + appended;
 
         std::ostringstream s;
         s << "entry list, " << changed << " of " << old_entries.size() << " entries changed (";
@@ -218,10 +218,10 @@ public:
     archive_builder builder;
     patch_report report;
     std::vector<card_section> card_sections; // the changed sections, in the order of the ROM
-    std::uint32_t steps_ = 0;
+    std::uint32_t steps = 0;
 
 private:
-    char_index_map index_;
+    char_index_map index;
 };
 
 // Counts nothing and shows nothing; remembers the total and the last position.
@@ -326,7 +326,7 @@ authored_patch make_patch(const std::filesystem::path& original_path,
         throw std::runtime_error("make-patch - the two ROMs do not have the same sections");
 
     author a;
-    a.steps_ = static_cast<std::uint32_t>(sections.size()) + 1; // every section, then the padding
+    a.steps = static_cast<std::uint32_t>(sections.size()) + 1; // every section, then the padding
     for (const rom_section& s : sections) {
         const std::uint16_t kind = section_kind_of(s.code);
         auto t = translated_sections.find(s.code);
@@ -363,7 +363,7 @@ authored_patch make_patch(const std::filesystem::path& original_path,
             a.builder.add_record(s.code, std::move(*body));
         a.report.changes.push_back(label + ": " + summary);
     }
-    a.builder.set_total_steps(a.steps_);
+    a.builder.set_total_steps(a.steps);
 
     const bytes unpacked = a.builder.build();
     authored_patch result;
@@ -374,7 +374,7 @@ authored_patch make_patch(const std::filesystem::path& original_path,
     r.blobs = static_cast<std::uint32_t>(a.builder.blob_count());
     r.unpacked_bytes = unpacked.size();
     r.packed_bytes = result.packed.size();
-    r.total_steps = a.steps_;
+    r.total_steps = a.steps;
     r.translated_bytes = std::filesystem::file_size(translated_path);
 
     verify(original_path, translated_path, result.packed, r.total_steps);

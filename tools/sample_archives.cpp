@@ -92,12 +92,12 @@ bytes script_entry(const char_index_map& index, byte_span prefix, byte_span cont
 class archive_maker {
 public:
     explicit archive_maker(std::uint64_t seed)
-        : roles_(sample_stream(seed, roles_purpose)), index_(make_char_index())
+        : random_stream(sample_stream(seed, roles_purpose)), index(make_char_index())
     {
         seeded_random fonts = sample_stream(seed, fonts_purpose);
-        shared_font_ = build_font(font_set(fonts, 100));
+        shared_font = build_font(font_set(fonts, 100));
         for (int i = 0; i < 4; ++i)
-            other_fonts_.push_back(build_font(font_set(fonts, 40 + 20 * i)));
+            other_fonts.push_back(build_font(font_set(fonts, 40 + 20 * i)));
     }
 
     sample_archive make(const archive_shape& shape)
@@ -114,23 +114,23 @@ public:
         add(role::font_kept, shape.fonts_kept);
         add(role::bulk, shape.bulk);
         for (std::size_t i = roles.size(); i > 1; --i)
-            std::swap(roles[i - 1], roles[roles_.below(i)]);
+            std::swap(roles[i - 1], roles[random_stream.below(i)]);
 
         sample_archive archive;
         archive.path = shape.path;
         std::size_t kept_font = 0;
         for (role r : roles) {
             if (r == role::font_kept)
-                archive.entries.push_back({other_fonts_.at(kept_font++ % other_fonts_.size()), std::nullopt});
+                archive.entries.push_back({other_fonts.at(kept_font++ % other_fonts.size()), std::nullopt});
             else
                 archive.entries.push_back(entry(r));
         }
         if (shape.gets_appended_entry) {
             // The translators' own scene, in French only.
-            const std::uint32_t scene = next_scene_++;
-            bytes commands = roles_.fill(48);
-            archive.appended.push_back(
-                script_entry(index_, {}, make_script_container(scene, french_lines(roles_, 6), commands)));
+            const std::uint32_t scene = next_scene++;
+            bytes commands = random_stream.fill(48);
+            archive.appended.push_back(script_entry(
+                index, {}, make_script_container(scene, french_lines(random_stream, 6), commands)));
         }
         return archive;
     }
@@ -157,12 +157,13 @@ private:
         case role::table_changed:
             return table();
         case role::replaced:
-            return {roles_.fill(roles_.between(400, 1600)), roles_.fill(roles_.between(400, 1600))};
+            return {random_stream.fill(random_stream.between(400, 1600)),
+                    random_stream.fill(random_stream.between(400, 1600))};
         case role::placeholder:
-            return {bytes{}, roles_.fill(roles_.between(100, 700))};
+            return {bytes{}, random_stream.fill(random_stream.between(100, 700))};
         case role::font_redrawn: {
-            bytes redrawn = convert_font_to_1bpp(shared_font_);
-            return {shared_font_, std::move(redrawn)};
+            bytes redrawn = convert_font_to_1bpp(shared_font);
+            return {shared_font, std::move(redrawn)};
         }
         case role::font_kept:
             break;
@@ -174,15 +175,16 @@ private:
 
     sample_entry script(role r)
     {
-        const std::uint32_t scene = next_scene_++;
-        const auto line_count = static_cast<std::size_t>(roles_.between(4, 12));
-        const bytes commands = roles_.fill(roles_.between(32, 192));
+        const std::uint32_t scene = next_scene++;
+        const auto line_count = static_cast<std::size_t>(random_stream.between(4, 12));
+        const bytes commands = random_stream.fill(random_stream.between(32, 192));
         const bytes prefix = r == role::bare_script ? bytes{} : scene_chunk(scene, commands);
-        const bytes english = make_script_container(scene, english_lines(roles_, line_count), commands);
-        const bytes french = make_script_container(scene, french_lines(roles_, line_count), commands);
-        sample_entry e{script_entry(index_, prefix, english), std::nullopt};
+        const bytes english =
+            make_script_container(scene, english_lines(random_stream, line_count), commands);
+        const bytes french = make_script_container(scene, french_lines(random_stream, line_count), commands);
+        sample_entry e{script_entry(index, prefix, english), std::nullopt};
         if (r != role::kept_script)
-            e.translated = script_entry(index_, prefix, french);
+            e.translated = script_entry(index, prefix, french);
         return e;
     }
 
@@ -190,14 +192,14 @@ private:
     // half of them in place and keeps the numbers.
     sample_entry table()
     {
-        const auto records = static_cast<std::size_t>(roles_.between(16, 64));
-        bytes original = bulk_data(roles_, bulk_kind::table, records * data_record_length);
+        const auto records = static_cast<std::size_t>(random_stream.between(16, 64));
+        bytes original = bulk_data(random_stream, bulk_kind::table, records * data_record_length);
         bytes translated = original;
         for (std::size_t i = 0; i < records; ++i) {
             const std::size_t at = i * data_record_length;
-            put_utf16_field(original, at, english_name(roles_), data_name_units);
-            const bool renamed = i == 0 || roles_.chance(50);
-            const std::u16string french = french_name(roles_);
+            put_utf16_field(original, at, english_name(random_stream), data_name_units);
+            const bool renamed = i == 0 || random_stream.chance(50);
+            const std::u16string french = french_name(random_stream);
             std::copy_n(original.begin() + static_cast<std::ptrdiff_t>(at), 2 * data_name_units,
                         translated.begin() + static_cast<std::ptrdiff_t>(at));
             if (renamed)
@@ -206,11 +208,11 @@ private:
         return {std::move(original), std::move(translated)};
     }
 
-    seeded_random roles_;
-    char_index_map index_;
-    bytes shared_font_;
-    std::vector<bytes> other_fonts_;
-    std::uint32_t next_scene_ = 1;
+    seeded_random random_stream;
+    char_index_map index;
+    bytes shared_font;
+    std::vector<bytes> other_fonts;
+    std::uint32_t next_scene = 1;
 };
 
 } // namespace

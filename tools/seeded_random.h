@@ -10,11 +10,11 @@ namespace qm {
 
 class seeded_random {
 public:
-    explicit seeded_random(std::uint64_t seed) noexcept : state_(seed) {}
+    explicit seeded_random(std::uint64_t seed) noexcept : state(seed) {}
 
     std::uint64_t next() noexcept
     {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         return z ^ (z >> 31);
@@ -37,7 +37,7 @@ public:
     }
 
 private:
-    std::uint64_t state_;
+    std::uint64_t state;
 };
 
 } // namespace qm

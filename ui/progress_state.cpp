@@ -70,12 +70,12 @@ std::optional<std::string> progress_state::position(std::uint32_t steps_done, bo
 {
     if (cancelled)
         return std::nullopt;
-    bar_ = steps_done;
-    std::uint32_t p = percent_of(steps_done, total_steps_);
+    bar = steps_done;
+    std::uint32_t p = percent_of(steps_done, total_steps);
     std::optional<std::string> caption;
-    if (steps_done == 0 || p > last_percent_)
+    if (steps_done == 0 || p > last_percent)
         caption = progress_caption(p);
-    last_percent_ = p;
+    last_percent = p;
     return caption;
 }
 

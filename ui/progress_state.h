@@ -25,13 +25,13 @@ std::string error_text(const std::string& message);
 
 class progress_state {
 public:
-    void set_total(std::uint32_t total) noexcept { total_steps_ = total; }
-    std::uint32_t total() const noexcept { return total_steps_; }
+    void set_total(std::uint32_t total) noexcept { total_steps = total; }
+    std::uint32_t total() const noexcept { return total_steps; }
 
     // Applies a position message; returns the new caption when it must be rewritten. The whole
     // message is ignored while `cancelled` is set (the bar does not move either).
     std::optional<std::string> position(std::uint32_t steps_done, bool cancelled);
-    std::uint32_t bar_position() const noexcept { return bar_; }
+    std::uint32_t bar_position() const noexcept { return bar; }
 
     // Applies a status message; returns the text to show, nullopt while `cancelled` is set.
     static std::optional<std::string> status(const std::string& text, bool cancelled);
@@ -43,9 +43,9 @@ public:
     static std::uint32_t percent_of(std::uint32_t position, std::uint32_t total) noexcept;
 
 private:
-    std::uint32_t total_steps_ = 0;
-    std::uint32_t last_percent_ = 0;
-    std::uint32_t bar_ = 0;
+    std::uint32_t total_steps = 0;
+    std::uint32_t last_percent = 0;
+    std::uint32_t bar = 0;
 };
 
 } // namespace qm::ui

@@ -10,16 +10,16 @@ namespace qm::vcdiff {
 
 void address_cache::reset()
 {
-    near_.fill(0);
-    next_near_ = 0;
-    same_.fill(0);
+    near_cache.fill(0);
+    next_near = 0;
+    same_cache.fill(0);
 }
 
 void address_cache::update(std::uint64_t address)
 {
-    near_[next_near_] = address;
-    next_near_ = (next_near_ + 1) % near_cache_size;
-    same_[address % same_slots] = address;
+    near_cache[next_near] = address;
+    next_near = (next_near + 1) % near_cache_size;
+    same_cache[address % same_slots] = address;
 }
 
 std::uint64_t address_cache::decode(unsigned mode, std::uint64_t here, section_reader& addresses)
@@ -28,7 +28,7 @@ std::uint64_t address_cache::decode(unsigned mode, std::uint64_t here, section_r
     std::uint64_t address = 0;
     if (mode >= first_same_mode) {
         const std::uint8_t b = addresses.read_byte("COPY address");
-        address = same_[(mode - first_same_mode) * 256 + b];
+        address = same_cache[(mode - first_same_mode) * 256 + b];
     } else {
         const std::uint64_t value = addresses.read_int("COPY address");
         if (mode == mode_self) {
@@ -38,7 +38,7 @@ std::uint64_t address_cache::decode(unsigned mode, std::uint64_t here, section_r
                 throw decode_error("COPY address before the start of the window");
             address = here - value;
         } else {
-            address = near_[mode - first_near_mode] + value;
+            address = near_cache[mode - first_near_mode] + value;
         }
     }
     if (address >= here)
@@ -52,7 +52,7 @@ address_cache::encoded_address address_cache::encode(std::uint64_t address, std:
 {
     encoded_address best{};
     const std::uint64_t slot = address % same_slots;
-    if (same_[slot] == address) {
+    if (same_cache[slot] == address) {
         best = {static_cast<std::uint8_t>(first_same_mode + slot / 256),
                 static_cast<std::uint32_t>(slot % 256)};
     } else {
@@ -66,8 +66,8 @@ address_cache::encoded_address address_cache::encode(std::uint64_t address, std:
         };
         consider(mode_here, here - address);
         for (unsigned i = 0; i < near_cache_size; ++i)
-            if (address >= near_[i])
-                consider(first_near_mode + i, address - near_[i]);
+            if (address >= near_cache[i])
+                consider(first_near_mode + i, address - near_cache[i]);
         best.value = static_cast<std::uint32_t>(best_value);
     }
     update(address);

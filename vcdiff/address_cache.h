@@ -32,9 +32,9 @@ private:
 
     static constexpr unsigned same_slots = same_cache_size * 256;
 
-    std::array<std::uint64_t, near_cache_size> near_{};
-    unsigned next_near_ = 0;
-    std::array<std::uint64_t, same_slots> same_{};
+    std::array<std::uint64_t, near_cache_size> near_cache{};
+    unsigned next_near = 0;
+    std::array<std::uint64_t, same_slots> same_cache{};
 };
 
 } // namespace qm::vcdiff

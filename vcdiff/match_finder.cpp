@@ -103,51 +103,51 @@ std::uint64_t distance(std::uint64_t a, std::int64_t b)
 
 } // namespace
 
-match_finder::match_finder(byte_span source, byte_span target) : source_(source), target_(target)
+match_finder::match_finder(byte_span source, byte_span target) : source(source), target(target)
 {
     if (source.size() >= hash_length) {
         const unsigned bits = table_bits(source.size() / source_step);
-        source_shift_ = 64 - bits;
+        source_shift = 64 - bits;
         // Counting sort of the sampled positions by hash, ascending within each bucket.
         const std::size_t count = (source.size() - hash_length) / source_step + 1;
         std::vector<std::uint32_t> hashes(count);
-        source_buckets_.assign((std::size_t{1} << bits) + 1, 0);
+        source_buckets.assign((std::size_t{1} << bits) + 1, 0);
         for (std::size_t k = 0; k < count; ++k) {
-            hashes[k] = hash8(source.data() + k * source_step, source_shift_);
-            ++source_buckets_[hashes[k] + 1];
+            hashes[k] = hash8(source.data() + k * source_step, source_shift);
+            ++source_buckets[hashes[k] + 1];
         }
-        for (std::size_t h = 1; h < source_buckets_.size(); ++h)
-            source_buckets_[h] += source_buckets_[h - 1];
-        source_positions_.resize(count);
+        for (std::size_t h = 1; h < source_buckets.size(); ++h)
+            source_buckets[h] += source_buckets[h - 1];
+        source_positions.resize(count);
         // The bucket starts double as fill cursors; each ends where the next began.
         for (std::size_t k = 0; k < count; ++k)
-            source_positions_[source_buckets_[hashes[k]]++] = static_cast<std::uint32_t>(k * source_step);
-        for (std::size_t h = source_buckets_.size() - 1; h > 0; --h)
-            source_buckets_[h] = source_buckets_[h - 1];
-        source_buckets_[0] = 0;
+            source_positions[source_buckets[hashes[k]]++] = static_cast<std::uint32_t>(k * source_step);
+        for (std::size_t h = source_buckets.size() - 1; h > 0; --h)
+            source_buckets[h] = source_buckets[h - 1];
+        source_buckets[0] = 0;
     }
     const unsigned bits = table_bits(std::min<std::size_t>(target.size(), std::size_t{1} << 22));
-    target_shift_ = 64 - bits;
-    target_table_.assign(std::size_t{1} << bits, empty_slot);
+    target_shift = 64 - bits;
+    target_table.assign(std::size_t{1} << bits, empty_slot);
     const unsigned short_bits = std::min(bits, 20u);
-    short_shift_ = 64 - short_bits;
-    short_table_.assign(std::size_t{1} << short_bits, empty_slot);
-    recent_copies_.assign(recent_slots, empty_slot);
+    short_shift = 64 - short_bits;
+    short_table.assign(std::size_t{1} << short_bits, empty_slot);
+    recent_copies.assign(recent_slots, empty_slot);
 }
 
 void match_finder::remember_target(std::size_t p, std::size_t end)
 {
     if (end - p >= hash_length)
-        target_table_[hash8(target_.data() + p, target_shift_)] = static_cast<std::uint32_t>(p);
+        target_table[hash8(target.data() + p, target_shift)] = static_cast<std::uint32_t>(p);
     if (end - p >= short_length)
-        short_table_[hash4(target_.data() + p, short_shift_)] = static_cast<std::uint32_t>(p);
+        short_table[hash4(target.data() + p, short_shift)] = static_cast<std::uint32_t>(p);
 }
 
 match_finder::candidate match_finder::short_target_match(std::size_t p, std::size_t literal_start,
                                                          std::size_t begin, std::size_t end) const
 {
-    const std::uint8_t* const tgt = target_.data();
-    const std::uint32_t c = short_table_[hash4(tgt + p, short_shift_)];
+    const std::uint8_t* const tgt = target.data();
+    const std::uint32_t c = short_table[hash4(tgt + p, short_shift)];
     if (c == empty_slot || c < begin || c >= p || load32(tgt + c) != load32(tgt + p))
         return {};
     const std::size_t forward =
@@ -159,7 +159,7 @@ match_finder::candidate match_finder::short_target_match(std::size_t p, std::siz
     // One opcode byte plus the address: one byte if the same address was used lately,
     // otherwise its distance back from here.
     const std::size_t cost =
-        1 + (recent_copies_[from % recent_slots] == from ? 1 : varint_bytes(p - back - from));
+        1 + (recent_copies[from % recent_slots] == from ? 1 : varint_bytes(p - back - from));
     if (length <= cost)
         return {};
     return {p - back, length, from, edit::kind::copy_target};
@@ -168,27 +168,27 @@ match_finder::candidate match_finder::short_target_match(std::size_t p, std::siz
 match_finder::candidate match_finder::source_match(std::size_t p, std::size_t literal_start,
                                                    std::size_t end) const
 {
-    const std::uint8_t* const src = source_.data();
-    const std::uint8_t* const tgt = target_.data();
+    const std::uint8_t* const src = source.data();
+    const std::uint8_t* const tgt = target.data();
     const std::size_t room = end - p;
     const std::uint64_t key = load64(tgt + p);
-    const std::int64_t expected = static_cast<std::int64_t>(p) + source_offset_;
+    const std::int64_t expected = static_cast<std::int64_t>(p) + source_offset;
     candidate best;
     auto consider = [&](std::uint32_t c) {
         if (load64(src + c) != key)
             return;
         const std::size_t forward =
             hash_length + match_forward(src + c + hash_length, tgt + p + hash_length,
-                                        std::min(room, source_.size() - c) - hash_length);
+                                        std::min(room, source.size() - c) - hash_length);
         const std::size_t back =
             match_backward(src + c, tgt + p, std::min<std::size_t>(c, p - literal_start));
         // Candidates come nearest first, so on equal length the nearer one stays.
         if (back + forward > best.length)
             best = {p - back, back + forward, c - back, edit::kind::copy_source};
     };
-    const std::uint32_t h = hash8(tgt + p, source_shift_);
-    const std::uint32_t* const first = source_positions_.data() + source_buckets_[h];
-    const std::uint32_t* const last = source_positions_.data() + source_buckets_[h + 1];
+    const std::uint32_t h = hash8(tgt + p, source_shift);
+    const std::uint32_t* const first = source_positions.data() + source_buckets[h];
+    const std::uint32_t* const last = source_positions.data() + source_buckets[h + 1];
     if (static_cast<std::size_t>(last - first) <= search_depth) {
         for (const std::uint32_t* c = first; c != last; ++c)
             consider(*c);
@@ -211,16 +211,16 @@ match_finder::candidate match_finder::source_match(std::size_t p, std::size_t li
 match_finder::candidate match_finder::best_at(std::size_t p, std::size_t literal_start, std::size_t begin,
                                               std::size_t end) const
 {
-    const std::uint8_t* const src = source_.data();
-    const std::uint8_t* const tgt = target_.data();
+    const std::uint8_t* const src = source.data();
+    const std::uint8_t* const tgt = target.data();
     const std::size_t room = end - p;
     candidate best;
 
     // The same offset as the last long source copy.
-    const std::int64_t expected = static_cast<std::int64_t>(p) + source_offset_;
-    if (expected >= 0 && static_cast<std::uint64_t>(expected) < source_.size()) {
+    const std::int64_t expected = static_cast<std::int64_t>(p) + source_offset;
+    if (expected >= 0 && static_cast<std::uint64_t>(expected) < source.size()) {
         const std::size_t s = static_cast<std::size_t>(expected);
-        const std::size_t n = match_forward(src + s, tgt + p, std::min(room, source_.size() - s));
+        const std::size_t n = match_forward(src + s, tgt + p, std::min(room, source.size() - s));
         if (n >= min_offset_match)
             best = {p, n, s, edit::kind::copy_source};
     }
@@ -237,13 +237,13 @@ match_finder::candidate match_finder::best_at(std::size_t p, std::size_t literal
     if (room < hash_length)
         return best;
 
-    if (!source_buckets_.empty()) {
+    if (!source_buckets.empty()) {
         const candidate m = source_match(p, literal_start, end);
         if (m.length > best.length)
             best = m;
     }
 
-    const std::uint32_t c = target_table_[hash8(tgt + p, target_shift_)];
+    const std::uint32_t c = target_table[hash8(tgt + p, target_shift)];
     if (c != empty_slot && c >= begin && c < p && load64(tgt + c) == load64(tgt + p)) {
         // The copy may overlap the bytes it produces; the target holds them already.
         const std::size_t forward =
@@ -293,9 +293,9 @@ void match_finder::parse(std::size_t begin, std::size_t end, std::vector<edit>& 
         literal(literal_start, m.start);
         edits.push_back({m.what, static_cast<std::uint32_t>(m.length), m.from});
         if (m.what == edit::kind::copy_source && m.length >= good_match)
-            source_offset_ = static_cast<std::int64_t>(m.from) - static_cast<std::int64_t>(m.start);
+            source_offset = static_cast<std::int64_t>(m.from) - static_cast<std::int64_t>(m.start);
         if (m.what == edit::kind::copy_target)
-            recent_copies_[m.from % recent_slots] = static_cast<std::uint32_t>(m.from);
+            recent_copies[m.from % recent_slots] = static_cast<std::uint32_t>(m.from);
         p = literal_start = m.start + m.length;
     }
     literal(literal_start, end);

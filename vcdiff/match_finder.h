@@ -44,27 +44,27 @@ private:
     // Records target position p (in a window ending at end) for later copies.
     void remember_target(std::size_t p, std::size_t end);
 
-    byte_span source_;
-    byte_span target_;
+    byte_span source;
+    byte_span target;
     // Source positions by hash of the 8 bytes there, sampled every few positions: bucket h
-    // holds source_positions_[source_buckets_[h], source_buckets_[h + 1]), in ascending order,
+    // holds source_positions[source_buckets[h], source_buckets[h + 1]), in ascending order,
     // so that the positions nearest to where a match is expected can be tried first.
-    std::vector<std::uint32_t> source_buckets_;
-    std::vector<std::uint32_t> source_positions_;
-    unsigned source_shift_ = 64;
+    std::vector<std::uint32_t> source_buckets;
+    std::vector<std::uint32_t> source_positions;
+    unsigned source_shift = 64;
     // Target positions by hash of 8 bytes and of 4 bytes, for copies from earlier in the same
     // window. Only positions left as literals are recorded: copied stretches are found where
     // they came from, which keeps repeated copies pointing at one address.
-    std::vector<std::uint32_t> target_table_;
-    unsigned target_shift_ = 64;
-    std::vector<std::uint32_t> short_table_;
-    unsigned short_shift_ = 64;
+    std::vector<std::uint32_t> target_table;
+    unsigned target_shift = 64;
+    std::vector<std::uint32_t> short_table;
+    unsigned short_shift = 64;
     // Target positions recently copied from, by position modulo 768: copying from one of
     // them again is likely to cost a single address byte.
-    std::vector<std::uint32_t> recent_copies_;
+    std::vector<std::uint32_t> recent_copies;
     // Offset from target to source position of the last source copy: edits seldom move the
     // rest of the data, so the bytes after a change are first looked for at the same offset.
-    std::int64_t source_offset_ = 0;
+    std::int64_t source_offset = 0;
 };
 
 } // namespace qm::vcdiff

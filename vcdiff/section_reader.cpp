@@ -18,18 +18,18 @@ namespace {
 
 std::uint8_t section_reader::read_byte(const char* what)
 {
-    if (pos_ >= data_.size())
+    if (pos >= data.size())
         ran_out(what);
-    return data_[pos_++];
+    return data[pos++];
 }
 
 std::uint64_t section_reader::read_varint(const char* what, std::uint64_t limit)
 {
     std::uint64_t value = 0;
     for (;;) {
-        if (pos_ >= data_.size())
+        if (pos >= data.size())
             ran_out(what);
-        const std::uint8_t b = data_[pos_++];
+        const std::uint8_t b = data[pos++];
         value |= b & 0x7F;
         if (!(b & 0x80))
             return value;
@@ -49,8 +49,8 @@ byte_span section_reader::take(std::size_t n, const char* what)
 {
     if (n > remaining())
         ran_out(what);
-    byte_span s = data_.subspan(pos_, n);
-    pos_ += n;
+    byte_span s = data.subspan(pos, n);
+    pos += n;
     return s;
 }
 

@@ -11,11 +11,11 @@ namespace qm::vcdiff {
 class section_reader {
 public:
     section_reader() = default;
-    explicit section_reader(byte_span data) : data_(data) {}
+    explicit section_reader(byte_span data) : data(data) {}
 
-    bool at_end() const { return pos_ == data_.size(); }
-    std::size_t position() const { return pos_; }
-    std::size_t remaining() const { return data_.size() - pos_; }
+    bool at_end() const { return pos == data.size(); }
+    std::size_t position() const { return pos; }
+    std::size_t remaining() const { return data.size() - pos; }
 
     std::uint8_t read_byte(const char* what);
     // A big-endian base-128 integer no larger than `limit`. Leading zero groups are allowed.
@@ -25,8 +25,8 @@ public:
     byte_span take(std::size_t n, const char* what);
 
 private:
-    byte_span data_;
-    std::size_t pos_ = 0;
+    byte_span data;
+    std::size_t pos = 0;
 };
 
 } // namespace qm::vcdiff

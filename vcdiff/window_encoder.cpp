@@ -59,55 +59,55 @@ const opcode_index& opcodes()
 } // namespace
 
 window_encoder::window_encoder(std::uint64_t segment_length)
-    : segment_length_(segment_length), here_(segment_length)
+    : segment_length(segment_length), here(segment_length)
 {
-    cache_.reset();
+    cache.reset();
 }
 
 void window_encoder::add(byte_span literal)
 {
-    append_bytes(data_, literal);
+    append_bytes(data, literal);
     emit(inst_type::add, static_cast<std::uint32_t>(literal.size()), 0);
 }
 
 void window_encoder::run(std::uint8_t value, std::uint32_t size)
 {
-    data_.push_back(value);
+    data.push_back(value);
     emit(inst_type::run, size, 0);
 }
 
 void window_encoder::copy(std::uint64_t address, std::uint32_t size)
 {
-    const address_cache::encoded_address a = cache_.encode(address, here_);
+    const address_cache::encoded_address a = cache.encode(address, here);
     if (a.mode >= first_same_mode)
-        addresses_.push_back(static_cast<std::uint8_t>(a.value));
+        addresses.push_back(static_cast<std::uint8_t>(a.value));
     else
-        append_varint(addresses_, a.value);
+        append_varint(addresses, a.value);
     emit(inst_type::copy, size, a.mode);
 }
 
 void window_encoder::emit(inst_type type, std::uint32_t size, std::uint8_t mode)
 {
-    here_ += size;
+    here += size;
     const opcode_index& ops = opcodes();
-    if (held_.type != inst_type::noop) {
+    if (waiting.type != inst_type::noop) {
         std::int16_t op = no_opcode;
         if (size <= max_table_size) {
-            if (held_.type == inst_type::add && type == inst_type::copy)
-                op = ops.add_copy[held_.size][size][mode];
-            else if (held_.type == inst_type::copy && type == inst_type::add)
-                op = ops.copy_add[held_.size][held_.mode][size];
+            if (waiting.type == inst_type::add && type == inst_type::copy)
+                op = ops.add_copy[waiting.size][size][mode];
+            else if (waiting.type == inst_type::copy && type == inst_type::add)
+                op = ops.copy_add[waiting.size][waiting.mode][size];
         }
-        const held first = held_;
-        held_ = {};
+        const held first = waiting;
+        waiting = {};
         if (op != no_opcode) {
-            instructions_.push_back(static_cast<std::uint8_t>(op));
+            instructions.push_back(static_cast<std::uint8_t>(op));
             return;
         }
         write_single(first.type, first.size, first.mode);
     }
     if ((type == inst_type::add && size >= 1 && size <= 4) || (type == inst_type::copy && size == 4))
-        held_ = {type, static_cast<std::uint8_t>(size), mode};
+        waiting = {type, static_cast<std::uint8_t>(size), mode};
     else
         write_single(type, size, mode);
 }
@@ -116,36 +116,36 @@ void window_encoder::write_single(inst_type type, std::uint32_t size, std::uint8
 {
     const auto& by_size = opcodes().single[static_cast<unsigned>(type)][mode];
     if (size <= max_table_size && size != 0 && by_size[size] != no_opcode) {
-        instructions_.push_back(static_cast<std::uint8_t>(by_size[size]));
+        instructions.push_back(static_cast<std::uint8_t>(by_size[size]));
         return;
     }
-    instructions_.push_back(static_cast<std::uint8_t>(by_size[0]));
-    append_varint(instructions_, size);
+    instructions.push_back(static_cast<std::uint8_t>(by_size[0]));
+    append_varint(instructions, size);
 }
 
 void window_encoder::finish(bytes& out, std::uint8_t indicator, std::uint64_t segment_position)
 {
-    if (held_.type != inst_type::noop) {
-        write_single(held_.type, held_.size, held_.mode);
-        held_ = {};
+    if (waiting.type != inst_type::noop) {
+        write_single(waiting.type, waiting.size, waiting.mode);
+        waiting = {};
     }
     bytes header;
-    append_varint(header, here_ - segment_length_); // target window length
-    header.push_back(0);                            // Delta_Indicator: nothing compressed
-    append_varint(header, data_.size());
-    append_varint(header, instructions_.size());
-    append_varint(header, addresses_.size());
+    append_varint(header, here - segment_length); // target window length
+    header.push_back(0);                          // Delta_Indicator: nothing compressed
+    append_varint(header, data.size());
+    append_varint(header, instructions.size());
+    append_varint(header, addresses.size());
 
     out.push_back(indicator);
     if (indicator) {
-        append_varint(out, segment_length_);
+        append_varint(out, segment_length);
         append_varint(out, segment_position);
     }
-    append_varint(out, header.size() + data_.size() + instructions_.size() + addresses_.size());
+    append_varint(out, header.size() + data.size() + instructions.size() + addresses.size());
     append_bytes(out, header);
-    append_bytes(out, data_);
-    append_bytes(out, instructions_);
-    append_bytes(out, addresses_);
+    append_bytes(out, data);
+    append_bytes(out, instructions);
+    append_bytes(out, addresses);
 }
 
 } // namespace qm::vcdiff

@@ -34,15 +34,15 @@ private:
     void emit(inst_type type, std::uint32_t size, std::uint8_t mode);
     void write_single(inst_type type, std::uint32_t size, std::uint8_t mode);
 
-    std::uint64_t segment_length_;
-    std::uint64_t here_; // segment length plus target bytes described so far
-    address_cache cache_;
-    bytes data_;
-    bytes instructions_;
-    bytes addresses_;
+    std::uint64_t segment_length;
+    std::uint64_t here; // segment length plus target bytes described so far
+    address_cache cache;
+    bytes data;
+    bytes instructions;
+    bytes addresses;
     // An ADD of 1..4 bytes or a COPY of 4 bytes waits here: with the next instruction it may
     // fit one of the table's two-instruction opcodes.
-    held held_;
+    held waiting;
 };
 
 } // namespace qm::vcdiff

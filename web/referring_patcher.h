@@ -17,17 +17,17 @@ namespace qm::web {
 class referring_patcher : public patcher {
 public:
     // With `refer` false, the writer copies everything, as natively.
-    explicit referring_patcher(bool refer) : refer_(refer) {}
+    explicit referring_patcher(bool refer) : refer(refer) {}
 
     bool places_unchanged(std::uint32_t offset, std::uint32_t size, std::uint64_t destination) override
     {
-        if (refer_)
+        if (refer)
             qm_place_unchanged(offset, size, static_cast<double>(destination)); // exact below 2^53
-        return refer_;
+        return refer;
     }
 
 private:
-    bool refer_;
+    bool refer;
 };
 
 } // namespace qm::web

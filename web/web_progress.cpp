@@ -27,7 +27,7 @@ void post_event(event_kind kind, const std::string& text, std::uint32_t number)
     qm_post_event(static_cast<int>(kind), text.c_str(), number);
 }
 
-web_progress::web_progress(patcher& engine) : engine_(engine), last_poll_(std::chrono::steady_clock::now()) {}
+web_progress::web_progress(patcher& engine) : engine(engine), last_poll(std::chrono::steady_clock::now()) {}
 
 void web_progress::opening_source()
 {
@@ -45,7 +45,7 @@ void web_progress::set_total(std::uint32_t total)
     // the progress dialog, a cancel pressed while the ROM is opened or the archive unpacked is
     // taken here, and forgotten with the rest.
     poll_cancel(true);
-    state_.set_total(total);
+    state.set_total(total);
     post_event(event_kind::total, {}, total);
 }
 
@@ -57,39 +57,39 @@ void web_progress::section_started(std::uint32_t code, const char* path)
     if (auto label = ui::section_label(code, path))
         status(*label);
     else
-        status(status_); // an unknown kind keeps the text it had
+        status(status_line); // an unknown kind keeps the text it had
 }
 
 void web_progress::set_position(std::uint32_t position)
 {
     poll_cancel(false);
-    if (engine_.cancel_requested())
+    if (engine.cancel_requested())
         return; // the bar and the caption stand still, as in the dialog
-    auto caption = state_.position(position, false);
-    post_event(event_kind::position, caption.value_or(std::string()), state_.bar_position());
+    auto caption = state.position(position, false);
+    post_event(event_kind::position, caption.value_or(std::string()), state.bar_position());
 }
 
 void web_progress::finished()
 {
-    set_position(state_.total());
+    set_position(state.total());
 }
 
 void web_progress::status(const std::string& text)
 {
-    if (auto shown = ui::progress_state::status(text, engine_.cancel_requested())) {
-        status_ = *shown;
-        post_event(event_kind::status, status_);
+    if (auto shown = ui::progress_state::status(text, engine.cancel_requested())) {
+        status_line = *shown;
+        post_event(event_kind::status, status_line);
     }
 }
 
 void web_progress::poll_cancel(bool now)
 {
     const auto time = std::chrono::steady_clock::now();
-    if (!now && time - last_poll_ < poll_interval)
+    if (!now && time - last_poll < poll_interval)
         return;
-    last_poll_ = time;
+    last_poll = time;
     if (qm_cancel_poll() != 0)
-        engine_.request_cancel();
+        engine.request_cancel();
 }
 
 } // namespace qm::web

@@ -45,10 +45,10 @@ private:
     // Asks the worker script about a cancel at most every poll_interval, or at once when `now`.
     void poll_cancel(bool now);
 
-    patcher& engine_;
-    ui::progress_state state_;
-    std::string status_;
-    std::chrono::steady_clock::time_point last_poll_;
+    patcher& engine;
+    ui::progress_state state;
+    std::string status_line;
+    std::chrono::steady_clock::time_point last_poll;
 };
 
 } // namespace web

@@ -15,18 +15,18 @@ public:
     gdiplus_session()
     {
         Gdiplus::GdiplusStartupInput input;
-        ok_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
+        succeeded = Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
     }
     ~gdiplus_session()
     {
-        if (ok_)
-            Gdiplus::GdiplusShutdown(token_);
+        if (succeeded)
+            Gdiplus::GdiplusShutdown(token);
     }
-    bool ok() const noexcept { return ok_; }
+    bool ok() const noexcept { return succeeded; }
 
 private:
-    ULONG_PTR token_ = 0;
-    bool ok_ = false;
+    ULONG_PTR token = 0;
+    bool succeeded = false;
 };
 
 HBITMAP decode_stream(IStream* stream)
@@ -107,13 +107,13 @@ banner_image::banner_image(HMODULE module, int type, int name)
     HGLOBAL loaded = LoadResource(module, info);
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
     DWORD size = SizeofResource(module, info);
-    bitmap_ = decode_image(bytes, size);
+    bitmap_handle = decode_image(bytes, size);
 }
 
 banner_image::~banner_image()
 {
-    if (bitmap_)
-        DeleteObject(bitmap_);
+    if (bitmap_handle)
+        DeleteObject(bitmap_handle);
 }
 
 } // namespace qm::win32

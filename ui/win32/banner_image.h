@@ -15,10 +15,10 @@ public:
     banner_image& operator=(const banner_image&) = delete;
 
     // Null when the image is empty. Still owned by this object.
-    HBITMAP bitmap() const noexcept { return bitmap_; }
+    HBITMAP bitmap() const noexcept { return bitmap_handle; }
 
 private:
-    HBITMAP bitmap_ = nullptr;
+    HBITMAP bitmap_handle = nullptr;
 };
 
 // Decodes PNG (or any format GDI+ reads) bytes into a top-down 32 bpp premultiplied-alpha DIB

@@ -18,9 +18,9 @@ HINSTANCE modal_dialog::module() noexcept
 
 INT_PTR modal_dialog::run_modal(HWND owner)
 {
-    INT_PTR result = DialogBoxParamW(module(), MAKEINTRESOURCEW(template_id_), owner, dialog_proc,
+    INT_PTR result = DialogBoxParamW(module(), MAKEINTRESOURCEW(template_id), owner, dialog_proc,
                                      reinterpret_cast<LPARAM>(this));
-    hwnd_ = nullptr;
+    hwnd = nullptr;
     return result;
 }
 
@@ -32,7 +32,7 @@ INT_PTR CALLBACK modal_dialog::dialog_proc(HWND hwnd, UINT message, WPARAM wpara
         // the like) keep the default handling.
         self = reinterpret_cast<modal_dialog*>(lparam);
         SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
-        self->hwnd_ = hwnd;
+        self->hwnd = hwnd;
     } else {
         self = reinterpret_cast<modal_dialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
         if (!self)
