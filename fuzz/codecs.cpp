@@ -50,10 +50,8 @@ void cpk_decompress(byte_span input)
     bytes dst(std::max<std::uint64_t>(n, t));
     if (in_place && t > 0)
         std::memcpy(dst.data(), src.data(), t);
-    attempt([&] {
-        qm::cpk_decompress(in_place && t > 0 ? byte_span(dst).first(t) : src,
-                           mutable_byte_span(dst).first(n));
-    });
+    const byte_span from = in_place && t > 0 ? byte_span(dst).first(t) : src;
+    attempt([&] { qm::cpk_decompress(from, mutable_byte_span(dst).first(n)); });
 }
 
 // CPK entry compression: a compressed form is shorter than the file, a multiple of 4 bytes long,

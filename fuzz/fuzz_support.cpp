@@ -65,21 +65,20 @@ fixed_game make_game()
     g.readme = repeated("Read me. ", 200);
     g.overlay = repeated("overlay code ", 1000);
 
-    rom_description d;
-    d.title = "QLMOR";
-    d.game_code = "YQLE";
-    d.header_size = 0x200;
-    d.arm9 = noise(600, 1);
-    d.arm9_footer = std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8};
-    d.arm7 = noise(300, 2);
-    d.arm9_overlays = {rom_overlay{.id = 0, .contents = g.overlay, .compressed = true}};
-    d.arm7_overlays = {rom_overlay{.id = 5, .contents = noise(200, 3)}};
-    d.banner = noise(0x840, 5);
-    d.root = {rom_fs_node::file("readme.txt", g.readme),
-              rom_fs_node::directory("dir",
-                                     {rom_fs_node::file("empty.bin"), rom_fs_node::file("data.cpk", g.cpk)})};
-    d.layout.alignment = 0x10;
-    d.layout.pad_to_power_of_two = false;
+    const rom_description d{
+        .title = "QLMOR",
+        .game_code = "YQLE",
+        .header_size = 0x200,
+        .arm9 = noise(600, 1),
+        .arm9_footer = std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8},
+        .arm7 = noise(300, 2),
+        .root = {rom_fs_node::file("readme.txt", g.readme),
+                 rom_fs_node::directory(
+                     "dir", {rom_fs_node::file("empty.bin"), rom_fs_node::file("data.cpk", g.cpk)})},
+        .arm9_overlays = {rom_overlay{.id = 0, .contents = g.overlay, .compressed = true}},
+        .arm7_overlays = {rom_overlay{.id = 5, .contents = noise(200, 3)}},
+        .banner = noise(0x840, 5),
+        .layout = {.alignment = 0x10, .pad_to_power_of_two = false}};
     g.rom = build_rom_image(d).image;
     g.arm9 = d.arm9;
     append_bytes(g.arm9, bytes{0x21, 0x06, 0xC0, 0xDE, 1, 2, 3, 4, 5, 6, 7, 8});

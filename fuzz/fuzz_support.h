@@ -7,9 +7,6 @@
 #include "common/bytes.h"
 
 #include <filesystem>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace qm::fuzz {
 

@@ -40,24 +40,6 @@ bytes script_container(const std::u16string& script)
     return c;
 }
 
-void game_seeds()
-{
-    const fuzz::fixed_game& g = fuzz::the_fixed_game();
-    seed("rom_open", "game", {g.rom});
-    const nds_rom rom(fuzz::scratch_file("game.nds", g.rom));
-    bytes ids; // the FAT entry count, and the last id to look up
-    append_le32(ids, static_cast<std::uint32_t>(rom.fat_bytes().size() / 8 * 0x10001 - 0x10000));
-    seed("fnt_lookup", "game", {ids, rom.fnt_bytes()});
-    seed("cpk_visit", "game", {g.cpk});
-    // The header chunk at 0, as a chunk and as a bare table, and the ITOC chunk, the last one.
-    seed("utf_parse", "game-header-chunk", {bytes{1}, g.cpk});
-    seed("utf_parse", "game-header", {bytes{0}, byte_span(g.cpk).subspan(16, get_le64(g.cpk, 8))});
-    for (std::size_t at = 0x800; at + 4 <= g.cpk.size(); at += 0x200)
-        if (get_be32(g.cpk, at) == 0x49544F43) // "ITOC"
-            seed("utf_parse", "game-itoc-chunk", {bytes{1}, byte_span(g.cpk).subspan(at)});
-    seed("font_1bpp", "game", {g.cpk_files[1]});
-}
-
 void archive_seeds()
 {
     const fuzz::fixed_game& g = fuzz::the_fixed_game();
@@ -105,7 +87,17 @@ int main(int argc, char** argv)
         return 2;
     }
     corpus = argv[1];
-    game_seeds();
+    const fuzz::fixed_game& g = fuzz::the_fixed_game();
+    seed("rom_open", "game", {g.rom});
+    const nds_rom rom(fuzz::scratch_file("game.nds", g.rom));
+    bytes ids; // the FAT entry count, and the last id to look up
+    append_le32(ids, static_cast<std::uint32_t>(rom.fat_bytes().size() / 8 * 0x10001 - 0x10000));
+    seed("fnt_lookup", "game", {ids, rom.fnt_bytes()});
+    seed("cpk_visit", "game", {g.cpk});
+    // The header chunk at 0, as a chunk and as a bare table.
+    seed("utf_parse", "game-header-chunk", {bytes{1}, g.cpk});
+    seed("utf_parse", "game-header", {bytes{0}, byte_span(g.cpk).subspan(16, get_le64(g.cpk, 8))});
+    seed("font_1bpp", "game", {g.cpk_files[1]});
     archive_seeds();
     return 0;
 }
