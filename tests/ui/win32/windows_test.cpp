@@ -1,6 +1,7 @@
-// The Windows path checks, against the real file system (run under Wine here). Their order is
-// tested by the portable path checks' tests, which run here with these queries too.
+// The Windows text conversions and path checks, against the real file system (run under Wine
+// here). The checks' order is tested by the portable tests, which run here with these queries.
 #include "ui/path_checks.h"
+#include "ui/win32/wide_text.h"
 #include "ui/win32/windows_paths.h"
 
 #include <gtest/gtest.h>
@@ -14,14 +15,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(long_path, prefixes_any_path_unchanged)
+TEST(wide_text, keeps_french_accents_and_reads_engine_texts_in_the_threads_ansi_code_page)
 {
-    EXPECT_EQ(long_path(L"C:\\jeux\\rom.nds"), L"\\\\?\\C:\\jeux\\rom.nds");
-    EXPECT_EQ(long_path(L"rom.nds"), L"\\\\?\\rom.nds");
+    EXPECT_EQ(from_utf8("La source est un répertoire!"), L"La source est un r\u00e9pertoire!");
+    // One byte above 0x7F: whatever the code page makes of it, it is one character, as the
+    // system's own conversion says.
+    wchar_t expected[2] = {};
+    ASSERT_EQ(MultiByteToWideChar(CP_THREAD_ACP, 0, "\xe9", 1, expected, 1), 1);
+    EXPECT_EQ(from_ansi("r\xe9pertoire"), std::wstring(L"r") + expected[0] + L"pertoire");
+    // A text with a NUL inside is converted whole.
+    EXPECT_EQ(from_ansi(std::string_view("a\0b", 3)), std::wstring(L"a\0b", 3));
 }
 
-TEST(same_file, sees_through_spellings_and_hard_links_but_not_into_a_locked_file)
+TEST(windows_paths, same_file_sees_through_spellings_and_hard_links_but_not_into_a_locked_file)
 {
+    EXPECT_EQ(long_path(L"C:\\jeux\\rom.nds"), L"\\\\?\\C:\\jeux\\rom.nds");
     const fs::path dir = fs::temp_directory_path() / "qm-win-paths";
     fs::remove_all(dir);
     fs::create_directories(dir);
