@@ -29,7 +29,7 @@ TEST(section_label, names_every_kind)
     EXPECT_EQ(section_label(12, nullptr), std::nullopt);
 }
 
-TEST(progress_state, caption_shows_the_floored_percentage_when_it_grows_or_at_zero_and_not_once_cancelled)
+TEST(progress_state, shows_floored_percentages_freezes_on_cancel_and_words_results_and_errors)
 {
     const std::string caption = "Application du patch en cours... ";
     progress_state s;
