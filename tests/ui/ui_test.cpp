@@ -2,7 +2,6 @@
 // (against the real file system, with the queries of the platform the tests run on).
 #include "ui/path_checks.h"
 #include "ui/progress_state.h"
-#include "ui/ui_texts.h"
 
 #include "rom/rom_visitor.h"
 
