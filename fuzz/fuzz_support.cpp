@@ -1,61 +1,103 @@
 #include "fuzz_support.h"
 
+#include "common/file_io.h"
+#include "cpk/cpk_builder.h"
+#include "engine/script_font.h"
+#include "tools/rom_image_builder.h"
+
+#include <cstdio>
 #include <cstdlib>
-#include <stdexcept>
-#include <sys/mman.h>
 #include <unistd.h>
 
 namespace qm::fuzz {
 
-memory_file::memory_file(byte_span data)
+void expect(bool holds, const std::string& what)
 {
-    fd_ = ::memfd_create("fuzz-input", 0);
-    if (fd_ < 0)
-        throw std::logic_error("memfd_create failed");
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
-        if (n <= 0)
-            throw std::logic_error("writing the memory file failed");
-        done += static_cast<std::size_t>(n);
+    if (!holds) {
+        std::fprintf(stderr, "property failed: %s\n", what.c_str());
+        std::abort();
     }
-    // Opening this path opens the memory file itself, from its start.
-    path_ = "/proc/self/fd/" + std::to_string(fd_);
 }
 
-memory_file::~memory_file()
+bytes repeated(const std::string& s, std::size_t n)
 {
-    if (fd_ >= 0)
-        ::close(fd_);
+    bytes out;
+    while (out.size() < n)
+        out.insert(out.end(), s.begin(), s.end());
+    out.resize(n);
+    return out;
 }
 
-const std::filesystem::path& scratch_dir()
+namespace {
+
+struct scratch {
+    std::filesystem::path dir =
+        (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                   : std::filesystem::temp_directory_path()) /
+        ("qm-fuzz-" + std::to_string(::getpid()));
+    scratch() { std::filesystem::create_directories(dir); }
+    ~scratch() { std::filesystem::remove_all(dir); }
+};
+
+bytes noise(std::size_t n, std::uint32_t seed)
 {
-    static const std::filesystem::path dir = [] {
-        const std::filesystem::path shm = "/dev/shm";
-        std::error_code error;
-        const std::filesystem::path base =
-            std::filesystem::is_directory(shm, error) ? shm : std::filesystem::temp_directory_path();
-        std::filesystem::path d = base / ("qm-fuzz-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(d);
-        return d;
-    }();
-    static const bool cleaned_at_exit = [] {
-        std::atexit([] {
-            std::error_code error;
-            std::filesystem::remove_all(scratch_dir(), error);
-        });
-        return true;
-    }();
-    (void)cleaned_at_exit;
-    return dir;
+    bytes out(n);
+    for (auto& b : out) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(seed >> 24);
+    }
+    return out;
 }
 
-void clear_scratch_dir()
+fixed_game make_game()
 {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(scratch_dir(), error))
-        std::filesystem::remove_all(entry.path(), error);
+    fixed_game g;
+    // Entry 1: an old script entry whose first 8 bytes are the prefix that a new entry keeps (the
+    // word at offset 12 says so). Entry 2: a 2-bit font. Entries 3 and 5 compress, 4 does not.
+    bytes script_entry = repeated("SCRIPT00", 64);
+    put_le32(script_entry, 12, 8);
+    g.cpk_files = {script_entry, build_font(used_char_set().set(33).set(34).set(100)),
+                   repeated("the quick brown fox ", 600), noise(100, 4), repeated("ab", 2000)};
+    cpk_builder archive;
+    for (const bytes& f : g.cpk_files)
+        archive.add_file(f);
+    g.cpk = archive.write();
+    g.readme = repeated("Read me. ", 200);
+    g.overlay = repeated("overlay code ", 1000);
+
+    const rom_description d{
+        .title = "QLMOR",
+        .game_code = "YQLE",
+        .header_size = 0x200,
+        .arm9 = noise(600, 1),
+        .arm9_footer = std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8},
+        .arm7 = noise(300, 2),
+        .root = {rom_fs_node::file("readme.txt", g.readme),
+                 rom_fs_node::directory(
+                     "dir", {rom_fs_node::file("empty.bin"), rom_fs_node::file("data.cpk", g.cpk)})},
+        .arm9_overlays = {rom_overlay{.id = 0, .contents = g.overlay, .compressed = true}},
+        .arm7_overlays = {rom_overlay{.id = 5, .contents = noise(200, 3)}},
+        .banner = noise(0x840, 5),
+        .layout = {.alignment = 0x10, .pad_to_power_of_two = false}};
+    g.rom = build_rom_image(d).image;
+    g.arm9 = d.arm9;
+    append_bytes(g.arm9, bytes{0x21, 0x06, 0xC0, 0xDE, 1, 2, 3, 4, 5, 6, 7, 8});
+    return g;
+}
+
+} // namespace
+
+std::filesystem::path scratch_file(const std::string& name, byte_span data)
+{
+    static const scratch s;
+    write_whole_file(s.dir / name, data);
+    return s.dir / name;
+}
+
+const fixed_game& the_fixed_game()
+{
+    static const fixed_game game = make_game();
+    return game;
 }
 
 } // namespace qm::fuzz

@@ -1,76 +1,44 @@
 #pragma once
-// Helpers shared by the libFuzzer targets: cutting one input into parts, a failed property that
-// the fuzzer reports as a crash, and files for the code that reads and writes paths.
+// Shared by the libFuzzer targets and the seed writer: the targets themselves (each executable
+// calls one of them from entry.cpp), cutting one input into parts, a failed property that the
+// fuzzer reports as a crash, files for the code that reads and writes paths, and the small game
+// that the archive target patches.
 
 #include "common/bytes.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <stdexcept>
-#include <string>
 
 namespace qm::fuzz {
+
+// One target: takes any input; a broken property or an unchecked access aborts.
+using target = void(byte_span input);
+target rom_open, fnt_lookup, utf_parse, cpk_visit, font_1bpp, script_font, load_archive;
+target blz_decomp, blz_roundtrip, cpk_decompress, cpk_roundtrip, vcdiff_decode, vcdiff_roundtrip;
 
 // Reads the input front to back; running short yields zeros and empty spans, never an error,
 // so that every input means something.
 class input_reader {
 public:
-    input_reader(const std::uint8_t* data, std::size_t size) : rest_(data, size) {}
-
-    std::uint8_t u8()
-    {
-        if (rest_.empty())
-            return 0;
-        const std::uint8_t v = rest_[0];
-        rest_ = rest_.subspan(1);
-        return v;
-    }
+    explicit input_reader(byte_span input) : rest(input) {}
+    std::uint8_t u8() { return rest.empty() ? 0 : take(1)[0]; }
     std::uint16_t u16() { return static_cast<std::uint16_t>(u8() | (u8() << 8)); }
     std::uint32_t u32() { return static_cast<std::uint32_t>(u16() | (std::uint32_t{u16()} << 16)); }
-
     // Up to n bytes.
     byte_span take(std::size_t n)
     {
-        const byte_span part = rest_.first(std::min(n, rest_.size()));
-        rest_ = rest_.subspan(part.size());
+        const byte_span part = rest.first(std::min(n, rest.size()));
+        rest = rest.subspan(part.size());
         return part;
     }
-    // A part announced by a 16-bit length.
-    byte_span part() { return take(u16()); }
-    byte_span rest() { return take(rest_.size()); }
+    byte_span part() { return take(u16()); } // announced by a 16-bit length
+    byte_span all() { return take(rest.size()); }
 
 private:
-    byte_span rest_;
+    byte_span rest;
 };
 
-// The first n bytes of s repeated.
-inline bytes repeated(const std::string& s, std::size_t n)
-{
-    bytes out;
-    while (out.size() < n)
-        out.insert(out.end(), s.begin(), s.end());
-    out.resize(n);
-    return out;
-}
-
-// Path lookups walk the whole FNT each time; a target looks up this many files at most, so that
-// one input cannot take quadratic time.
-constexpr std::size_t max_lookups = 64;
-
 // A broken property: the fuzzer sees the abort as a crash and keeps the input.
-[[noreturn]] inline void property_failed(const char* what)
-{
-    std::fprintf(stderr, "property failed: %s\n", what);
-    std::abort();
-}
-
-inline void expect(bool holds, const char* what)
-{
-    if (!holds)
-        property_failed(what);
-}
+void expect(bool holds, const std::string& what);
 
 // Runs f and tells whether it completed. A refusal with a message (std::runtime_error) is a fine
 // outcome for bad input; a bounds_error is not: it means a check before some access was missing,
@@ -81,30 +49,39 @@ template <class F> bool attempt(F&& f)
         f();
         return true;
     } catch (const bounds_error& e) {
-        std::fprintf(stderr, "unchecked access: %s\n", e.what());
-        std::abort();
+        expect(false, std::string("unchecked access: ") + e.what());
     } catch (const std::runtime_error&) {
-        return false;
     }
+    return false;
 }
 
-// The bytes as an open in-memory file, named by a path that the stream classes can open.
-class memory_file {
-public:
-    explicit memory_file(byte_span data);
-    ~memory_file();
-    memory_file(const memory_file&) = delete;
-    memory_file& operator=(const memory_file&) = delete;
-    const std::filesystem::path& path() const noexcept { return path_; }
+// Path lookups walk the whole FNT each time; a target looks up this many files at most, so that
+// one input cannot take quadratic time.
+constexpr std::size_t max_lookups = 64;
 
-private:
-    int fd_ = -1;
-    std::filesystem::path path_;
+// The first n bytes of s repeated.
+bytes repeated(const std::string& s, std::size_t n);
+
+// Writes data to a file of that name in a folder of this process (on a memory file system when
+// there is one; removed at exit) and gives its path.
+std::filesystem::path scratch_file(const std::string& name, byte_span data);
+
+// The small game ROM that the archive target patches, and the facts about it that seed archives
+// need. Built the same way every time.
+struct fixed_game {
+    bytes rom;                    // the image
+    bytes arm9;                   // with its footer, as the writer offers it
+    bytes overlay;                // ARM9 overlay 0, expanded (stored compressed)
+    bytes readme;                 // "/readme.txt"
+    bytes cpk;                    // "/dir/data.cpk"
+    std::vector<bytes> cpk_files; // its entries by id - 1
 };
+const fixed_game& the_fixed_game();
 
-// A folder of this process for files that a target writes, on a memory file system when there
-// is one; created on first use and emptied by clear().
-const std::filesystem::path& scratch_dir();
-void clear_scratch_dir();
+// The first byte of an archive target's input: bit 0 set means that the rest (after the cancel
+// step byte) is an unpacked archive, packed by the target and then applied to the fixed game.
+constexpr std::uint8_t archive_mode_apply = 1;
+// The cancel step byte: the job is cancelled when it reports this position; this value never.
+constexpr std::uint8_t no_cancel = 0xFF;
 
 } // namespace qm::fuzz

@@ -1,0 +1,252 @@
+// The targets of the readers of outside data (ROM images, file name tables, @UTF tables, CPK
+// archives, fonts, scripts, patch archives) and of what is built from what they read.
+
+#include "cpk/cpk_builder.h"
+#include "cpk/cpk_visit.h"
+#include "cpk/utf_table.h"
+#include "engine/char_table.h"
+#include "engine/font_depth.h"
+#include "engine/patch_archive.h"
+#include "engine/patcher.h"
+#include "engine/script_font.h"
+#include "fuzz_support.h"
+#include "rom/fnt.h"
+#include "rom/nds_format.h"
+#include "rom/nds_rom.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace qm::fuzz {
+
+namespace {
+
+class identity_visitor : public rom_visitor {
+public:
+    bytes visit(const bytes& contents, std::uint32_t) override { return contents; }
+    void enter_section(std::uint32_t) override {}
+};
+
+} // namespace
+
+// A ROM image: opening and validation, the section list, the path lookups and an identity
+// rebuild.
+void rom_open(byte_span input)
+{
+    std::unique_ptr<nds_rom> rom;
+    if (!attempt([&] { rom = std::make_unique<nds_rom>(scratch_file("input.nds", input)); }))
+        return; // not a ROM: refusing it is all that is asked
+    for (const rom_section& s : rom->list_sections())
+        expect(in_bounds(rom->size(), s.offset, s.size), "section outside the file");
+    // Every file that the FNT names has a path; the way back may fail (names holding "/",
+    // duplicate names, links back to the root), but only with a message.
+    const auto files = fnt_list_files(rom->fnt_bytes());
+    for (std::size_t i = 0; i < files.size() && i < max_lookups; ++i) {
+        expect(attempt([&] { (void)rom->fid_to_string(files[i].first); }), "listed file has no path");
+        attempt([&] { (void)rom->get_file_id("/" + files[i].second); });
+    }
+    const std::filesystem::path destination = scratch_file("rebuilt.nds", {});
+    attempt([&] {
+        identity_visitor visitor;
+        rom->copy_to(destination, visitor).commit();
+        // The rebuilt ROM opens again (unless it is too short for the banner block that a
+        // banner offset of 0 still asks for) and holds the same binaries, FNT and files.
+        std::unique_ptr<nds_rom> rebuilt;
+        if (!attempt([&] { rebuilt = std::make_unique<nds_rom>(destination); })) {
+            expect(get_le32(rom->header(), nds::hdr_banner_offset) == 0 &&
+                       std::filesystem::file_size(destination) < nds::banner_length,
+                   "rebuilt ROM does not open");
+            return;
+        }
+        expect(rebuilt->read_arm9(false) == rom->read_arm9(false) &&
+                   rebuilt->read_arm7() == rom->read_arm7() && rebuilt->fnt_bytes() == rom->fnt_bytes() &&
+                   rebuilt->fat_bytes().size() == rom->fat_bytes().size(),
+               "binaries, FNT or FAT size differ");
+        // Overlay files are packed again (their stored bytes may change); every other file is copied.
+        std::vector<bool> overlay_file(rom->fat_bytes().size() / nds::fat_entry_length, false);
+        for (const bytes* table : {&rom->arm9_ovt_bytes(), &rom->arm7_ovt_bytes()})
+            for (std::size_t e = 0; e < table->size(); e += nds::ovt_entry_length)
+                overlay_file[get_le32(*table, e + nds::ovt_file_id)] = true;
+        for (std::uint32_t id = 0; id < overlay_file.size(); ++id)
+            expect(overlay_file[id] || rebuilt->read_file(id) == rom->read_file(id), "file contents differ");
+    });
+    std::filesystem::remove(destination);
+}
+
+// Path and file-id lookups over a file name table. Input: u16 FAT entry count, u16 file id to
+// look up, then the FNT. On a table that passes the validity test, the walks complete, a listed
+// file has a path, a resolved path names an id that the reverse lookup knows, and the one-walk
+// path index agrees with a walk per id. On a table that fails it, the lookups may only refuse.
+void fnt_lookup(byte_span input)
+{
+    input_reader in(input);
+    const std::uint16_t fat_entries = in.u16();
+    const std::uint16_t probe = in.u16();
+    const byte_span fnt = in.all();
+    if (!fnt_is_valid(fnt, fat_entries)) {
+        // The cursor's own bounds checks are what keeps an unchecked table from being read
+        // outside its bytes; any error is fine here, a crash is not.
+        try {
+            (void)fnt_list_files(fnt), (void)fnt_path_of(fnt, probe), (void)fnt_find_file(fnt, "/a/b");
+        } catch (const std::runtime_error&) {
+        }
+        return;
+    }
+    const fnt_path_index index(fnt);
+    const std::optional<std::string> path = fnt_path_of(fnt, probe);
+    expect(index.path_of(probe) == path, "index and walk disagree on the probe");
+    // Each lookup walks the table afresh, so only the first files are looked up both ways.
+    const auto files = fnt_list_files(fnt);
+    for (std::size_t i = 0; i < files.size() && i < max_lookups; ++i) {
+        const auto& [id, name] = files[i];
+        const std::optional<std::string> walked = fnt_path_of(fnt, id);
+        expect(id < fat_entries && walked && index.path_of(id) == walked,
+               "listed file beyond the FAT, without "
+               "path or with another one in the index");
+        if (const auto found = fnt_find_file(fnt, "/" + name))
+            expect(fnt_path_of(fnt, *found).has_value(), "resolved id unknown to the reverse lookup");
+    }
+}
+
+// @UTF tables (first byte even) or table chunks (odd). A table that parses writes out to bytes
+// that parse again and write out the same (so the same name, rows and columns): parsing and
+// writing agree on every field they keep.
+void utf_parse(byte_span input)
+{
+    input_reader in(input);
+    const bool chunk = in.u8() & 1;
+    const byte_span rest = in.all();
+    utf_table table, again;
+    bytes written;
+    if (!attempt([&] { table = chunk ? utf_table::from_chunk(rest) : utf_table::parse(rest); }) ||
+        !attempt([&] { written = table.serialize(); }))
+        return; // more columns than a written header can describe
+    try {
+        again = utf_table::parse(written);
+    } catch (const std::runtime_error& e) {
+        // Parsing may cost at most so much per byte it is given, and writing drops the input's
+        // slack: a table of empty rows near that bound can be refused from its smaller written
+        // form. Any other refusal is a disagreement between writer and parser.
+        expect(std::string(e.what()) == "utf_table::parse failed - table too large for its bytes",
+               "written table does not parse");
+        return;
+    }
+    expect(again.serialize() == written, "writing the table again changes it");
+}
+
+// CPK archives: the table of contents and every entry, expanded. Every entry handed out has the
+// size its ITOC row gives; an archive read completely is built again from its files and reads
+// back to the same files.
+void cpk_visit(byte_span archive)
+{
+    constexpr std::size_t max_rebuilt_bytes = 1u << 16; // rebuilding compresses every file
+    std::vector<cpk_entry> entries;
+    if (!attempt([&] { entries = cpk_entries(archive); }))
+        return;
+    std::vector<bytes> files;
+    std::size_t total = 0;
+    const bool complete = attempt([&] {
+        qm::cpk_visit(archive, [&](std::uint32_t id, byte_span file) {
+            const std::size_t n = files.size();
+            expect(n < entries.size() && entries[n].id == id && entries[n].extract_size == file.size(),
+                   "entries visited out of order or of another size than their ITOC rows give");
+            total += file.size();
+            files.emplace_back(file.begin(), total <= max_rebuilt_bytes ? file.end() : file.begin());
+        });
+    });
+    if (!complete || total > max_rebuilt_bytes)
+        return;
+    expect(files.size() == entries.size(), "not every entry was visited");
+    cpk_builder builder;
+    for (const bytes& f : files)
+        builder.add_file(f);
+    std::size_t n = 0;
+    const bool read = attempt([&] {
+        qm::cpk_visit(builder.write(), [&](std::uint32_t id, byte_span file) {
+            expect(n < files.size() && id == n + 1 && std::ranges::equal(file, files[n]),
+                   "rebuilt archive renumbered or changed a file");
+            ++n;
+        });
+    });
+    expect(read && n == files.size(), "rebuilt archive does not read or lost files");
+}
+
+// Font depth conversion of an NFTR font. A converted font is as long as its header says, and its
+// glyph block is described at one bit per pixel.
+void font_1bpp(byte_span input)
+{
+    bytes font;
+    if (attempt([&] { font = convert_font_to_1bpp(input); }))
+        expect(font.size() >= 0x3C && get_le32(font, 0x08) == font.size() && get_u8(font, 0x3A) == 1 &&
+                   in_bounds(font.size(), 0x2C, get_le32(font, 0x30)),
+               "converted font: bad length, depth or glyph block");
+}
+
+// A script container through the script font builder: the used characters, the generated font
+// and the assembled script entry. Input: u16 prefix length K, K bytes of the old entry's prefix,
+// then the container.
+void script_font(byte_span input)
+{
+    static const char_index_map index = make_char_index();
+    input_reader in(input);
+    const byte_span prefix = in.part();
+    const byte_span container = in.all();
+    used_char_set used;
+    if (!attempt([&] { used = used_chars(index, container); }))
+        return;
+    const bytes font = build_font(used);
+    expect(font.size() >= 16 && get_le32(font, 8) == font.size(), "font length differs from its header");
+    // One glyph per used character (the space alone when none is used): the width block, right
+    // after the glyph block, names the last glyph.
+    const std::size_t width_block = 0x2C + std::size_t{get_le32(font, 0x30)};
+    expect(get_le16(font, width_block + 10) + std::size_t{1} == std::max<std::size_t>(used.count(), 1),
+           "glyph count differs from the characters used");
+    const bytes entry =
+        assemble_script_entry(prefix, static_cast<std::uint32_t>(prefix.size()), container, font);
+    const std::size_t font_chunk = (16 + font.size() + 15) / 16 * 16;
+    expect(entry.size() == prefix.size() + container.size() + font_chunk + 32, "entry length");
+    expect(std::ranges::equal(prefix, byte_span(entry).first(prefix.size())) &&
+               std::ranges::equal(container, byte_span(entry).subspan(prefix.size() + 16, container.size())),
+           "entry lost its prefix or its script");
+}
+
+// The patch archive against the fixed game ROM, whose paths the archive's file records name.
+// The first byte chooses what the rest is:
+//   even: a packed archive, unpacked and indexed by load_archive;
+//   odd:  a cancel step byte, then an unpacked archive, which is packed here so that mutations
+//         reach the records and blobs, loaded, and applied to the whole fixed game: every record
+//         type, CPK entry patching, script fonts, font conversion, appended entries and a cancel
+//         at the chosen progress position.
+void load_archive(byte_span input)
+{
+    static const std::filesystem::path game = scratch_file("game.nds", the_fixed_game().rom);
+    nds_rom rom(game);
+    struct cancelling_listener : silent_listener {
+        patcher engine;
+        std::uint32_t cancel_at = no_cancel;
+        void set_position(std::uint32_t position) override
+        {
+            if (position == cancel_at)
+                engine.request_cancel();
+        }
+    } listener;
+    listener.engine.attach(&rom, &listener);
+    input_reader in(input);
+    if (!(in.u8() & archive_mode_apply)) {
+        attempt([&] { listener.engine.load_archive(in.all()); });
+        return;
+    }
+    listener.cancel_at = in.u8();
+    const bytes packed = pack_archive(in.all());
+    if (!attempt([&] { listener.engine.load_archive(packed); }))
+        return;
+    const std::filesystem::path destination = scratch_file("patched.nds", {});
+    attempt([&] {
+        pending_output out = rom.copy_to(destination, listener.engine);
+        if (!listener.engine.cancel_requested())
+            out.commit();
+    });
+    std::filesystem::remove(destination);
+}
+
+} // namespace qm::fuzz
