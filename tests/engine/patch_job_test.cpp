@@ -44,16 +44,18 @@ TEST_F(patch_job, patches_binary_overlay_banner_and_files_and_reports_in_order)
     EXPECT_TRUE(out.has_arm9_footer());
     EXPECT_EQ(get_le32(out.header(), 0x2C), expected[arm9_code].size() - 12);
 
+    // Files are named by their path; other sections by none, the closing padding (0) included.
     std::vector<std::string> ev = l.events();
     ASSERT_GE(ev.size(), 6u);
-    EXPECT_EQ(std::vector<std::string>(ev.begin(), ev.begin() + 5),
+    EXPECT_EQ(std::vector<std::string>(ev.begin(), ev.begin() + 6),
               (std::vector<std::string>{"opening_source", "source_opened", "initialising", "set_total 1234",
-                                        "initialised"}));
+                                        "initialised", "section 0x1 (null)"}));
     EXPECT_EQ(ev[ev.size() - 2], "section 0 (null)");
     EXPECT_EQ(ev.back(), "finished");
     char story_event[64];
     std::snprintf(story_event, sizeof story_event, "section %#x data/story.bin", story_code);
-    EXPECT_NE(std::find(ev.begin(), ev.end(), story_event), ev.end());
+    for (const std::string& event : {std::string(story_event), std::string("section 0x3000a (null)")})
+        EXPECT_NE(std::find(ev.begin(), ev.end(), event), ev.end()) << event;
     EXPECT_EQ(l.positions.size(), nds_rom(source).list_sections().size() + 1);
     for (std::size_t i = 0; i < l.positions.size(); ++i)
         ASSERT_EQ(l.positions[i], i);

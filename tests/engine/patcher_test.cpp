@@ -131,19 +131,5 @@ TEST(patcher, records_check_the_checksum_then_their_type_length_blob_and_delta)
     }
 }
 
-TEST(patcher, enter_section_counts_without_gaps_and_names_no_path_for_other_kinds)
-{
-    patcher p;
-    test::recording_listener l;
-    p.attach(nullptr, &l);
-    p.enter_section(make_section_code(header));
-    p.enter_section(make_section_code(arm9_overlay, 12));
-    p.request_cancel();
-    p.enter_section(0); // still reported after a cancel
-    EXPECT_EQ(l.positions, (std::vector<std::uint32_t>{0, 1, 2}));
-    EXPECT_EQ(l.events(),
-              (std::vector<std::string>{"section 0x1 (null)", "section 0xc000a (null)", "section 0 (null)"}));
-}
-
 } // namespace
 } // namespace qm
