@@ -36,9 +36,10 @@ unsigned pixel(const bytes& font, unsigned g, unsigned p)
 // ceil(W * H / 8) bytes, padded to 4, and what follows moves by the difference D, links included.
 TEST(font_depth, keeps_the_lowest_bit_of_each_pixel_and_moves_what_follows)
 {
-    const auto with = [](bytes f, std::uint8_t bpp, std::uint8_t height) {
+    const auto with = [](bytes f, std::uint8_t bpp, std::uint8_t height, std::uint16_t tile_bytes = 20) {
         f[0x3A] = bpp;
         f[0x35] = height;
+        put_le16(f, 0x36, tile_bytes);
         return f;
     };
     const struct {
@@ -48,6 +49,7 @@ TEST(font_depth, keeps_the_lowest_bit_of_each_pixel_and_moves_what_follows)
         {a_and_e_acute, -20},                   // N 2, T1 10, Z1 36
         {hello, -28},                           // N 6, T1 8, Z1 64
         {with(a_and_e_acute, 1, 10), -20},      // the same tiles read at one bit
+        {with(a_and_e_acute, 1, 10, 10), 12},   // N 5: the block grows
         {with(a_and_e_acute, 4, 4), -32},       // T1 4, Z1 24
         {with(a_and_e_acute, 8, 2), -36},       // T1 2, Z1 20
         {build_font(used_char_set().set()), 0}, // every glyph, every pixel value
