@@ -41,16 +41,12 @@ std::size_t index_of(char16_t code)
 bytes hex(std::string_view s)
 {
     bytes b;
-    for (std::size_t i = 0; i < s.size();) {
-        if (s[i] == ' ') {
-            ++i;
-        } else if (s[i] == '\'') {
-            for (++i; s[i] != '\''; ++i)
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\'') {
+            while (s[++i] != '\'')
                 b.push_back(static_cast<std::uint8_t>(s[i]));
-            ++i;
-        } else {
-            b.push_back(static_cast<std::uint8_t>(std::stoi(std::string(s.substr(i, 2)), nullptr, 16)));
-            i += 2;
+        } else if (s[i] != ' ') {
+            b.push_back(static_cast<std::uint8_t>(std::stoi(std::string(s.substr(i++, 2)), nullptr, 16)));
         }
     }
     return b;
