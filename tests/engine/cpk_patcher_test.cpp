@@ -23,14 +23,6 @@ bytes old_script(std::uint8_t fill)
     return b;
 }
 
-bytes data_entry(std::size_t n, std::uint8_t seed)
-{
-    bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<std::uint8_t>(i / 3 + seed);
-    return b;
-}
-
 std::map<std::uint32_t, bytes> entries_of(const bytes& archive)
 {
     std::map<std::uint32_t, bytes> out;
@@ -73,14 +65,14 @@ TEST(cpk_patcher, every_entry_type_and_an_appended_entry)
 {
     const bytes font2 = build_font(used_chars(make_char_index(), container(u"Bonjour à tous")));
     std::vector<bytes> files = {old_script(1),
-                                data_entry(2000, 3),
+                                test::pattern(2000, 3),
                                 font2,
                                 font2,
-                                data_entry(100, 4),
-                                data_entry(500, 5),
-                                data_entry(50, 6),
+                                test::pattern(100, 4),
+                                test::pattern(500, 5),
+                                test::pattern(50, 6),
                                 old_script(2),
-                                data_entry(10, 7)};
+                                test::pattern(10, 7)};
     const bytes cpk = archive_of(files);
     const bytes fr = container(u"« Œuvre », déjà — l’été…");
     const bytes fr2 = container(u"Déjà vu");
@@ -133,17 +125,16 @@ TEST(cpk_patcher, every_entry_type_and_an_appended_entry)
 
 TEST(cpk_patcher, a_list_of_append_items_only_keeps_every_entry)
 {
-    std::vector<bytes> files = {data_entry(10, 1), data_entry(400, 2), bytes{}};
+    const std::vector<bytes> files = {test::pattern(10, 1), test::pattern(400, 2), bytes{}};
     harness h;
     h.list = {0xFFFFFFFF, h.archive.add_blob(bytes{'a'})};
-    std::map<std::uint32_t, bytes> got = entries_of(h.patch(archive_of(files)));
-    EXPECT_EQ(got,
+    EXPECT_EQ(entries_of(h.patch(archive_of(files))),
               (std::map<std::uint32_t, bytes>{{1, files[0]}, {2, files[1]}, {3, files[2]}, {4, bytes{'a'}}}));
 }
 
 TEST(cpk_patcher, checksum_type_and_delta_errors)
 {
-    const std::vector<bytes> files = {data_entry(10, 1), data_entry(20, 2)};
+    const std::vector<bytes> files = {test::pattern(10, 1), test::pattern(20, 2)};
     const struct {
         std::uint32_t id, crc, type;
         bytes blob;
@@ -163,7 +154,8 @@ TEST(cpk_patcher, checksum_type_and_delta_errors)
 
 TEST(cpk_patcher, cancel_mid_walk_skips_the_rest_and_empties_the_file)
 {
-    std::vector<bytes> files = {data_entry(10, 1), data_entry(20, 2), data_entry(30, 3), data_entry(40, 4)};
+    std::vector<bytes> files = {test::pattern(10, 1), test::pattern(20, 2), test::pattern(30, 3),
+                                test::pattern(40, 4)};
     harness h;
     h.list = {0xFFFFFFFF, h.archive.add_blob(bytes{'a'})};
     h.listener.on_call = [&](const std::string& c) {
@@ -178,7 +170,7 @@ TEST(cpk_patcher, the_list_ends_where_the_next_record_begins)
 {
     // The list names entry 1 only, and the next record's key is 2 (the ARM9 binary). Read without
     // an end, the walk would take that key for entry 2's list entry and fail on a valid archive.
-    std::vector<bytes> files = {data_entry(16, 1), data_entry(16, 2), data_entry(16, 3)};
+    std::vector<bytes> files = {test::pattern(16, 1), test::pattern(16, 2), test::pattern(16, 3)};
     harness h;
     h.list = {1, crc32(files[0]), 2, h.archive.add_blob(bytes{'!'})};
     std::map<std::uint32_t, bytes> got = entries_of(h.patch(archive_of(files), {0, 0x12345678, 1}));

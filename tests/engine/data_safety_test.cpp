@@ -1,7 +1,10 @@
-// The patch job when its files change under it or the user cancels: the destination ends up
-// either complete and correct or untouched.
+// The patch job when its files change under it, the user cancels or workers rebuild CPK archives
+// ahead of their turn: the destination ends up either complete and correct or untouched, and the
+// listener sees the same calls, up to the same first error or the same cancel, whatever the
+// number of workers.
 
 #include "cpk/cpk_builder.h"
+#include "cpk/cpk_test_data.h"
 #include "cpk/cpk_visit.h"
 #include "engine/script_font.h"
 #include "job_fixture.h"
@@ -18,20 +21,44 @@ protected:
     void SetUp() override
     {
         job_fixture::SetUp();
-        // A CPK archive with a script entry (8 bytes kept), a 2-bit font and a compressible entry:
-        // the patch changes all three and appends two entries; a file and the packed overlay besides.
+        // talk.cpk: a script entry (8 bytes kept), a 2-bit font and a compressible entry, which the
+        // patch changes, one it keeps, and two appended. arc0.cpk and arc1.cpk: a dozen entries
+        // (compressible, short, incompressible, empty), every third changed by a delta, one
+        // appended: work for workers to do ahead. A file and the packed overlay besides.
         bytes script(64, 'S');
         put_le32(script, 12, 8);
         cpk_files = {script, build_font(used_char_set().set(33).set(40)), test::pattern(3000, 11),
                      bytes(900, 0x41)};
-        cpk_builder cpk;
+        cpk_builder talk;
         for (const bytes& f : cpk_files)
-            cpk.add_file(f);
+            talk.add_file(f);
         rom_description game = test::game_description();
-        game.root.push_back(rom_fs_node::file("talk.cpk", cpk.write()));
+        game.root.push_back(rom_fs_node::file("talk.cpk", talk.write()));
+        for (int a = 0; a < 2; ++a) {
+            cpk_builder cpk;
+            std::vector<std::uint32_t> list{1};
+            for (std::uint32_t i = 0; i < 12; ++i) {
+                const auto seed = static_cast<std::uint8_t>(a * 16 + i);
+                const bytes entry = i % 4 == 0   ? test::pattern(5000 + 700 * i, seed)
+                                    : i % 4 == 1 ? bytes(200 + i, seed)
+                                    : i % 4 == 2 ? test::random_bytes(3000, seed)
+                                                 : bytes();
+                cpk.add_file(entry);
+                if (i % 3 == 0) {
+                    const bytes after = test::pattern(4000 + 100 * i, static_cast<std::uint8_t>(seed + 1));
+                    list.insert(list.end(),
+                                {i + 1, crc32(entry), 3, archive.add_blob(vcdiff_encode(entry, after))});
+                }
+            }
+            list.insert(list.end(),
+                        {0xFFFFFFFF, archive.add_blob(test::pattern(9000, static_cast<std::uint8_t>(a)))});
+            game.root.push_back(rom_fs_node::file("arc" + std::to_string(a) + ".cpk", cpk.write()));
+            archive.add_file_record("/arc" + std::to_string(a) + ".cpk", list);
+            arc1_list = list;
+        }
         write_game(game);
 
-        archive_builder b;
+        archive_builder& b = archive;
         b.add_file_record("/readme.txt", delta_body(b, test::pattern(100, 5), bytes{'o', 'k'}));
         b.add_record(make_section_code(section_kind::arm9_overlay, 3),
                      delta_body(b, bytes(4000, 0x20), bytes(4100, 0x21)));
@@ -42,13 +69,25 @@ protected:
         b.add_file_record("/talk.cpk", {1, 1, crc32(cpk_files[0]), 0, container, 2, crc32(cpk_files[1]), 4, 3,
                                         crc32(cpk_files[2]), 2, replacement, 0xFFFFFFFF, first_added,
                                         0xFFFFFFFF, second_added});
-        b.set_total_steps(static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1 + 4 + 2));
+        b.set_total_steps(
+            static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1 + 6 + 2 * 13));
         packed = pack_archive(b.build());
 
         const test::recording_listener l = run_job(packed);
         reference_calls = l.calls;
         reference_sections = l.events("section ");
         reference = read_whole_file(destination);
+        // The reference patches every part.
+        nds_rom patched(destination);
+        EXPECT_EQ(patched.read_file(patched.get_file_id("/readme.txt")), (bytes{'o', 'k'}));
+        std::vector<bytes> entries;
+        cpk_visit(patched.read_file(patched.get_file_id("/talk.cpk")),
+                  [&](std::uint32_t, byte_span d) { entries.emplace_back(d.begin(), d.end()); });
+        ASSERT_EQ(entries.size(), 6u);
+        EXPECT_EQ(std::vector<bytes>(entries.begin() + 2, entries.end()),
+                  (std::vector<bytes>{test::pattern(2500, 12), cpk_files[3], bytes{'n', 'e', 'w'},
+                                      bytes(1000, 0x42)}));
+        EXPECT_EQ(get_u8(entries[1], 0x3A), 1); // the font at one bit per pixel
         fs::remove(destination);
     }
 
@@ -61,26 +100,43 @@ protected:
         };
     }
 
+    struct outcome {
+        std::vector<std::string> calls; // up to the error, if any
+        std::string error;
+        bool cancelled = false, written = false;
+        bytes rom;
+        bool operator==(const outcome&) const = default;
+    };
+
+    // A job over a destination holding {6}; `at_call` sees the patcher at each listener call, with
+    // the number of the call.
+    outcome run(const bytes& with, unsigned workers, std::function<void(patcher&, std::size_t)> at_call = {})
+    {
+        write_whole_file(destination, bytes{6});
+        patcher p;
+        p.use_workers(workers);
+        outcome o;
+        o.error = error_of([&] {
+            run_job(with, &p, [&](patcher& e, const std::string& call) {
+                o.calls.push_back(call);
+                if (at_call)
+                    at_call(e, o.calls.size() - 1);
+            });
+        });
+        o.cancelled = p.cancel_requested();
+        o.written = p.destination_written();
+        o.rom = read_whole_file(destination);
+        EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
+        return o;
+    }
+
     std::vector<bytes> cpk_files;
+    archive_builder archive;
+    std::vector<std::uint32_t> arc1_list;
     bytes packed;
     bytes reference;
     std::vector<std::string> reference_calls, reference_sections;
 };
-
-TEST_F(data_safety, the_reference_job_patches_every_part)
-{
-    write_whole_file(destination, reference);
-    nds_rom patched(destination);
-    EXPECT_EQ(patched.read_file(patched.get_file_id("/readme.txt")), (bytes{'o', 'k'}));
-    std::vector<bytes> entries;
-    cpk_visit(patched.read_file(patched.get_file_id("/talk.cpk")),
-              [&](std::uint32_t, byte_span d) { entries.emplace_back(d.begin(), d.end()); });
-    ASSERT_EQ(entries.size(), 6u);
-    EXPECT_EQ(entries[2], test::pattern(2500, 12));
-    EXPECT_EQ(entries[3], cpk_files[3]);
-    EXPECT_EQ(entries[4], (bytes{'n', 'e', 'w'}));
-    EXPECT_EQ(get_u8(entries[1], 0x3A), 1); // the font at one bit per pixel
-}
 
 TEST_F(data_safety, a_source_cut_short_at_any_section_fails_and_writes_nothing)
 {
@@ -90,20 +146,20 @@ TEST_F(data_safety, a_source_cut_short_at_any_section_fails_and_writes_nothing)
     for (std::size_t i = 0; i < sections.size(); ++i) {
         SCOPED_TRACE("cut at section " + std::to_string(i));
         write_whole_file(source, original);
-        const std::uint32_t cut = sections[i].offset;
-        bool later_data = false;
-        for (std::size_t j = i; j < sections.size(); ++j)
-            later_data |= sections[j].size > 0;
-        const std::string error =
-            error_of([&] { run_job(packed, nullptr, at_section(i, [&] { fs::resize_file(source, cut); })); });
+        const bool later_data =
+            std::any_of(sections.begin() + i, sections.end(), [](auto& s) { return s.size > 0; });
+        const std::string error = error_of([&] {
+            run_job(packed, nullptr, at_section(i, [&] { fs::resize_file(source, sections[i].offset); }));
+        });
         EXPECT_EQ(!error.empty(), later_data) << error;
         EXPECT_EQ(read_whole_file(destination), (bytes{4, 4}));
         EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
     }
 }
 
-TEST_F(data_safety, a_patched_file_overwritten_in_place_fails_its_checksum)
+TEST_F(data_safety, a_patched_file_overwritten_in_place_fails_its_checksum_and_writes_nothing)
 {
+    write_whole_file(destination, bytes{1, 2, 3});
     const std::uint16_t readme = nds_rom(source).get_file_id("/readme.txt");
     const std::uint32_t at = get_le32(nds_rom(source).fat_bytes(), std::size_t{readme} * 8);
     EXPECT_EQ(error_of([&] {
@@ -114,7 +170,8 @@ TEST_F(data_safety, a_patched_file_overwritten_in_place_fails_its_checksum)
                           }));
               }),
               "patcher::visit - bad checksum");
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds"}));
+    EXPECT_EQ(read_whole_file(destination), (bytes{1, 2, 3}));
+    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
 }
 
 TEST_F(data_safety, a_source_renamed_over_or_removed_midway_is_still_read_whole)
@@ -139,61 +196,62 @@ TEST_F(data_safety, a_source_renamed_over_or_removed_midway_is_still_read_whole)
     EXPECT_EQ(leftovers(), (std::vector<std::string>{"out.nds"}));
 }
 
-TEST_F(data_safety, a_source_that_is_a_folder_or_missing_is_refused_before_writing)
+TEST_F(data_safety, a_source_or_destination_that_is_unusable_is_refused_and_left_alone)
 {
-    // The front ends check both before a job starts; the engine refuses them on its own too.
+    // The front ends check these before a job starts; the engine refuses them on its own too.
     write_whole_file(destination, bytes{3});
     fs::create_directory(dir / "folder.nds");
-    for (const fs::path& from : {dir / "folder.nds", dir / "missing.nds"}) {
-        SCOPED_TRACE(from.string());
+    write_whole_file(dir / "short.nds", bytes(0x17F, 0));
+    for (const auto& [name, message] :
+         {std::pair<std::string, std::string>{"folder.nds", ""},
+          {"missing.nds", "nds_rom::nds_rom - can't open input file"},
+          {"short.nds", "nds_rom::nds_rom - input file is not a valid NDS ROM"}}) {
         test::recording_listener l;
+        const fs::path from = dir / name;
         const std::string error = job_error(packed, l, &from);
-        EXPECT_FALSE(error.empty());
-        EXPECT_TRUE(from.filename() != "missing.nds" || error == "nds_rom::nds_rom - can't open input file")
-            << error;
-        EXPECT_EQ(l.events(), std::vector<std::string>{"opening_source"});
+        EXPECT_TRUE(message.empty() ? !error.empty() : error == message) << name << ": " << error;
+        EXPECT_EQ(l.calls, std::vector<std::string>{"opening_source"});
         EXPECT_EQ(read_whole_file(destination), bytes{3});
     }
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"folder.nds", "game.nds", "out.nds"}));
-}
-
-TEST_F(data_safety, a_destination_that_is_a_folder_is_left_alone)
-{
+    fs::remove(destination);
     fs::create_directory(destination);
     write_whole_file(destination / "keep.txt", bytes{1});
-    const std::string error = error_of([&] { run_job(packed); });
-    EXPECT_EQ(error, "nds_rom::copy_to failed - can't open output file");
+    EXPECT_EQ(error_of([&] { run_job(packed); }), "nds_rom::copy_to failed - can't open output file");
     EXPECT_EQ(read_whole_file(destination / "keep.txt"), bytes{1});
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
+    EXPECT_EQ(leftovers(), (std::vector<std::string>{"folder.nds", "game.nds", "out.nds", "short.nds"}));
 }
 
-TEST_F(data_safety, a_cancel_at_any_moment_gives_the_whole_rom_or_nothing)
+TEST_F(data_safety, a_cancel_at_any_moment_gives_the_whole_rom_or_nothing_whatever_the_workers)
 {
     // Every listener call is a moment to cancel at: before load_archive has finished the request
     // is forgotten and the whole ROM is written; from then on nothing reaches the destination
     // (only the final "finished" comes once the ROM is in place), yet every section is reported.
-    const auto loaded = std::find(reference_calls.begin(), reference_calls.end(), "initialised");
-    ASSERT_NE(loaded, reference_calls.end());
-    const auto loaded_at = static_cast<std::size_t>(loaded - reference_calls.begin());
+    const auto loaded_at = static_cast<std::size_t>(
+        std::find(reference_calls.begin(), reference_calls.end(), "initialised") - reference_calls.begin());
     ASSERT_EQ(reference_calls.back(), "finished");
     for (std::size_t k = 0; k < reference_calls.size(); ++k) {
         SCOPED_TRACE("cancel at call " + std::to_string(k) + ": " + reference_calls[k]);
-        write_whole_file(destination, bytes{6});
-        patcher p;
-        std::size_t seen = 0;
-        const test::recording_listener l = run_job(packed, &p, [&](patcher& e, const std::string&) {
-            if (seen++ == k)
-                e.request_cancel();
-        });
+        const auto cancel_at_k = [k](patcher& p, std::size_t call) {
+            if (call == k)
+                p.request_cancel();
+        };
+        const outcome serial = run(packed, 0, cancel_at_k);
         const bool whole = k < loaded_at || k + 1 == reference_calls.size();
-        EXPECT_EQ(p.cancel_requested(), !whole);
-        EXPECT_EQ(p.destination_written(), whole); // what a front end reports is what is on disk
-        EXPECT_EQ(l.events("section "), reference_sections);
-        EXPECT_EQ(l.calls.back(), "finished");
-        for (std::size_t i = 0; i < l.positions.size(); ++i)
-            ASSERT_EQ(l.positions[i], i);
-        EXPECT_EQ(read_whole_file(destination), whole ? reference : bytes{6});
-        EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
+        EXPECT_EQ(serial.cancelled, !whole);
+        EXPECT_EQ(serial.written, whole); // what a front end reports is what is on disk
+        EXPECT_EQ(serial.rom, whole ? reference : bytes{6});
+        std::vector<std::string> sections;
+        std::size_t positions = 0;
+        for (const std::string& c : serial.calls) {
+            if (c.rfind("section ", 0) == 0)
+                sections.push_back(c);
+            if (c.rfind("position ", 0) == 0) {
+                EXPECT_EQ(c, "position " + std::to_string(positions++));
+            }
+        }
+        EXPECT_EQ(sections, reference_sections);
+        EXPECT_EQ(serial.calls.back(), "finished");
+        EXPECT_TRUE(run(packed, 1 + k % 8, cancel_at_k) == serial) << 1 + k % 8 << " workers";
     }
     // Between the last section and "finished": a request just before the commit still cancels;
     // one just after it is refused, and the written ROM stands.
@@ -210,6 +268,30 @@ TEST_F(data_safety, a_cancel_at_any_moment_gives_the_whole_rom_or_nothing)
         EXPECT_EQ(p.destination_written(), after);
         EXPECT_EQ(read_whole_file(destination), after ? reference : bytes{6});
         EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
+    }
+}
+
+// An error that workers meet ahead shows at its archive's turn, after exactly the calls that the
+// serial job makes before it: a bad checksum in the last archive, and an archive whose table
+// cannot be read.
+TEST_F(data_safety, an_error_found_ahead_shows_only_at_its_turn)
+{
+    archive_builder bad_checksum = archive;
+    arc1_list[6] ^= 1; // the checksum of the second patched entry
+    bad_checksum.add_file_record("/arc1.cpk", arc1_list);
+    const bytes clean = read_whole_file(source);
+    bytes damaged = clean;
+    const nds_rom original(source);
+    damaged[get_le32(original.fat_bytes(), std::size_t{original.get_file_id("/arc0.cpk")} * 8) + 16] = 'X';
+    for (const bool damaged_table : {false, true}) {
+        SCOPED_TRACE(damaged_table ? "damaged table" : "bad checksum");
+        write_whole_file(source, damaged_table ? damaged : clean);
+        const bytes with = damaged_table ? packed : pack_archive(bad_checksum.build());
+        const outcome serial = run(with, 0);
+        EXPECT_NE(serial.error, "");
+        EXPECT_EQ(serial.rom, bytes{6});
+        for (unsigned workers : {2u, 8u})
+            EXPECT_TRUE(run(with, workers) == serial) << workers << " workers";
     }
 }
 

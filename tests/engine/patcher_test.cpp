@@ -2,8 +2,6 @@
 
 #include "job_fixture.h"
 
-#include <algorithm>
-
 namespace qm {
 namespace {
 
@@ -32,18 +30,13 @@ const bytes banner_after = [] {
     return b;
 }();
 
-TEST(crc32, standard_check_values)
+// The check values, and the definition one bit at a time against the table-driven code at every
+// length up to a few blocks of its fast path and at every start within a word, so that each way
+// of splitting the input between block and byte steps is met.
+TEST(crc32, check_values_and_the_bitwise_definition_at_every_length_and_alignment)
 {
     EXPECT_EQ(crc32(byte_span(reinterpret_cast<const std::uint8_t*>("123456789"), 9)), 0xCBF43926u);
     EXPECT_EQ(crc32({}), 0u);
-    EXPECT_EQ(crc32(bytes{0}), 0xD202EF8Du);
-}
-
-// The definition one bit at a time, against the table-driven code at every length up to a few
-// blocks of its fast path and at every start within a word, so that each way of splitting the
-// input between block and byte steps is met.
-TEST(crc32, equals_the_bitwise_definition_at_every_length_and_alignment)
-{
     const auto bitwise = [](const std::uint8_t* p, std::size_t n) {
         std::uint32_t r = 0xFFFFFFFFu;
         for (std::size_t i = 0; i < n; ++i) {
@@ -64,18 +57,13 @@ TEST(crc32, equals_the_bitwise_definition_at_every_length_and_alignment)
     EXPECT_EQ(crc32(byte_span(data).subspan(3)), bitwise(data.data() + 3, 69997));
 }
 
-TEST(patcher, starts_idle)
+TEST(patcher, starts_idle_and_load_archive_reports_total_and_clears_an_early_cancel)
 {
-    patcher p;
-    EXPECT_TRUE(p.archive_blobs().empty());
-    EXPECT_EQ(p.steps_done(), 0u);
-    EXPECT_FALSE(p.cancel_requested());
-    EXPECT_EQ(p.character_index().size(), 182u);
-    EXPECT_EQ(p.character_index().at(0x00E9), 150u);
-}
-
-TEST(patcher, load_archive_reports_total_and_clears_an_early_cancel)
-{
+    patcher idle;
+    EXPECT_TRUE(idle.archive_blobs().empty());
+    EXPECT_EQ(idle.steps_done(), 0u);
+    EXPECT_FALSE(idle.cancel_requested());
+    EXPECT_EQ(idle.character_index(), make_char_index());
     archive_builder b;
     b.set_total_steps(2490);
     loaded t(b, true);
@@ -87,91 +75,60 @@ TEST(patcher, load_archive_reports_total_and_clears_an_early_cancel)
 }
 
 // The writer may skip visit for a section the patcher lets pass: only when it has no record and
-// no cancel is pending, so that a cancelled job still gets empty contents from visit.
+// no cancel is pending, so that a cancelled job still gets empty contents from visit. A record's
+// key keeps its high half (the overlay's number), and of two records with one key the later wins.
 TEST(patcher, sections_without_record_pass_through_until_a_cancel_empties_everything)
 {
     archive_builder b;
-    b.add_record(make_section_code(banner), {0, crc32(banner_before), b.add_blob(bytes{1})});
+    const std::uint32_t overlay = make_section_code(arm9_overlay, 3);
+    b.add_record(overlay, {0, crc32(banner_before), b.add_blob(vcdiff_encode(banner_before, bytes{1}))});
+    b.add_record(overlay, {0, crc32(banner_before), b.add_blob(vcdiff_encode(banner_before, bytes{2}))});
     loaded t(b);
-    const bytes arm9{1, 2, 3};
-    EXPECT_EQ(t.engine.visit(arm9, make_section_code(qm::arm9)), arm9);
-    EXPECT_EQ(t.engine.visit(bytes{}, make_section_code(file, 4)), bytes{});
-    EXPECT_TRUE(t.engine.passes_through(make_section_code(qm::arm9)));
-    EXPECT_TRUE(t.engine.passes_through(make_section_code(file, 4)));
-    EXPECT_FALSE(t.engine.passes_through(make_section_code(banner)));
-    t.engine.request_cancel();
-    EXPECT_EQ(t.engine.visit(arm9, make_section_code(qm::arm9)), bytes{});
-    EXPECT_FALSE(t.engine.passes_through(make_section_code(qm::arm9)));
-    EXPECT_FALSE(t.engine.passes_through(make_section_code(file, 4)));
-    EXPECT_EQ(t.listener.calls.size(), 1u); // set_total only: neither visit nor asking reports anything
+    EXPECT_EQ(t.engine.visit(banner_before, overlay), bytes{2});
+    EXPECT_FALSE(t.engine.passes_through(overlay));
+    for (const std::uint32_t code : {make_section_code(arm9_overlay, 0), make_section_code(arm7_overlay, 3),
+                                     make_section_code(file, 4)}) {
+        EXPECT_EQ(t.engine.visit(banner_before, code), banner_before);
+        EXPECT_TRUE(t.engine.passes_through(code));
+        t.engine.request_cancel();
+        EXPECT_EQ(t.engine.visit(banner_before, code), bytes{});
+        EXPECT_FALSE(t.engine.passes_through(code));
+        t.engine.load_archive(t.packed); // clears the cancel
+    }
+    EXPECT_EQ(t.listener.calls.size(), 4u); // set_total only: neither visit nor asking reports anything
 }
 
-TEST(patcher, delta_record_checks_the_checksum_before_decoding)
+// Once a delta record is whole, its checksum is checked first: a bad one wins over an
+// undecodable delta or a missing blob.
+TEST(patcher, records_check_the_checksum_then_their_type_length_blob_and_delta)
 {
     archive_builder b;
-    std::uint32_t good = b.add_blob(vcdiff_encode(banner_before, banner_after));
-    std::uint32_t garbage = b.add_blob(bytes{1, 2, 3});
-    b.add_record(make_section_code(banner), {0, crc32(banner_before), good});
-    b.add_record(make_section_code(arm7), {0, crc32(banner_before) ^ 1, garbage});
-    b.add_record(make_section_code(arm9), {0, crc32(banner_before), garbage});
-    b.add_record(make_section_code(fnt), {7, 0, 0});
+    const std::uint32_t good = b.add_blob(vcdiff_encode(banner_before, banner_after));
+    const std::uint32_t garbage = b.add_blob(bytes{1, 2, 3});
+    const std::uint32_t crc = crc32(banner_before);
+    const struct {
+        std::uint32_t code;
+        std::vector<std::uint32_t> body;
+        std::string message;
+    } cases[] = {
+        {make_section_code(arm7), {0, crc ^ 1, garbage}, "patcher::visit - bad checksum"},
+        {make_section_code(arm9), {0, crc, garbage}, "apply_patch - decoder failed"},
+        {make_section_code(fnt), {7, 0, 0}, "patcher::visit - unexpected patch type"},
+        {make_section_code(fat), {0, crc}, "patcher::visit - truncated record"},
+        {make_section_code(header), {0, crc, 9}, "patcher - blob 9 is not in the archive"},
+        {make_section_code(banner), {0, crc, good}, ""},
+    };
+    for (const auto& c : cases)
+        b.add_record(c.code, c.body);
     loaded t(b);
-
     EXPECT_EQ(t.engine.visit(banner_before, make_section_code(banner)), banner_after);
     bytes changed = banner_before;
     changed[5] ^= 1;
-    EXPECT_EQ(error_of([&] { t.engine.visit(changed, make_section_code(banner)); }),
-              "patcher::visit - bad checksum");
-    // Bad checksum wins over an undecodable delta: nothing is decoded before the check.
-    EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm7)); }),
-              "patcher::visit - bad checksum");
-    EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm9)); }),
-              "apply_patch - decoder failed");
-    EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(fnt)); }),
-              "patcher::visit - unexpected patch type");
-}
-
-TEST(patcher, stored_keys_keep_their_high_half_and_later_records_win)
-{
-    archive_builder b;
-    std::uint32_t first = b.add_blob(vcdiff_encode(banner_before, bytes{1}));
-    std::uint32_t second = b.add_blob(vcdiff_encode(banner_before, bytes{2}));
-    b.add_record(make_section_code(arm9_overlay, 3), {0, crc32(banner_before), first});
-    b.add_record(make_section_code(arm9_overlay, 3), {0, crc32(banner_before), second});
-    loaded t(b);
-    EXPECT_EQ(t.engine.visit(banner_before, make_section_code(arm9_overlay, 3)), bytes{2});
-    EXPECT_EQ(t.engine.visit(banner_before, make_section_code(arm9_overlay, 0)), banner_before);
-    EXPECT_EQ(t.engine.visit(banner_before, make_section_code(arm7_overlay, 3)), banner_before);
-}
-
-TEST(patcher, blob_numbers_and_record_lengths_are_checked)
-{
-    archive_builder b;
-    b.add_record(make_section_code(banner), {0, crc32(banner_before), 9});
-    b.add_record(make_section_code(arm9), {0, crc32(banner_before)}); // no room for the blob number
-    loaded t(b);
-    EXPECT_NE(error_of([&] { t.engine.visit(banner_before, make_section_code(banner)); }).find("blob 9"),
-              std::string::npos);
-    bytes changed = banner_before; // the checksum is checked before the blob number is looked at
-    changed[0] ^= 1;
-    EXPECT_EQ(error_of([&] { t.engine.visit(changed, make_section_code(banner)); }),
-              "patcher::visit - bad checksum");
-    EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, make_section_code(arm9)); }),
-              "patcher::visit - truncated record");
-}
-
-TEST(patcher, enter_section_counts_without_gaps_and_names_no_path_for_other_kinds)
-{
-    patcher p;
-    test::recording_listener l;
-    p.attach(nullptr, &l);
-    p.enter_section(make_section_code(header));
-    p.enter_section(make_section_code(arm9_overlay, 12));
-    p.request_cancel();
-    p.enter_section(0); // still reported after a cancel
-    EXPECT_EQ(l.positions, (std::vector<std::uint32_t>{0, 1, 2}));
-    EXPECT_EQ(l.events(),
-              (std::vector<std::string>{"section 0x1 (null)", "section 0xc000a (null)", "section 0 (null)"}));
+    for (const auto& c : cases) {
+        EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, c.code); }), c.message);
+        EXPECT_EQ(error_of([&] { t.engine.visit(changed, c.code); }),
+                  c.body.size() < 3 || c.body[0] != 0 ? c.message : "patcher::visit - bad checksum");
+    }
 }
 
 } // namespace

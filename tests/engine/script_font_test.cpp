@@ -1,4 +1,5 @@
 #include "engine/builtin_font.h"
+#include "engine/char_table.h"
 #include "engine/script_font.h"
 
 #include "support/error_of.h"
@@ -40,16 +41,12 @@ std::size_t index_of(char16_t code)
 bytes hex(std::string_view s)
 {
     bytes b;
-    for (std::size_t i = 0; i < s.size();) {
-        if (s[i] == ' ') {
-            ++i;
-        } else if (s[i] == '\'') {
-            for (++i; s[i] != '\''; ++i)
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\'') {
+            while (s[++i] != '\'')
                 b.push_back(static_cast<std::uint8_t>(s[i]));
-            ++i;
-        } else {
-            b.push_back(static_cast<std::uint8_t>(std::stoi(std::string(s.substr(i, 2)), nullptr, 16)));
-            i += 2;
+        } else if (s[i] != ' ') {
+            b.push_back(static_cast<std::uint8_t>(std::stoi(std::string(s.substr(i++, 2)), nullptr, 16)));
         }
     }
     return b;
@@ -81,7 +78,21 @@ void expect_tiles_match_cells(const bytes& font, const std::u16string& chars_in_
                     << g << ":" << x << "," << y;
 }
 
-TEST(UsedChars, MarksKnownCodeUnitsOfTheTextOnly)
+// Every character of the table gets its own glyph, the ASCII run in code order; other code
+// units get none.
+TEST(char_index, maps_each_table_character_to_its_own_glyph)
+{
+    const char_index_map index = make_char_index();
+    EXPECT_EQ(index.size(), char_count);
+    for (std::size_t i = 0; i < char_count; ++i)
+        EXPECT_EQ(index.at(char_table[i]), i) << char_table[i];
+    for (char16_t c = u' '; c <= u'~'; ++c)
+        EXPECT_EQ(index.at(c), c - u' ');
+    for (char16_t unknown : {u'\x1F', u'\x7F', u'\x9F', u'\x00A4', u'\x4E00', u'\xFFFF'})
+        EXPECT_EQ(index.count(unknown), 0u) << int(unknown);
+}
+
+TEST(used_chars, marks_known_code_units_of_the_text_only)
 {
     bytes c = container_with(u"Aé\u4E00A\u2122", 6, 4);
     put_le16(c, 32, u'Z');           // in the lead, outside the text
@@ -91,20 +102,17 @@ TEST(UsedChars, MarksKnownCodeUnitsOfTheTextOnly)
     EXPECT_TRUE(used[index_of(u'A')] && used[index_of(u'é')] && used[181]);
     EXPECT_TRUE(used_chars(make_char_index(), container_with(u"")).none());
     EXPECT_EQ(used_chars(make_char_index(), container_with(u"xy")).count(), 2u); // text up to the very end
-
-    // A text of odd length: its last single byte is no code unit and is ignored, wherever the
-    // container ends.
+    // A text of odd length: its last single byte is no code unit, wherever the container ends.
     for (std::size_t tail : {0, 1, 4}) {
         bytes odd = container_with(u"AB", 0, tail);
         odd.insert(odd.begin() + 36, 'C');
         put_le32(odd, 28, 37);
         used = used_chars(make_char_index(), odd);
-        EXPECT_EQ(used.count(), 2u) << tail;
-        EXPECT_TRUE(used[index_of(u'A')] && used[index_of(u'B')]) << tail;
+        EXPECT_TRUE(used.count() == 2 && used[index_of(u'A')] && used[index_of(u'B')]) << tail;
     }
 }
 
-TEST(UsedChars, RejectsTextOutsideTheContainer)
+TEST(used_chars, rejects_text_outside_the_container)
 {
     const struct {
         std::uint32_t start, end;
@@ -114,17 +122,17 @@ TEST(UsedChars, RejectsTextOutsideTheContainer)
         {32, 40, "used_chars - script text lies outside its container"}, // container is 38 bytes
         {0xFFFFFFF0u, 0xFFFFFFF2u, "used_chars - script text lies outside its container"},
     };
-    const char_index_map index = make_char_index();
-    EXPECT_EQ(error_of([&] { used_chars(index, bytes(31, 0)); }), "used_chars - script container too short");
+    EXPECT_EQ(error_of([&] { used_chars(make_char_index(), bytes(31, 0)); }),
+              "used_chars - script container too short");
     for (const auto& k : cases) {
         bytes c = container_with(u"abc");
         put_le32(c, 24, k.start);
         put_le32(c, 28, k.end);
-        EXPECT_EQ(error_of([&] { used_chars(index, c); }), k.message) << k.start << ".." << k.end;
+        EXPECT_EQ(error_of([&] { used_chars(make_char_index(), c); }), k.message) << k.start << ".." << k.end;
     }
 }
 
-TEST(BuildFont, CapitalAAndEAcute)
+TEST(build_font, capital_a_and_e_acute)
 {
     const bytes f = font_for(u"éA");
     ASSERT_EQ(f.size(), 176u);
@@ -135,40 +143,31 @@ TEST(BuildFont, CapitalAAndEAcute)
                                      "'PAMC' 18000000 4100 4100 01000000 9C000000 0000 0000"
                                      "'PAMC' 1C000000 0000 FFFF 02000000 00000000 0100 E900 0100 0000"));
     expect_tiles_match_cells(f, u"Aé");
-    // Tiles 8 pixels wide: each row is the left two bytes of the cell's row (bottom 10 rows).
-    const glyph_cell& a = glyph_bitmaps[index_of(u'A')];
-    for (unsigned y = 0; y < 10; ++y)
-        EXPECT_EQ(slice(f, 0x3C + 2 * y, 2), slice(bytes(a.begin(), a.end()), 3 * (y + 2), 2)) << y;
 }
 
-TEST(BuildFont, AsciiOnlyHasNoScanMap)
+TEST(build_font, ascii_only_has_no_scan_map_and_unknown_code_units_get_no_glyph)
 {
     const bytes f = font_for(u"Hello!"); // glyphs in table order: ! H e l o
+    EXPECT_EQ(font_for(u"Hel\u4E00lo!\uFFFF"), f);
     EXPECT_EQ(get_le16(f, 0x0E), 4);
     EXPECT_EQ(get_le32(f, 0x08), f.size());
     // W from H (6), H from l and ! (10 rows); S = (2*6*10 + 7) / 8 = 15; 5 tiles padded to 76.
     EXPECT_EQ(slice(f, 0x30, 12), hex("5C000000 060A0F00 08060200"));
     expect_tiles_match_cells(f, u"!Helo");
-    const std::uint32_t cwdh = get_le32(f, 0x24) - 8;
-    EXPECT_EQ(slice(f, cwdh + 4, 8), hex("20000000 0000 0400")); // 15 bytes of widths padded to 16
+    EXPECT_EQ(slice(f, get_le32(f, 0x24) - 4, 8),
+              hex("20000000 0000 0400")); // 15 bytes of widths padded to 16
     const std::uint32_t table = get_le32(f, 0x28) - 8;
     const std::uint32_t n = u'o' - u'!' + 1; // 79 entries, padded to 80
     EXPECT_EQ(slice(f, table, 22), hex("'PAMC' B4000000 2100 6F00 01000000 00000000 0000"));
     EXPECT_EQ(table + 20 + 2 * (n + 1), f.size());
-    EXPECT_EQ(get_le16(f, table + 20 + 2 * (u'H' - u'!')), 1);
-    EXPECT_EQ(get_le16(f, table + 20 + 2 * (u'I' - u'!')), 0xFFFF);
-    EXPECT_EQ(get_le16(f, table + 20 + 2 * (u'o' - u'!')), 4);
-    EXPECT_EQ(get_le16(f, table + 20 + 2 * n), 0);
-}
-
-TEST(BuildFont, GapInTheTableMap)
-{
-    const bytes f = font_for(u"CA");
-    EXPECT_EQ(slice(f, get_le32(f, 0x28) - 8, 28),
+    for (auto [c, glyph] : {std::pair{u'H', 1}, {u'I', 0xFFFF}, {u'o', 4}, {u'p', 0}})
+        EXPECT_EQ(get_le16(f, table + 20 + 2 * (c - u'!')), glyph) << int(c);
+    const bytes gap = font_for(u"CA");
+    EXPECT_EQ(slice(gap, get_le32(gap, 0x28) - 8, 28),
               hex("'PAMC' 1C000000 4100 4300 01000000 00000000 0000 FFFF 0100 0000"));
 }
 
-TEST(BuildFont, MaximumAdvanceAndSizesFollowTheUsedGlyphs)
+TEST(build_font, maximum_advance_and_sizes_follow_the_used_glyphs)
 {
     // Em dash: widest and furthest advance; trademark: tallest.
     const bytes f = font_for(u"a\u2014\u2122");
@@ -178,11 +177,9 @@ TEST(BuildFont, MaximumAdvanceAndSizesFollowTheUsedGlyphs)
     expect_tiles_match_cells(f, u"a\u2014\u2122");
 }
 
-TEST(BuildFont, EveryCharacter)
+TEST(build_font, every_character)
 {
-    used_char_set all;
-    all.set();
-    const bytes f = build_font(all);
+    const bytes f = build_font(used_char_set().set());
     const std::uint32_t table = get_le32(f, 0x28) - 8;
     EXPECT_EQ(slice(f, table + 8, 4), hex("2000 7E00"));
     for (unsigned i = 0; i < 95; ++i)
@@ -195,14 +192,9 @@ TEST(BuildFont, EveryCharacter)
     expect_tiles_match_cells(f, std::u16string(char_table.begin(), char_table.end()));
 }
 
-TEST(BuildFont, UnknownCodeUnitsGetNoGlyph)
-{
-    EXPECT_EQ(font_for(u"A\u4E00\uFFFF"), font_for(u"A"));
-}
-
 // Without a character of 0x20..0x7E the table map covers 0x0020 alone, mapped to no glyph, and
 // still leads the chain to the scan map.
-TEST(BuildFont, NoAsciiCharacterGivesAnEmptyTableMap)
+TEST(build_font, no_ascii_character_gives_an_empty_table_map)
 {
     const bytes f = font_for(u"éà");
     EXPECT_EQ(get_le16(f, 0x0E), 5);
@@ -216,52 +208,44 @@ TEST(BuildFont, NoAsciiCharacterGivesAnEmptyTableMap)
 
 // A script without any known character still gets a well-formed font: the blank space as its
 // only glyph, and tiles of two rows so that the baseline (two rows above the bottom) lies in them.
-TEST(BuildFont, NoCharacterAtAllGivesTheSpaceAloneAndTilesKeepTwoRows)
+TEST(build_font, no_character_at_all_gives_the_space_alone_and_tiles_keep_two_rows)
 {
     const bytes f = font_for(u"");
     EXPECT_EQ(f, font_for(u" "));
-    EXPECT_EQ(get_le16(f, 0x0E), 4);
-    EXPECT_EQ(get_le32(f, 0x08), f.size());
     EXPECT_EQ(slice(f, 0x30, 10), hex("10000000 0002 0000 0003")); // W 0, H 2, S 0, baseline 0, advance 3
-    const std::uint32_t cwdh = get_le32(f, 0x24) - 8;
-    EXPECT_EQ(slice(f, cwdh + 10, 9), hex("0000 00000000 030003"));
+    EXPECT_EQ(slice(f, get_le32(f, 0x24) + 2, 9), hex("0000 00000000 030003"));
     const std::uint32_t table = get_le32(f, 0x28) - 8;
     EXPECT_EQ(slice(f, table + 8, 2), hex("2000"));
     EXPECT_EQ(get_le16(f, table + 20), 0);
-
     const bytes underscore = font_for(u"_");
     EXPECT_EQ(underscore[0x35], 2);
     EXPECT_EQ(underscore[0x38], 0);
     expect_tiles_match_cells(underscore, u"_");
 }
 
-TEST(AssembleScriptEntry, WithoutPrefixStartsWithTheScriptChunk)
+TEST(assemble_script_entry, chunks_follow_the_kept_prefix_and_the_font_is_padded)
 {
     const bytes script = container_with(u"Oui"); // 38 bytes
-    const bytes font(32, 0x77);
-    const bytes e = assemble_script_entry({}, 0, script, font);
+    const bytes e = assemble_script_entry({}, 0, script, bytes(32, 0x77));
     ASSERT_EQ(e.size(), 38u + 48 + 32);
     EXPECT_EQ(slice(e, 0, 16), hex("'DCM' 00 26000000 00000000 36000000"));
     EXPECT_EQ(slice(e, 16, 38), script);
     EXPECT_EQ(slice(e, 54, 16), hex("'TFN' 00 20000000 36000000 30000000"));
-    EXPECT_EQ(slice(e, 70, 32), font);
+    EXPECT_EQ(slice(e, 70, 32), bytes(32, 0x77));
     EXPECT_EQ(slice(e, 102, 16), hex("'DNE' 00 00000000 30000000 00000000"));
-}
 
-TEST(AssembleScriptEntry, KeepsThePrefixAndPadsTheFontChunk)
-{
     bytes old(40);
     for (std::size_t i = 0; i < old.size(); ++i)
         old[i] = static_cast<std::uint8_t>(i + 1);
-    const bytes script(21, 0x11); // odd length: the script chunk is not padded
-    const bytes font(33, 0x22);
-    const bytes e = assemble_script_entry(old, 24, script, font);
-    ASSERT_EQ(e.size(), 24u + 21 + 64 + 32);
-    EXPECT_EQ(slice(e, 0, 24), slice(old, 0, 24));
-    EXPECT_EQ(slice(e, 24, 16), hex("'DCM' 00 15000000 18000000 25000000"));
-    EXPECT_EQ(slice(e, 61, 16), hex("'TFN' 00 21000000 25000000 40000000"));
-    EXPECT_EQ(slice(e, 77 + 33, 15), bytes(15, 0));
-    EXPECT_EQ(slice(e, 125, 16), hex("'DNE' 00 00000000 40000000 00000000"));
+    bytes font(33, 0x22);
+    const bytes k = assemble_script_entry(old, 24, bytes(21, 0x11), font); // odd script: not padded
+    ASSERT_EQ(k.size(), 24u + 21 + 64 + 32);
+    EXPECT_EQ(slice(k, 0, 24), slice(old, 0, 24));
+    EXPECT_EQ(slice(k, 24, 16), hex("'DCM' 00 15000000 18000000 25000000"));
+    EXPECT_EQ(slice(k, 61, 16), hex("'TFN' 00 21000000 25000000 40000000"));
+    font.resize(48, 0);
+    EXPECT_EQ(slice(k, 77, 48), font);
+    EXPECT_EQ(slice(k, 125, 16), hex("'DNE' 00 00000000 40000000 00000000"));
     EXPECT_EQ(error_of([&] { assemble_script_entry(bytes(10, 1), 11, bytes(4), bytes(4)); }),
               "assemble_script_entry - prefix shorter than its length");
 }
