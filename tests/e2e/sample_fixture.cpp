@@ -15,14 +15,6 @@ namespace qm::test {
 
 namespace {
 
-std::string unique_suffix()
-{
-    static std::atomic<unsigned> counter{0};
-    return std::to_string(::getpid()) + "-" +
-           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-           std::to_string(counter++);
-}
-
 std::string quoted(const std::string& s)
 {
     std::string out = "'";
@@ -67,15 +59,19 @@ const bytes& sample_patch()
 }
 
 scratch_dir::scratch_dir()
-    : path_(std::filesystem::path(QM_BINARY_DIR) / "tests" / "e2e" / ("scratch-" + unique_suffix()))
 {
-    std::filesystem::create_directories(path_);
+    static std::atomic<unsigned> counter{0};
+    path = std::filesystem::path(QM_BINARY_DIR) / "tests" / "e2e" /
+           ("scratch-" + std::to_string(::getpid()) + "-" +
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+            std::to_string(counter++));
+    std::filesystem::create_directories(path);
 }
 
 scratch_dir::~scratch_dir()
 {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(path, ec);
 }
 
 int run_program(const char* program, const std::vector<std::filesystem::path>& args, std::string& err,
@@ -113,7 +109,7 @@ read_archive read_patch(byte_span packed)
             }
             if (!rec.appended.empty())
                 break;
-            read_entry e{w, get_le32(r.body, at + 4), get_le32(r.body, at + 8), 0};
+            read_entry e{w, get_le32(r.body, at + 8), 0};
             at += 12;
             if (e.type != 4) {
                 e.blob = get_le32(r.body, at);

@@ -18,16 +18,11 @@ std::filesystem::path sample_translation();
 const bytes& sample_patch(); // the packed archive make-patch made from the pair
 
 // A fresh folder, removed with everything in it at the end of the test.
-class scratch_dir {
-public:
+struct scratch_dir {
     scratch_dir();
     ~scratch_dir();
-    scratch_dir(const scratch_dir&) = delete;
-    scratch_dir& operator=(const scratch_dir&) = delete;
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
+    std::filesystem::path operator/(const std::string& name) const { return path / name; }
+    std::filesystem::path path;
 };
 
 // Runs a program (quillmoor-tool or quillmoor-patch, then its arguments) and returns its exit
@@ -35,16 +30,17 @@ private:
 int run_program(const char* program, const std::vector<std::filesystem::path>& args, std::string& err,
                 bool with_stdout = false);
 
-// One record of a patch archive's index, read back for checks.
+// A patch archive's index read back for checks: per record its stored key, path (kind 6), patch
+// type, and for type 1 its entries (id, type, blob number) and appended blob numbers.
 struct read_entry {
-    std::uint32_t id, crc, type, blob;
+    std::uint32_t id, type, blob;
 };
 struct read_record {
     std::uint32_t key;
-    std::string path; // kind 6 records
+    std::string path;
     std::uint32_t patch_type;
-    std::vector<read_entry> entries;     // type 1
-    std::vector<std::uint32_t> appended; // type 1: blob numbers
+    std::vector<read_entry> entries;
+    std::vector<std::uint32_t> appended;
 };
 struct read_archive {
     std::vector<bytes> blobs;
