@@ -2,7 +2,6 @@
 
 #include "common/file_io.h"
 #include "engine/patch_archive.h"
-#include "tools/make_patch.h"
 #include "tools/sample_game.h"
 
 #include <atomic>
@@ -27,19 +26,7 @@ std::string quoted(const std::string& s)
 
 const std::filesystem::path& sample_dir()
 {
-    // CTest makes the sample before any test; a test program run on its own makes it here.
-    static const std::filesystem::path dir = [] {
-        const std::filesystem::path d = QM_E2E_SAMPLE_DIR;
-        if (!std::filesystem::exists(d / "patch.bin")) {
-            make_sample(d, sample_options{1, 1});
-            const authored_patch p = make_patch(d / sample_original_name, d / sample_translation_name);
-            write_whole_file(d / "patch.bin", p.packed);
-            const std::string card = write_identity_card(p.card);
-            write_whole_file(d / "patch.bin.card",
-                             byte_span(reinterpret_cast<const std::uint8_t*>(card.data()), card.size()));
-        }
-        return d;
-    }();
+    static const std::filesystem::path dir = QM_E2E_SAMPLE_DIR;
     return dir;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 // The sample game and its patch, shared by the end-to-end tests: made once per test run by the
-// CTest fixture (make-sample, make-patch, quillmoor-patch), or by the first test that needs them
-// when the test program runs on its own.
+// CTest fixture (make-sample, make-patch, quillmoor-patch) that every test of the program requires.
 
 #include "common/bytes.h"
 
@@ -11,7 +10,7 @@
 
 namespace qm::test {
 
-// The folder holding quillmoor.nds, quillmoor-fr.nds and patch.bin (size 1, seed 1).
+// The folder holding quillmoor.nds, quillmoor-fr.nds, patch.bin and its card (size 1, seed 1).
 const std::filesystem::path& sample_dir();
 std::filesystem::path sample_original();
 std::filesystem::path sample_translation();
