@@ -82,27 +82,6 @@ protected:
     std::filesystem::path source_path = dir.write("source.nds", built.image);
 };
 
-TEST_P(rom_property_test, generated_rom_reads_back_as_described)
-{
-    nds_rom rom(source_path);
-    EXPECT_EQ(rom.has_arm9_footer(), description.arm9_footer.has_value());
-    EXPECT_EQ(rom.read_arm9(false), description.arm9);
-    EXPECT_EQ(rom.read_arm7(), description.arm7);
-    for (const built_rom_file& f : built.files) {
-        EXPECT_EQ(rom.get_file_id("/" + f.path), f.id);
-        EXPECT_EQ(rom.fid_to_string(f.id), f.path);
-    }
-    for (const rom_section& s : rom.list_sections()) {
-        const std::uint16_t kind = section_kind_of(s.code);
-        if (kind == arm9_overlay || kind == arm7_overlay) {
-            const rom_overlay& overlay =
-                (kind == arm9_overlay ? description.arm9_overlays : description.arm7_overlays)[s.entry];
-            EXPECT_EQ(section_id_of(s.code), static_cast<std::uint16_t>(overlay.id));
-            EXPECT_EQ(read_section_contents(rom, s), overlay.contents);
-        }
-    }
-}
-
 TEST_P(rom_property_test, identity_rebuild_keeps_every_section)
 {
     recording_visitor identity;
@@ -110,6 +89,12 @@ TEST_P(rom_property_test, identity_rebuild_keeps_every_section)
     const bytes& source = built.image;
     nds_rom src(source_path);
     nds_rom rebuilt(dir.path() / "out.nds");
+    // The source reads back as described, the rebuilt ROM names its files the same way.
+    EXPECT_EQ(std::tuple(src.has_arm9_footer(), src.read_arm9(false), src.read_arm7()),
+              std::tuple(description.arm9_footer.has_value(), description.arm9, description.arm7));
+    for (const built_rom_file& f : built.files)
+        EXPECT_EQ(std::pair(rebuilt.get_file_id("/" + f.path), rebuilt.fid_to_string(f.id)),
+                  std::pair(f.id, f.path));
     const std::vector<rom_section> sections = src.list_sections();
 
     std::vector<std::uint32_t> codes;
@@ -149,14 +134,17 @@ TEST_P(rom_property_test, identity_rebuild_keeps_every_section)
             const byte_span old_entry = overlay_entry_of(src, s);
             const byte_span new_entry = overlay_entry_of(rebuilt, s);
             const bytes expanded = read_section_contents(src, s);
+            const auto& described =
+                (kind == arm9_overlay ? description.arm9_overlays : description.arm7_overlays);
+            EXPECT_EQ(
+                std::pair(section_id_of(s.code), expanded),
+                std::pair(static_cast<std::uint16_t>(described[s.entry].id), described[s.entry].contents));
             EXPECT_EQ(read_section_contents(rebuilt, s), expanded);
             EXPECT_EQ(get_le32(new_entry, nds::ovt_ram_size), expanded.size());
             const std::uint32_t word = get_le32(old_entry, nds::ovt_stored);
             EXPECT_EQ(get_le32(new_entry, nds::ovt_stored),
                       overlay_is_compressed(old_entry) ? (word & 0xFF000000) | length : word);
-            if (!overlay_is_compressed(old_entry)) {
-                EXPECT_EQ(now, before);
-            }
+            EXPECT_TRUE(overlay_is_compressed(old_entry) || now == before);
             for (std::size_t w : {0x00, 0x04, 0x0C, 0x10, 0x14, 0x18})
                 EXPECT_EQ(get_le32(new_entry, w), get_le32(old_entry, w));
         } else if (kind != fat && kind != arm9_ovt && kind != arm7_ovt) {
