@@ -121,17 +121,15 @@ TEST_F(patch_faults, the_source_under_another_name_is_never_the_destination)
 
 TEST_F(patch_faults, names_with_spaces_and_accents_work_both_ways)
 {
-    const fs::path from_dir = dir / "Jeux à traduire";
-    const fs::path to_dir = dir / "Traductions françaises (été)";
-    fs::create_directory(from_dir);
-    fs::create_directory(to_dir);
-    const fs::path from = from_dir / "Quillmoor – édition d'origine.nds";
-    const fs::path to = to_dir / "Quillmoor – version française.nds";
+    const fs::path from = dir / "Jeux à traduire" / "Quillmoor – édition d'origine.nds";
+    const fs::path to = dir / "Traductions françaises (été)" / "Quillmoor – version française.nds";
+    fs::create_directory(from.parent_path());
+    fs::create_directory(to.parent_path());
     fs::copy_file(source, from);
     const test::patch_run r = run(from, to);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_whole_file(to), expected);
-    EXPECT_EQ(std::distance(fs::directory_iterator(to_dir), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(to.parent_path()), fs::directory_iterator()), 1);
 }
 
 TEST_F(patch_faults, an_interrupt_leaves_either_nothing_or_the_whole_rom)
