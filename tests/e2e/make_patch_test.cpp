@@ -6,6 +6,7 @@
 #include "common/file_io.h"
 #include "cpk/cpk_builder.h"
 #include "cpk/cpk_visit.h"
+#include "engine/patch_archive.h"
 #include "rom/nds_rom.h"
 #include "support/error_of.h"
 #include "tools/make_patch.h"
@@ -22,30 +23,42 @@ namespace {
 
 TEST(make_patch, sample_archive_has_the_shape_of_the_shipped_one_and_french_typography)
 {
-    const read_archive a = read_patch(sample_patch());
-    EXPECT_EQ(std::pair(a.blobs.size(), a.total_steps), std::pair(std::size_t{704}, 2490u));
+    const std::vector<bytes> blobs = split_archive(unpack_archive(sample_patch()));
+    const archive_index index = parse_archive_index(blobs.at(0));
+    EXPECT_EQ(std::pair(blobs.size(), index.total_steps), std::pair(std::size_t{704}, 2490u));
     std::multiset<std::uint32_t> non_file_keys;
     std::map<std::uint32_t, std::uint32_t> by_type, by_patch_type;
     std::size_t appended = 0;
     std::set<char16_t> used; // in the scripts (entry types 0 and 1)
-    for (const read_record& r : a.records) {
-        ++by_patch_type[r.patch_type];
-        if ((r.key & 0xFFFF) != 6) {
-            EXPECT_EQ(r.patch_type, 0u);
-            non_file_keys.insert(r.key);
+    for (const archive_record& r : index.records) {
+        const std::uint32_t patch_type = get_le32(r.body, 0);
+        ++by_patch_type[patch_type];
+        if ((r.stored_key & 0xFFFF) != 6) {
+            EXPECT_EQ(patch_type, 0u);
+            non_file_keys.insert(r.stored_key);
             continue;
         }
-        EXPECT_EQ(r.key, 6u) << "a file record's stored key has no file id";
-        EXPECT_EQ(r.path.front(), '/');
-        appended += r.appended.size();
-        for (std::size_t i = 0; i < r.entries.size(); ++i) {
-            EXPECT_TRUE(i == 0 || r.entries[i].id > r.entries[i - 1].id) << r.path << ": ids ascend";
-            ++by_type[r.entries[i].type];
-            if (r.entries[i].type > 1)
+        EXPECT_EQ(r.stored_key, 6u) << "a file record's stored key has no file id";
+        EXPECT_EQ(r.path.value_or("?").front(), '/');
+        // A type 1 body: entries (id, crc, type, then a blob number unless type 4), then append
+        // items (0xFFFFFFFF, blob number).
+        for (std::size_t at = 4, previous = 0; patch_type == 1 && at + 4 <= r.body.size();) {
+            const std::uint32_t id = get_le32(r.body, at);
+            if (id == 0xFFFFFFFFu) {
+                ++appended;
+                at += 8;
                 continue;
-            const bytes& script = a.blobs.at(r.entries[i].blob);
-            for (std::uint32_t at = get_le32(script, 24); at < get_le32(script, 28); at += 2)
-                used.insert(static_cast<char16_t>(get_le16(script, at)));
+            }
+            const std::uint32_t type = get_le32(r.body, at + 8);
+            EXPECT_TRUE(at == 4 || id > previous) << *r.path << ": ids ascend";
+            previous = id;
+            ++by_type[type];
+            at += type == 4 ? 12 : 16;
+            if (type > 1)
+                continue;
+            const bytes& script = blobs.at(get_le32(r.body, at - 4));
+            for (std::uint32_t c = get_le32(script, 24); c < get_le32(script, 28); c += 2)
+                used.insert(static_cast<char16_t>(get_le16(script, c)));
         }
     }
     EXPECT_EQ(non_file_keys,

@@ -1,7 +1,6 @@
 #include "e2e/sample_fixture.h"
 
 #include "common/file_io.h"
-#include "engine/patch_archive.h"
 #include "tools/sample_game.h"
 
 #include <atomic>
@@ -75,38 +74,6 @@ int run_program(const char* program, const std::vector<std::filesystem::path>& a
         err.append(buf, n);
     const int status = ::pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-read_archive read_patch(byte_span packed)
-{
-    read_archive out;
-    out.blobs = split_archive(unpack_archive(packed));
-    const archive_index index = parse_archive_index(out.blobs.at(0));
-    out.total_steps = index.total_steps;
-    for (const archive_record& r : index.records) {
-        read_record rec{r.stored_key, r.path.value_or(""), get_le32(r.body, 0), {}, {}};
-        // A type 1 body: entries (id, crc, type, then a blob number unless type 4), then
-        // append items (0xFFFFFFFF, blob number).
-        for (std::size_t at = 4; rec.patch_type == 1 && at + 4 <= r.body.size();) {
-            const std::uint32_t w = get_le32(r.body, at);
-            if (w == 0xFFFFFFFFu) {
-                rec.appended.push_back(get_le32(r.body, at + 4));
-                at += 8;
-                continue;
-            }
-            if (!rec.appended.empty())
-                break;
-            read_entry e{w, get_le32(r.body, at + 8), 0};
-            at += 12;
-            if (e.type != 4) {
-                e.blob = get_le32(r.body, at);
-                at += 4;
-            }
-            rec.entries.push_back(e);
-        }
-        out.records.push_back(std::move(rec));
-    }
-    return out;
 }
 
 } // namespace qm::test

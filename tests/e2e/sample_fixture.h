@@ -29,23 +29,4 @@ struct scratch_dir {
 int run_program(const char* program, const std::vector<std::filesystem::path>& args, std::string& err,
                 bool with_stdout = false);
 
-// A patch archive's index read back for checks: per record its stored key, path (kind 6), patch
-// type, and for type 1 its entries (id, type, blob number) and appended blob numbers.
-struct read_entry {
-    std::uint32_t id, type, blob;
-};
-struct read_record {
-    std::uint32_t key;
-    std::string path;
-    std::uint32_t patch_type;
-    std::vector<read_entry> entries;
-    std::vector<std::uint32_t> appended;
-};
-struct read_archive {
-    std::vector<bytes> blobs;
-    std::uint32_t total_steps;
-    std::vector<read_record> records;
-};
-read_archive read_patch(byte_span packed);
-
 } // namespace qm::test
