@@ -56,7 +56,7 @@ TEST_F(validity_test, short_or_missing_files)
     const auto cut = [&](std::size_t n) { return bytes(data.begin(), data.begin() + n); };
     expect({{cut(0x840), valid}, {cut(0x83F), invalid}, {cut(0x17F), invalid}, {{}, invalid}});
     // Some systems open a folder for reading; it is no more an input file for that.
-    for (const auto& path : {dir.path() / "missing.nds", dir.path()})
+    for (const auto& path : {dir.path / "missing.nds", dir.path})
         EXPECT_EQ(error_of([&] { nds_rom rom(path); }), "nds_rom::nds_rom - can't open input file");
 }
 

@@ -20,7 +20,7 @@ using names = std::vector<std::string>;
 class pending_output_test : public ::testing::Test {
 protected:
     scratch_dir dir;
-    std::filesystem::path destination = dir.path() / "out.nds";
+    std::filesystem::path destination = dir.path / "out.nds";
     const bytes old_contents = {'o', 'l', 'd'}, new_contents = {'n', 'e', 'w'};
 };
 
@@ -29,7 +29,7 @@ TEST_F(pending_output_test, commit_replaces_the_destination_and_anything_else_re
     write_whole_file(destination, old_contents);
     {
         pending_output output(destination), other(destination);
-        EXPECT_EQ(output.temporary_path().parent_path(), dir.path());
+        EXPECT_EQ(output.temporary_path().parent_path(), dir.path);
         EXPECT_EQ(output.temporary_path().filename().string().rfind(".out.nds.tmp-", 0), 0u);
         EXPECT_NE(output.temporary_path(), other.temporary_path());
         EXPECT_EQ(dir.names(), names{"out.nds"}); // nothing is created until someone writes
@@ -74,10 +74,10 @@ TEST_F(pending_output_test, copy_to_hands_back_a_complete_closed_file_or_refuses
     EXPECT_EQ(read_whole_file(destination), written);
 
     // A missing folder, a folder, and (for a user who may not write it) a read-only file.
-    std::filesystem::create_directory(dir.path() / "folder");
+    std::filesystem::create_directory(dir.path / "folder");
     std::filesystem::permissions(destination, std::filesystem::perms::owner_read);
     const bool read_only = !std::ofstream(destination, std::ios::binary | std::ios::in | std::ios::out);
-    for (const auto& to : {dir.path() / "no" / "such" / "out.nds", dir.path() / "folder", destination}) {
+    for (const auto& to : {dir.path / "no" / "such" / "out.nds", dir.path / "folder", destination}) {
         recording_visitor untouched;
         if (to == destination && !read_only)
             continue; // an administrator may write any file

@@ -85,10 +85,10 @@ protected:
 TEST_P(rom_property_test, identity_rebuild_keeps_every_section)
 {
     recording_visitor identity;
-    const bytes out = rebuild(source_path, dir.path() / "out.nds", identity);
+    const bytes out = rebuild(source_path, dir.path / "out.nds", identity);
     const bytes& source = built.image;
     nds_rom src(source_path);
-    nds_rom rebuilt(dir.path() / "out.nds");
+    nds_rom rebuilt(dir.path / "out.nds");
     // The source reads back as described, the rebuilt ROM names its files the same way.
     EXPECT_EQ(std::tuple(src.has_arm9_footer(), src.read_arm9(false), src.read_arm7()),
               std::tuple(description.arm9_footer.has_value(), description.arm9, description.arm7));
@@ -172,9 +172,9 @@ TEST_P(rom_property_test, resized_sections_stay_consistent)
             changed.resize(changed.size() + 64, 0); // always packable
         return changed;
     };
-    const bytes out = rebuild(source_path, dir.path() / "out.nds", resizing);
+    const bytes out = rebuild(source_path, dir.path / "out.nds", resizing);
     nds_rom src(source_path);
-    nds_rom rebuilt(dir.path() / "out.nds");
+    nds_rom rebuilt(dir.path / "out.nds");
     check_layout(src.list_sections(), out, resizing, src.has_arm9_footer());
     for (const rom_section& s : src.list_sections()) {
         const std::uint16_t kind = section_kind_of(s.code);
