@@ -100,12 +100,6 @@ TEST_F(validity_test, fat_entries_and_overlay_tables)
             // A table at offset 0 could only be written back over the header.
             {with(nds::hdr_arm7_ovt_offset, 0), invalid},
             {with(nds::hdr_arm7_ovt_offset, 0, nds::hdr_arm7_ovt_size, 0), valid}});
-
-    rom_description d = sample_description();
-    d.arm9_overlays.clear();
-    nds_rom rom(dir.write("plain.nds", build_rom_image(d).image));
-    EXPECT_EQ(get_le32(rom.header(), nds::hdr_arm9_ovt_offset), 0u);
-    EXPECT_TRUE(rom.arm9_ovt_bytes().empty());
 }
 
 TEST_F(validity_test, arm9_footer_needs_all_twelve_bytes_inside_the_file)
