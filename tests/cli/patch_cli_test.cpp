@@ -2,6 +2,8 @@
 
 #include "patch_process.h"
 
+#include <optional>
+
 namespace qm {
 namespace {
 
@@ -16,96 +18,76 @@ TEST_F(patch_cli, patches_with_an_archive_file_and_reports_progress)
           "Application du patch en cours... (100%)", "data/story.bin",
           "L'application du patch s'est déroulée avec succès."})
         EXPECT_NE(r.err.find(text), std::string::npos) << text;
+    const bytes expected = read_whole_file(destination);
     nds_rom out(destination);
     EXPECT_EQ(out.read_file(out.get_file_id("/readme.txt")), (bytes{'o', 'k'}));
 
-    std::filesystem::remove(destination);
-    r = run(source, destination, {}, {"--quiet"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-}
+    // A reader of the progress that goes away (a pipe into "head -1") must not kill the run half-way.
+    test::patch_run_options unread;
+    unread.stderr_unread = true;
+    r = run(source, dir / "unread.nds", unread);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.status;
+    EXPECT_EQ(read_whole_file(dir / "unread.nds"), expected);
 
-TEST_F(patch_cli, timing_lists_every_phase_once_the_job_is_done)
-{
-    ASSERT_EQ(run(source, destination, {}, {"--quiet"}).status, 0);
-    const bytes expected = read_whole_file(destination);
-    std::filesystem::remove(destination);
+    r = run(source, dir / "quiet.nds", {}, {"--quiet"});
+    EXPECT_EQ(std::pair(r.status, r.err), std::pair(0, std::string()));
+    EXPECT_EQ(read_whole_file(dir / "quiet.nds"), expected);
 
-    const test::patch_run r = run(source, destination, {}, {"--quiet", "--timing"});
+    r = run(source, dir / "timed.nds", {}, {"--quiet", "--timing"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read_whole_file(destination), expected);
+    EXPECT_EQ(read_whole_file(dir / "timed.nds"), expected);
     ASSERT_EQ(r.err.rfind("timing ", 0), 0u) << r.err; // with --quiet, nothing else
     std::size_t at = 0;
     for (const char* label : {"archive unpacking", "reading", "CPK decoding", "CPK patching",
                               "CPK re-compression", "waiting for workers", "LZ packing", "writing",
                               "rest of the job", "job thread", "worker threads", "total"}) {
-        const std::size_t found = r.err.find(std::string("\n  ") + label + " ", at);
-        EXPECT_NE(found, std::string::npos) << label << " in\n" << r.err;
-        at = found == std::string::npos ? at : found + 1;
+        at = r.err.find(std::string("\n  ") + label + " ", at);
+        ASSERT_NE(at, std::string::npos) << label << " in order in\n" << r.err;
     }
     EXPECT_EQ(r.err.back(), '\n');
+    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds", "patch.bin", "quiet.nds",
+                                                     "timed.nds", "unread.nds"}));
 }
 
-// A reader of the progress that goes away (a pipe into "head -1") must not kill the run half-way.
-TEST_F(patch_cli, a_closed_stderr_does_not_stop_the_run)
+// A wrong game is refused the same way; the end-to-end tests check its message and explanation.
+TEST_F(patch_cli, a_broken_archive_exits_1_with_the_message_and_leaves_nothing)
 {
-    test::patch_run_options options;
-    options.stderr_unread = true;
-    const test::patch_run r = run(source, destination, options);
-    EXPECT_TRUE(r.exited) << "killed by signal " << r.status;
-    EXPECT_EQ(r.status, 0);
-    nds_rom out(destination);
-    EXPECT_EQ(out.read_file(out.get_file_id("/readme.txt")), (bytes{'o', 'k'}));
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds", "patch.bin"}));
-}
-
-TEST_F(patch_cli, errors_exit_1_with_the_message_and_leave_nothing)
-{
-    rom_description d = test::game_description();
-    d.game_code = "ABCD";
-    write_game(d);
-    test::patch_run r = run(source, destination);
-    expect_error(r, "Input is not a valid Quillmoor game\n");
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "patch.bin"}));
-
     bytes cut = read_whole_file(archive);
     cut.resize(cut.size() / 2);
     write_whole_file(dir / "broken.bin", cut);
-    write_game(test::game_description());
     expect_error(run({source.string(), destination.string(), "--archive", (dir / "broken.bin").string()}),
                  "Decompression of main archive failed");
-    EXPECT_FALSE(std::filesystem::exists(destination));
+    EXPECT_EQ(leftovers(), (std::vector<std::string>{"broken.bin", "game.nds", "patch.bin"}));
 }
 
-TEST_F(patch_cli, path_checks_come_first_in_their_order)
+TEST_F(patch_cli, usage_and_path_checks_come_first_with_their_status)
 {
     std::filesystem::create_directory(dir / "folder");
-    EXPECT_EQ(run({(dir / "none.nds").string(), (dir / "folder").string()}).err,
-              "Erreur: Chemin du fichier source incorrect\n");
-    EXPECT_EQ(run({(dir / "folder").string(), destination.string()}).err,
-              "Erreur: La source est un répertoire!\n");
-    const test::patch_run r = run({source.string(), (dir / "folder").string()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Erreur: La destination est un répertoire!\n");
-}
-
-TEST_F(patch_cli, bad_usage_exits_2)
-{
-    for (const std::vector<std::string>& arguments : {std::vector<std::string>{},
-                                                      {source.string()},
-                                                      {source.string(), destination.string(), "--archive"},
-                                                      {source.string(), destination.string(), "--bogus"},
-                                                      {"--check"},
-                                                      {"--check", source.string(), destination.string()}}) {
-        const test::patch_run r = run(arguments);
+    const std::string from = source.string(), to = destination.string(), folder = (dir / "folder").string();
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::optional<std::string> err; // exactly, when given
+    } cases[] = {
+        {{}, 2, {}},
+        {{from}, 2, {}},
+        {{from, to, "--archive"}, 2, {}},
+        {{from, to, "--bogus"}, 2, {}},
+        {{"--check"}, 2, {}},
+        {{"--check", from, to}, 2, {}},
+        // --help and --version answer on standard output, whatever else is given.
+        {{from, "--help"}, 0, ""},
+        {{from, "--version"}, 0, ""},
+        // The paths are checked in this order.
+        {{(dir / "none.nds").string(), folder}, 1, "Erreur: Chemin du fichier source incorrect\n"},
+        {{folder, to}, 1, "Erreur: La source est un répertoire!\n"},
+        {{from, folder}, 1, "Erreur: La destination est un répertoire!\n"},
+    };
+    for (const auto& c : cases) {
+        const test::patch_run r = run(c.arguments);
         EXPECT_TRUE(r.exited);
-        EXPECT_EQ(r.status, 2) << arguments.size();
-    }
-    // --help and --version answer on standard output and exit 0, whatever else is given.
-    for (const char* option : {"--help", "--version"}) {
-        const test::patch_run r = run({source.string(), option});
-        EXPECT_EQ(r.status, 0) << option;
-        EXPECT_EQ(r.err, "") << option;
+        EXPECT_EQ(r.status, c.status) << c.arguments.size() << r.err;
+        EXPECT_TRUE(!c.err || r.err == *c.err) << r.err;
     }
 }
 

@@ -29,15 +29,6 @@ protected:
         return out;
     }
 
-    // A run as "nobody" when the tests run as root, so that permissions apply; the folder must be open to it.
-    test::patch_run run_unprivileged(const fs::path& from, const fs::path& to)
-    {
-        fs::permissions(dir, fs::perms::all);
-        test::patch_run_options o;
-        o.unprivileged = true;
-        return run(from, to, o);
-    }
-
     bytes expected;
 };
 
@@ -66,34 +57,36 @@ TEST_F(patch_faults, a_write_that_fails_midway_leaves_the_destination_as_it_was)
     EXPECT_EQ(read_whole_file(destination), expected);
 }
 
-TEST_F(patch_faults, a_destination_that_cannot_be_opened_gets_nothing)
+TEST_F(patch_faults, a_source_it_may_not_read_or_a_destination_it_may_not_open_gets_nothing)
 {
-    const fs::path locked = dir / "locked"; // a folder this user may read but not write
+    // A folder this user may read but not write (runs as "nobody" when the tests run as root, so
+    // that permissions apply), a missing folder, a file as a folder, and an unreadable source.
+    const fs::path locked = dir / "locked", unreadable = dir / "unreadable.nds";
     fs::create_directory(locked);
     write_whole_file(locked / "out.nds", bytes{7, 7});
-    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-    for (const fs::path& to :
-         {locked / "out.nds", locked / "new.nds", dir / "missing" / "out.nds", source / "out.nds"}) {
-        SCOPED_TRACE(to.string());
-        const test::patch_run r = to.parent_path() == locked ? run_unprivileged(source, to) : run(source, to);
+    fs::copy_file(source, unreadable);
+    fs::permissions(locked, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    fs::permissions(unreadable, fs::perms::none);
+    fs::permissions(dir, fs::perms::all);
+    test::patch_run_options unprivileged;
+    unprivileged.unprivileged = true;
+    for (const auto& [from, to] :
+         std::vector<std::pair<fs::path, fs::path>>{{source, locked / "out.nds"},
+                                                    {source, locked / "new.nds"},
+                                                    {source, dir / "missing" / "out.nds"},
+                                                    {source, source / "out.nds"},
+                                                    {unreadable, destination}}) {
+        SCOPED_TRACE(from.string() + " -> " + to.string());
+        const test::patch_run r = run(from, to, unprivileged);
         if (!r.could_not_start) // nobody may not reach the binary here
-            expect_error(r, "nds_rom::copy_to failed - can't open output file");
+            expect_error(r, from == source ? "nds_rom::copy_to failed - can't open output file"
+                                           : "nds_rom::nds_rom - can't open input file");
     }
     fs::permissions(locked, fs::perms::owner_all);
     EXPECT_EQ(read_whole_file(locked / "out.nds"), (bytes{7, 7}));
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "locked", "patch.bin"}));
+    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "locked", "patch.bin", "unreadable.nds"}));
     EXPECT_EQ(std::distance(fs::directory_iterator(locked), fs::directory_iterator()), 1);
-}
-
-TEST_F(patch_faults, a_source_that_cannot_be_read_is_refused_before_anything_is_written)
-{
-    fs::permissions(source, fs::perms::none);
-    const test::patch_run r = run_unprivileged(source, destination);
-    if (r.could_not_start)
-        GTEST_SKIP() << "quillmoor-patch cannot be started as an unprivileged user here";
-    expect_error(r, "nds_rom::nds_rom - can't open input file");
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "patch.bin"}));
 }
 
 TEST_F(patch_faults, the_source_under_another_name_is_never_the_destination)
@@ -121,17 +114,15 @@ TEST_F(patch_faults, the_source_under_another_name_is_never_the_destination)
 
 TEST_F(patch_faults, names_with_spaces_and_accents_work_both_ways)
 {
-    const fs::path from_dir = dir / "Jeux à traduire";
-    const fs::path to_dir = dir / "Traductions françaises (été)";
-    fs::create_directory(from_dir);
-    fs::create_directory(to_dir);
-    const fs::path from = from_dir / "Quillmoor – édition d'origine.nds";
-    const fs::path to = to_dir / "Quillmoor – version française.nds";
+    const fs::path from = dir / "Jeux à traduire" / "Quillmoor – édition d'origine.nds";
+    const fs::path to = dir / "Traductions françaises (été)" / "Quillmoor – version française.nds";
+    fs::create_directory(from.parent_path());
+    fs::create_directory(to.parent_path());
     fs::copy_file(source, from);
     const test::patch_run r = run(from, to);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_whole_file(to), expected);
-    EXPECT_EQ(std::distance(fs::directory_iterator(to_dir), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(to.parent_path()), fs::directory_iterator()), 1);
 }
 
 TEST_F(patch_faults, an_interrupt_leaves_either_nothing_or_the_whole_rom)

@@ -1,6 +1,7 @@
-// The whole path a user takes on the sample game: patched through the engine and through
-// quillmoor-patch, a damaged source, and rebuilding the result. Refusals and cancelling are
-// tested on small games by the engine's and the command line's tests.
+// The whole path a user takes on the sample game: patched through the engine (quillmoor-patch
+// with the built-in archive is the CTest fixture e2e.patch_sample), a damaged source, and
+// rebuilding the result. Refusals and cancelling are tested on small games by the engine's and
+// the command line's tests.
 
 #include "e2e/sample_fixture.h"
 
@@ -8,81 +9,56 @@
 #include "engine/patcher.h"
 #include "engine/recording_listener.h"
 #include "rom/nds_rom.h"
+#include "support/error_of.h"
 
 #include <gtest/gtest.h>
+
+#include <numeric>
 
 namespace qm::test {
 namespace {
 
-// The job's error message, empty on success.
-std::string patch_with_engine(const std::filesystem::path& source, const std::filesystem::path& dest,
-                              recording_listener& listener)
-{
-    try {
-        patcher().run_patch_job(source, dest, sample_patch(), listener);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
-}
-
-TEST(end_to_end, engine_turns_the_original_into_the_translation)
+TEST(end_to_end, engine_turns_the_original_into_the_translation_and_counts_every_step)
 {
     scratch_dir dir;
     recording_listener l;
-    ASSERT_EQ(patch_with_engine(sample_original(), dir / "out.nds", l), "");
+    ASSERT_EQ(
+        error_of([&] { patcher().run_patch_job(sample_original(), dir / "out.nds", sample_patch(), l); }),
+        "");
     EXPECT_EQ(read_whole_file(dir / "out.nds"), read_whole_file(sample_translation()));
     EXPECT_EQ(l.events()[3], "set_total 2490");
     EXPECT_EQ(l.events().back(), "finished");
-    ASSERT_EQ(l.positions.size(), 2490u);
-    for (std::uint32_t i = 0; i < 2490; ++i)
-        ASSERT_EQ(l.positions[i], i);
-}
-
-TEST(end_to_end, quillmoor_patch_with_the_archive_as_a_file)
-{
-    // The built-in archive is run by the CTest fixture (e2e.patch_sample).
-    scratch_dir dir;
-    std::string err;
-    ASSERT_EQ(
-        run_program("quillmoor-patch",
-                    {sample_original(), dir / "out.nds", "--archive", sample_dir() / "patch.bin", "--quiet"},
-                    err),
-        0)
-        << err;
-    EXPECT_EQ(err, "");
-    EXPECT_EQ(read_whole_file(dir / "out.nds"), read_whole_file(sample_translation()));
+    std::vector<std::uint32_t> steps(2490);
+    std::iota(steps.begin(), steps.end(), 0u);
+    EXPECT_EQ(l.positions, steps);
 }
 
 TEST(end_to_end, damage_in_a_patched_section_is_refused_and_elsewhere_carried_through)
 {
     const bytes rom = read_whole_file(sample_original());
-    const std::uint32_t banner_title = get_le32(rom, 0x68) + 0x300;
     const std::uint16_t sound = nds_rom(sample_original()).get_file_id("/sound/bgm/bgm000.sseq");
-    const auto sound_at = [](const bytes& image, std::uint16_t id) { // FAT start of the file, and a bit
-        return get_le32(image, get_le32(image, 0x48) + 8u * id) + 7;
+    const auto sound_at = [&](const bytes& image) { // a byte of the file, by its FAT entry
+        return get_le32(image, get_le32(image, 0x48) + 8u * sound) + 7;
     };
     scratch_dir dir;
-    const auto patch_damaged = [&](std::uint32_t offset) {
+    for (const auto& [offset, error] :
+         {std::pair{get_le32(rom, 0x68) + 0x300, "patcher::visit - bad checksum"},
+          std::pair{sound_at(rom), ""}}) { // the banner's title, the sound
         bytes damaged = rom;
         damaged.at(offset) ^= 0x01;
         write_whole_file(dir / "damaged.nds", damaged);
         recording_listener l;
-        return patch_with_engine(dir / "damaged.nds", dir / "out.nds", l);
-    };
-    EXPECT_EQ(patch_damaged(banner_title), "patcher::visit - bad checksum");
-    EXPECT_FALSE(std::filesystem::exists(dir / "out.nds"));
-
-    ASSERT_EQ(patch_damaged(sound_at(rom, sound)), "");
+        EXPECT_EQ(error_of([&] {
+                      patcher().run_patch_job(dir / "damaged.nds", dir / "out.nds", sample_patch(), l);
+                  }),
+                  error);
+        EXPECT_EQ(std::filesystem::exists(dir / "out.nds"), *error == 0);
+    }
     bytes expected = read_whole_file(sample_translation());
-    expected.at(sound_at(expected, sound)) ^= 0x01;
+    expected.at(sound_at(expected)) ^= 0x01;
     EXPECT_EQ(read_whole_file(dir / "out.nds"), expected);
-}
 
-TEST(end_to_end, rebuilding_the_translation_changes_nothing)
-{
-    scratch_dir dir;
-    std::string err;
+    std::string err; // the translation is laid out as the writer lays out a ROM
     ASSERT_EQ(run_program("quillmoor-tool", {"rom-rebuild", sample_translation(), dir / "rebuilt.nds"}, err),
               0)
         << err;

@@ -6,7 +6,9 @@
 #include "common/file_io.h"
 #include "cpk/cpk_builder.h"
 #include "cpk/cpk_visit.h"
+#include "engine/patch_archive.h"
 #include "rom/nds_rom.h"
+#include "support/error_of.h"
 #include "tools/make_patch.h"
 #include "tools/rom_description_generator.h"
 
@@ -14,19 +16,69 @@
 
 #include <functional>
 #include <map>
-#include <optional>
 #include <set>
 
 namespace qm::test {
 namespace {
 
+TEST(make_patch, sample_archive_has_the_shape_of_the_shipped_one_and_french_typography)
+{
+    const std::vector<bytes> blobs = split_archive(unpack_archive(sample_patch()));
+    const archive_index index = parse_archive_index(blobs.at(0));
+    EXPECT_EQ(std::pair(blobs.size(), index.total_steps), std::pair(std::size_t{704}, 2490u));
+    std::multiset<std::uint32_t> non_file_keys;
+    std::map<std::uint32_t, std::uint32_t> by_type, by_patch_type;
+    std::size_t appended = 0;
+    std::set<char16_t> used; // in the scripts (entry types 0 and 1)
+    for (const archive_record& r : index.records) {
+        const std::uint32_t patch_type = get_le32(r.body, 0);
+        ++by_patch_type[patch_type];
+        if ((r.stored_key & 0xFFFF) != 6) {
+            EXPECT_EQ(patch_type, 0u);
+            non_file_keys.insert(r.stored_key);
+            continue;
+        }
+        EXPECT_EQ(r.stored_key, 6u) << "a file record's stored key has no file id";
+        EXPECT_EQ(r.path.value_or("?").front(), '/');
+        // A type 1 body: entries (id, crc, type, then a blob number unless type 4), then append
+        // items (0xFFFFFFFF, blob number).
+        for (std::size_t at = 4, previous = 0; patch_type == 1 && at + 4 <= r.body.size();) {
+            const std::uint32_t id = get_le32(r.body, at);
+            if (id == 0xFFFFFFFFu) {
+                ++appended;
+                at += 8;
+                continue;
+            }
+            const std::uint32_t type = get_le32(r.body, at + 8);
+            EXPECT_TRUE(at == 4 || id > previous) << *r.path << ": ids ascend";
+            previous = id;
+            ++by_type[type];
+            at += type == 4 ? 12 : 16;
+            if (type > 1)
+                continue;
+            const bytes& script = blobs.at(get_le32(r.body, at - 4));
+            for (std::uint32_t c = get_le32(script, 24); c < get_le32(script, 28); c += 2)
+                used.insert(static_cast<char16_t>(get_le16(script, c)));
+        }
+    }
+    EXPECT_EQ(non_file_keys,
+              (std::multiset<std::uint32_t>{2, 9, (3u << 16) | 10, (7u << 16) | 10, (10u << 16) | 10}));
+    EXPECT_EQ(by_patch_type, (std::map<std::uint32_t, std::uint32_t>{{0, 6}, {1, 8}})); // 5 non-file, 1 file
+    EXPECT_EQ(by_type,
+              (std::map<std::uint32_t, std::uint32_t>{{0, 551}, {1, 12}, {2, 5}, {3, 126}, {4, 2}, {5, 2}}));
+    EXPECT_EQ(appended, 1u);
+    for (char16_t c : std::u16string(u"«»’—…œéèêàçùôîÉ\u00A0"))
+        EXPECT_TRUE(used.count(c)) << "U+" << std::hex << static_cast<unsigned>(c);
+}
+
 // Passes every section through, except those `edit` changes.
-class editing_visitor : public rom_visitor {
-public:
-    std::function<std::optional<bytes>(const bytes&, std::uint32_t)> edit;
+struct editing_visitor : rom_visitor {
+    std::function<void(bytes&, std::uint32_t)> edit;
     bytes visit(const bytes& contents, std::uint32_t code) override
     {
-        return edit(contents, code).value_or(contents);
+        bytes out = contents;
+        edit(out, code);
+        return out;
     }
     void enter_section(std::uint32_t) override {}
 };
@@ -46,48 +98,6 @@ bytes archive_of(const std::vector<bytes>& entries)
     return b.write();
 }
 
-std::string make_patch_error(const std::filesystem::path& original, const std::filesystem::path& translated)
-{
-    try {
-        make_patch(original, translated);
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
-TEST(make_patch, sample_archive_has_the_shape_of_the_shipped_one)
-{
-    const read_archive a = read_patch(sample_patch());
-    EXPECT_EQ(a.blobs.size(), 704u);
-    EXPECT_EQ(a.total_steps, 2490u);
-    std::multiset<std::uint32_t> non_file_keys;
-    std::map<std::uint32_t, std::uint32_t> by_type, by_patch_type;
-    std::size_t appended = 0;
-    for (const read_record& r : a.records) {
-        ++by_patch_type[r.patch_type];
-        if ((r.key & 0xFFFF) != 6) {
-            EXPECT_EQ(r.patch_type, 0u);
-            non_file_keys.insert(r.key);
-            continue;
-        }
-        EXPECT_EQ(r.key, 6u) << "a file record's stored key has no file id";
-        EXPECT_EQ(r.path.front(), '/');
-        appended += r.appended.size();
-        for (std::size_t i = 0; i < r.entries.size(); ++i) {
-            EXPECT_TRUE(i == 0 || r.entries[i].id > r.entries[i - 1].id) << r.path << ": ids ascend";
-            ++by_type[r.entries[i].type];
-        }
-    }
-    EXPECT_EQ(non_file_keys,
-              (std::multiset<std::uint32_t>{2, 9, (3u << 16) | 10, (7u << 16) | 10, (10u << 16) | 10}));
-    EXPECT_EQ(by_patch_type,
-              (std::map<std::uint32_t, std::uint32_t>{{0, 6}, {1, 8}})); // 5 non-file, 1 file delta
-    EXPECT_EQ(by_type,
-              (std::map<std::uint32_t, std::uint32_t>{{0, 551}, {1, 12}, {2, 5}, {3, 126}, {4, 2}, {5, 2}}));
-    EXPECT_EQ(appended, 1u);
-}
-
 TEST(make_patch, each_kind_of_difference_is_reproduced)
 {
     scratch_dir dir;
@@ -98,8 +108,7 @@ TEST(make_patch, each_kind_of_difference_is_reproduced)
     const std::uint32_t menu = file("/ui/menu.cpk"), item = file("/data/item.cpk"),
                         monster = file("/data/monster.cpk"), sound = file("/sound/se/se001.swav");
     editing_visitor v;
-    v.edit = [&](const bytes& c, std::uint32_t code) -> std::optional<bytes> {
-        bytes out = c;
+    v.edit = [&](bytes& out, std::uint32_t code) {
         if (code == make_section_code(section_kind::arm7)) {
             out.insert(out.end(), 16, 0xA5); // grows
         } else if (code == make_section_code(section_kind::arm9_overlay, 0) ||
@@ -109,45 +118,36 @@ TEST(make_patch, each_kind_of_difference_is_reproduced)
         } else if (code == sound) {
             out.clear();
         } else if (code == menu) {
-            std::vector<bytes> e = entries_of(c);
+            std::vector<bytes> e = entries_of(out);
             e.push_back(bytes(300, 0x42)); // only an entry appended
             out = archive_of(e);
         } else if (code == item) {
-            out = archive_of(entries_of(c));
+            out = archive_of(entries_of(out));
             out[0x7F0] = 1; // not what the archive builder writes: patched as a whole file
         } else if (code == monster) {
-            std::vector<bytes> e = entries_of(c);
+            std::vector<bytes> e = entries_of(out);
             e.pop_back(); // entries removed: patched as a whole file
             out = archive_of(e);
-        } else {
-            return std::nullopt;
         }
-        return out;
     };
     nds_rom(sample_original()).copy_to(dir / "variant.nds", v).commit();
 
     const authored_patch p = make_patch(sample_original(), dir / "variant.nds"); // verifies itself
-    EXPECT_EQ(p.report.records, 7u);
-    EXPECT_EQ(p.report.delta_records, 6u);
-    EXPECT_EQ(p.report.entry_lists, 1u);
-    EXPECT_EQ(p.report.append_items, 1u);
+    EXPECT_EQ(std::tuple(p.report.records, p.report.delta_records, p.report.entry_lists,
+                         p.report.append_items, p.report.total_steps),
+              std::tuple(7u, 6u, 1u, 1u, 370u + entries_of(rom.read_file(section_id_of(menu))).size() + 1));
     EXPECT_EQ(p.report.entries_by_type, (std::array<std::uint32_t, 6>{}));
-    EXPECT_EQ(p.report.total_steps, 370u + entries_of(rom.read_file(section_id_of(menu))).size() + 1);
     for (const char* start :
          {"ARM7 binary: delta", "OVL9-0001: delta", "OVL9-0000: delta", "/ui/menu.cpk: entry list, 0 of",
           "/data/item.cpk: delta", "/data/monster.cpk: delta", "/sound/se/se001.swav: delta"})
         EXPECT_TRUE(std::any_of(p.report.changes.begin(), p.report.changes.end(), [&](const std::string& c) {
             return c.rfind(start, 0) == 0;
         })) << start;
-}
 
-TEST(make_patch, a_rom_against_itself_gives_a_patch_that_changes_nothing)
-{
-    // The translation is laid out by the ROM writer, so rebuilding it is the identity.
-    const authored_patch p = make_patch(sample_translation(), sample_translation());
-    EXPECT_EQ(p.report.records, 0u);
-    EXPECT_EQ(p.report.blobs, 1u);
-    EXPECT_EQ(p.report.total_steps, 370u); // 369 sections and the padding
+    // The translation is laid out by the ROM writer, so against itself it needs no record.
+    const authored_patch none = make_patch(sample_translation(), sample_translation());
+    EXPECT_EQ(std::tuple(none.report.records, none.report.blobs, none.report.total_steps),
+              std::tuple(0u, 1u, 370u)); // 369 sections and the padding
 }
 
 TEST(make_patch, pairs_that_no_patch_relates_fail_loudly)
@@ -157,17 +157,17 @@ TEST(make_patch, pairs_that_no_patch_relates_fail_loudly)
     bytes translated = read_whole_file(sample_translation());
     translated[0x10] = 'Z'; // maker code
     write_whole_file(dir / "maker.nds", translated);
-    const std::string maker = make_patch_error(sample_original(), dir / "maker.nds");
+    const std::string maker = error_of([&] { make_patch(sample_original(), dir / "maker.nds"); });
     EXPECT_NE(maker.find("verification failed"), std::string::npos) << maker;
     EXPECT_NE(maker.find("offset 0x10 (Header)"), std::string::npos) << maker;
     // The original is not laid out the way the writer lays out a ROM.
-    EXPECT_NE(make_patch_error(sample_original(), sample_original()), "no error");
+    EXPECT_NE(error_of([] { make_patch(sample_original(), sample_original()); }), "");
 
     rom_description other = random_rom_description(5);
     other.title = "QLMOR";
     other.game_code = "YQLE";
     write_rom_image(other, dir / "other.nds");
-    const std::string names = make_patch_error(sample_original(), dir / "other.nds");
+    const std::string names = error_of([&] { make_patch(sample_original(), dir / "other.nds"); });
     EXPECT_NE(names.find("file names differ"), std::string::npos) << names;
 }
 

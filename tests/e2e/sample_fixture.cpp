@@ -1,8 +1,6 @@
 #include "e2e/sample_fixture.h"
 
 #include "common/file_io.h"
-#include "engine/patch_archive.h"
-#include "tools/make_patch.h"
 #include "tools/sample_game.h"
 
 #include <atomic>
@@ -14,14 +12,6 @@
 namespace qm::test {
 
 namespace {
-
-std::string unique_suffix()
-{
-    static std::atomic<unsigned> counter{0};
-    return std::to_string(::getpid()) + "-" +
-           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-           std::to_string(counter++);
-}
 
 std::string quoted(const std::string& s)
 {
@@ -35,19 +25,7 @@ std::string quoted(const std::string& s)
 
 const std::filesystem::path& sample_dir()
 {
-    // CTest makes the sample before any test; a test program run on its own makes it here.
-    static const std::filesystem::path dir = [] {
-        const std::filesystem::path d = QM_E2E_SAMPLE_DIR;
-        if (!std::filesystem::exists(d / "patch.bin")) {
-            make_sample(d, sample_options{1, 1});
-            const authored_patch p = make_patch(d / sample_original_name, d / sample_translation_name);
-            write_whole_file(d / "patch.bin", p.packed);
-            const std::string card = write_identity_card(p.card);
-            write_whole_file(d / "patch.bin.card",
-                             byte_span(reinterpret_cast<const std::uint8_t*>(card.data()), card.size()));
-        }
-        return d;
-    }();
+    static const std::filesystem::path dir = QM_E2E_SAMPLE_DIR;
     return dir;
 }
 
@@ -67,15 +45,19 @@ const bytes& sample_patch()
 }
 
 scratch_dir::scratch_dir()
-    : path_(std::filesystem::path(QM_BINARY_DIR) / "tests" / "e2e" / ("scratch-" + unique_suffix()))
 {
-    std::filesystem::create_directories(path_);
+    static std::atomic<unsigned> counter{0};
+    path = std::filesystem::path(QM_BINARY_DIR) / "tests" / "e2e" /
+           ("scratch-" + std::to_string(::getpid()) + "-" +
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+            std::to_string(counter++));
+    std::filesystem::create_directories(path);
 }
 
 scratch_dir::~scratch_dir()
 {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(path, ec);
 }
 
 int run_program(const char* program, const std::vector<std::filesystem::path>& args, std::string& err,
@@ -92,38 +74,6 @@ int run_program(const char* program, const std::vector<std::filesystem::path>& a
         err.append(buf, n);
     const int status = ::pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-read_archive read_patch(byte_span packed)
-{
-    read_archive out;
-    out.blobs = split_archive(unpack_archive(packed));
-    const archive_index index = parse_archive_index(out.blobs.at(0));
-    out.total_steps = index.total_steps;
-    for (const archive_record& r : index.records) {
-        read_record rec{r.stored_key, r.path.value_or(""), get_le32(r.body, 0), {}, {}};
-        // A type 1 body: entries (id, crc, type, then a blob number unless type 4), then
-        // append items (0xFFFFFFFF, blob number).
-        for (std::size_t at = 4; rec.patch_type == 1 && at + 4 <= r.body.size();) {
-            const std::uint32_t w = get_le32(r.body, at);
-            if (w == 0xFFFFFFFFu) {
-                rec.appended.push_back(get_le32(r.body, at + 4));
-                at += 8;
-                continue;
-            }
-            if (!rec.appended.empty())
-                break;
-            read_entry e{w, get_le32(r.body, at + 4), get_le32(r.body, at + 8), 0};
-            at += 12;
-            if (e.type != 4) {
-                e.blob = get_le32(r.body, at);
-                at += 4;
-            }
-            rec.entries.push_back(e);
-        }
-        out.records.push_back(std::move(rec));
-    }
-    return out;
 }
 
 } // namespace qm::test

@@ -1,7 +1,6 @@
 #pragma once
 // The sample game and its patch, shared by the end-to-end tests: made once per test run by the
-// CTest fixture (make-sample, make-patch, quillmoor-patch), or by the first test that needs them
-// when the test program runs on its own.
+// CTest fixture (make-sample, make-patch, quillmoor-patch) that every test of the program requires.
 
 #include "common/bytes.h"
 
@@ -11,46 +10,23 @@
 
 namespace qm::test {
 
-// The folder holding quillmoor.nds, quillmoor-fr.nds and patch.bin (size 1, seed 1).
+// The folder holding quillmoor.nds, quillmoor-fr.nds, patch.bin and its card (size 1, seed 1).
 const std::filesystem::path& sample_dir();
 std::filesystem::path sample_original();
 std::filesystem::path sample_translation();
 const bytes& sample_patch(); // the packed archive make-patch made from the pair
 
 // A fresh folder, removed with everything in it at the end of the test.
-class scratch_dir {
-public:
+struct scratch_dir {
     scratch_dir();
     ~scratch_dir();
-    scratch_dir(const scratch_dir&) = delete;
-    scratch_dir& operator=(const scratch_dir&) = delete;
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
+    std::filesystem::path operator/(const std::string& name) const { return path / name; }
+    std::filesystem::path path;
 };
 
 // Runs a program (quillmoor-tool or quillmoor-patch, then its arguments) and returns its exit
 // status; its standard error goes to `err`, followed by its standard output when asked.
 int run_program(const char* program, const std::vector<std::filesystem::path>& args, std::string& err,
                 bool with_stdout = false);
-
-// One record of a patch archive's index, read back for checks.
-struct read_entry {
-    std::uint32_t id, crc, type, blob;
-};
-struct read_record {
-    std::uint32_t key;
-    std::string path; // kind 6 records
-    std::uint32_t patch_type;
-    std::vector<read_entry> entries;     // type 1
-    std::vector<std::uint32_t> appended; // type 1: blob numbers
-};
-struct read_archive {
-    std::vector<bytes> blobs;
-    std::uint32_t total_steps;
-    std::vector<read_record> records;
-};
-read_archive read_patch(byte_span packed);
 
 } // namespace qm::test

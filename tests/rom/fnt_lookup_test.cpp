@@ -107,57 +107,45 @@ TEST_F(fnt_lookup_test, directories_leading_back_to_an_ancestor)
     }
 }
 
-// The one-walk path index must give, for every file id up to `files` and every directory id,
-// exactly what a walk of its own finds.
-void expect_same_paths(byte_span fnt, std::uint32_t files)
-{
-    const fnt_path_index index(fnt);
-    for (std::uint32_t id = 0; id <= 0xFFFF; ++id) {
-        if (id <= files + 4 || id >= nds::dir_id_base) {
-            ASSERT_EQ(index.path_of(static_cast<std::uint16_t>(id)),
-                      fnt_path_of(fnt, static_cast<std::uint16_t>(id)))
-                << "id " << id;
-        }
-    }
-}
-
-TEST(fnt_path_index, directories_sharing_one_sub_table)
+// The one-walk path index must give, for every file id and every directory id, exactly what a
+// walk of its own finds.
+TEST(fnt_path_index, agrees_with_a_walk_where_sub_tables_are_shared_or_lead_back)
 {
     // Directories 1 to 40 all use directory 1's sub-table (two files and a sub-directory that
     // leads to 41), each numbering the files from its own first id: the same ids come up again
     // and again under other paths, and only the first one counts.
-    std::vector<fnt_dir> dirs(42);
+    std::vector<fnt_dir> shared(42);
     for (int i = 1; i <= 40; ++i) {
-        dirs[0].entries.push_back({"d" + std::to_string(i), i});
-        dirs[i].first_file = static_cast<std::uint16_t>(i);
-        if (i > 1)
-            dirs[i].shares_with = 1;
+        shared[0].entries.push_back({"d" + std::to_string(i), i});
+        shared[i].first_file = static_cast<std::uint16_t>(i);
+        shared[i].shares_with = i > 1 ? 1 : -1;
     }
-    dirs[1].entries = {{"a", -1}, {"sub", 41}, {"b", -1}};
-    dirs[41] = {100, {{"leaf", -1}}};
-    const bytes fnt = write_fnt(dirs);
-    ASSERT_TRUE(fnt_is_valid(fnt, 200));
-    expect_same_paths(fnt, 120);
-    const fnt_path_index index(fnt);
-    EXPECT_EQ(index.path_of(2), "d1/b");
-    EXPECT_EQ(index.path_of(41), "d40/b");
-    EXPECT_EQ(index.path_of(100), "d1/sub/leaf");
-}
-
-TEST(fnt_path_index, cycles_and_directories_named_twice)
-{
-    // 0: x -> 1, y -> 1 (named twice), f; 1: back -> 0 (the root), self -> 1, down -> 2, g;
-    // 2: up -> 1, h.
-    const bytes fnt = write_fnt({{0, {{"x", 1}, {"y", 1}, {"f", -1}}},
-                                 {1, {{"back", 0}, {"self", 1}, {"down", 2}, {"g", -1}}},
-                                 {2, {{"up", 1}, {"h", -1}}}});
-    ASSERT_TRUE(fnt_is_valid(fnt, 3));
-    expect_same_paths(fnt, 3);
-    const fnt_path_index index(fnt);
-    EXPECT_EQ(index.path_of(2), "x/down/h");
-    EXPECT_EQ(index.path_of(nds::dir_id_base + 1), "x/");
-    EXPECT_EQ(index.path_of(nds::dir_id_base), "x/back/");
-    EXPECT_EQ(index.path_of(3), std::nullopt);
+    shared[1].entries = {{"a", -1}, {"sub", 41}, {"b", -1}};
+    shared[41] = {100, {{"leaf", -1}}};
+    // 0: x -> 1, y -> 1 (named twice), f; 1: back -> 0 (the root), self -> 1, down -> 2, g; 2: up -> 1, h.
+    const std::vector<fnt_dir> cyclic = {{0, {{"x", 1}, {"y", 1}, {"f", -1}}},
+                                         {1, {{"back", 0}, {"self", 1}, {"down", 2}, {"g", -1}}},
+                                         {2, {{"up", 1}, {"h", -1}}}};
+    const struct {
+        bytes fnt;
+        std::uint32_t files;
+        std::vector<std::pair<std::uint16_t, std::optional<std::string>>> paths;
+    } cases[] = {
+        {write_fnt(shared), 120, {{2, "d1/b"}, {41, "d40/b"}, {100, "d1/sub/leaf"}}},
+        {write_fnt(cyclic), 3, {{2, "x/down/h"}, {0xF001, "x/"}, {0xF000, "x/back/"}, {3, std::nullopt}}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(fnt_is_valid(c.fnt, c.files));
+        const fnt_path_index index(c.fnt);
+        for (std::uint32_t id = 0; id <= 0xFFFF; ++id) {
+            const auto id16 = static_cast<std::uint16_t>(id);
+            if (id <= c.files + 4 || id >= nds::dir_id_base) {
+                ASSERT_EQ(index.path_of(id16), fnt_path_of(c.fnt, id16)) << "id " << id;
+            }
+        }
+        for (const auto& [id, path] : c.paths)
+            EXPECT_EQ(index.path_of(id), path) << id;
+    }
 }
 
 } // namespace

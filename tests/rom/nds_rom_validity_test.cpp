@@ -56,7 +56,7 @@ TEST_F(validity_test, short_or_missing_files)
     const auto cut = [&](std::size_t n) { return bytes(data.begin(), data.begin() + n); };
     expect({{cut(0x840), valid}, {cut(0x83F), invalid}, {cut(0x17F), invalid}, {{}, invalid}});
     // Some systems open a folder for reading; it is no more an input file for that.
-    for (const auto& path : {dir.path() / "missing.nds", dir.path()})
+    for (const auto& path : {dir.path / "missing.nds", dir.path})
         EXPECT_EQ(error_of([&] { nds_rom rom(path); }), "nds_rom::nds_rom - can't open input file");
 }
 
@@ -100,12 +100,6 @@ TEST_F(validity_test, fat_entries_and_overlay_tables)
             // A table at offset 0 could only be written back over the header.
             {with(nds::hdr_arm7_ovt_offset, 0), invalid},
             {with(nds::hdr_arm7_ovt_offset, 0, nds::hdr_arm7_ovt_size, 0), valid}});
-
-    rom_description d = sample_description();
-    d.arm9_overlays.clear();
-    nds_rom rom(dir.write("plain.nds", build_rom_image(d).image));
-    EXPECT_EQ(get_le32(rom.header(), nds::hdr_arm9_ovt_offset), 0u);
-    EXPECT_TRUE(rom.arm9_ovt_bytes().empty());
 }
 
 TEST_F(validity_test, arm9_footer_needs_all_twelve_bytes_inside_the_file)

@@ -1,5 +1,6 @@
 // copy_to on fixed ROMs: a layout checked against literal offsets, the capacity boundaries,
-// visitors that empty, grow or refuse sections, and the layout arithmetic at its limits.
+// visitors that empty, pass through, place, grow or refuse sections, the DSi area, and the layout
+// arithmetic at its limits.
 
 #include "rom_test_support.h"
 
@@ -13,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string_view>
+#include <numeric>
 
 namespace qm::test {
 namespace {
@@ -22,21 +23,20 @@ class rebuild_test : public ::testing::Test {
 protected:
     bytes rebuild_image(const bytes& image, rom_visitor& visitor)
     {
-        return rebuild(dir.write("source.nds", image), dir.path() / "out.nds", visitor);
+        return rebuild(dir.write("source.nds", image), dir.path / "out.nds", visitor);
     }
     bytes rebuild_sample(rom_visitor& visitor)
     {
         return rebuild_image(build_rom_image(description).image, visitor);
     }
-    static std::uint32_t arm9_ovt_word(byte_span image, std::uint32_t entry, std::size_t word)
-    {
-        return get_le32(image, get_le32(image, nds::hdr_arm9_ovt_offset) + entry * 32 + word);
-    }
     // The error that rebuilding the sample through `visitor` ends with.
     std::string failure(rom_visitor& visitor)
     {
-        nds_rom rom(dir.write("source.nds", build_rom_image(description).image));
-        return error_of([&] { rom.copy_to(dir.path() / "out.nds", visitor).commit(); });
+        return error_of([&] { rebuild_sample(visitor); });
+    }
+    static std::uint32_t arm9_ovt_word(byte_span image, std::uint32_t entry, std::size_t word)
+    {
+        return get_le32(image, get_le32(image, nds::hdr_arm9_ovt_offset) + entry * 32 + word);
     }
 
     scratch_dir dir;
@@ -54,7 +54,7 @@ TEST_F(rebuild_test, hand_made_rom_is_laid_out_afresh)
     for (auto [offset, value] : fields)
         EXPECT_EQ(get_le32(out, offset), value) << offset;
     EXPECT_EQ(out[0x014], 0);
-    EXPECT_EQ(nds_rom(dir.path() / "source.nds").game_code(), 0x44414D48u); // "HMAD"
+    EXPECT_EQ(nds_rom(dir.path / "source.nds").game_code(), 0x44414D48u); // "HMAD"
     EXPECT_EQ(fat_entry(out, 0), std::pair(0xA00u, 0xA04u));
     EXPECT_EQ(file_bytes(out, 0), (bytes{'a', 'b', 'c', 'd'}));
     EXPECT_EQ(get_le16(out, 0x15E), crc16(byte_span(out).first(0x15E)));
@@ -103,107 +103,82 @@ TEST_F(rebuild_test, after_a_cancel_visited_sections_are_empty_and_the_walk_is_t
     EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_ram_size), 0u);
 }
 
-// Lets every section it is asked about pass through, and records which ones it was asked about.
-class passing_visitor : public recording_visitor {
-public:
+// Lets the sections that `lets_pass` names pass through, records which ones it was asked about,
+// and when `places` is set, puts those sections in place itself.
+struct passing_visitor : recording_visitor {
     std::vector<std::uint32_t> asked;
     std::function<bool(std::uint32_t)> lets_pass = [](std::uint32_t) { return true; };
+    bool places = false;
+    std::vector<std::array<std::uint64_t, 3>> placed; // offset, size, destination
 
     bool passes_through(std::uint32_t code) override
     {
         asked.push_back(code);
         return lets_pass(code);
     }
-};
-
-TEST_F(rebuild_test, sections_passed_through_give_the_rom_that_visiting_them_unchanged_gives)
-{
-    // A file large enough to be copied in several blocks.
-    bytes big(2'500'000, 0x3C);
-    for (std::size_t i = 0; i < big.size(); i += 4099)
-        big[i] = static_cast<std::uint8_t>(i);
-    description.root.push_back(rom_fs_node::file("big.bin", std::move(big)));
-    recording_visitor identity;
-    const bytes expected = rebuild_sample(identity);
-
-    passing_visitor passing;
-    EXPECT_EQ(rebuild_sample(passing), expected);
-    EXPECT_EQ(passing.entered, identity.entered);
-    // Asked about every visited section but the packed overlays, which must be expanded anyway.
-    std::vector<std::uint32_t> expected_asked, packed;
-    for (std::uint32_t code : identity.visited) {
-        const bool is_packed =
-            code == make_section_code(arm9_overlay, 0) || code == make_section_code(arm7_overlay, 0);
-        (is_packed ? packed : expected_asked).push_back(code);
-    }
-    EXPECT_EQ(passing.asked, expected_asked);
-    EXPECT_EQ(passing.visited, packed);
-
-    // Declining some of them: those are visited as before, and the image is the same.
-    passing_visitor choosy;
-    choosy.lets_pass = [](std::uint32_t code) {
-        return section_kind_of(code) != file || section_id_of(code) % 2;
-    };
-    EXPECT_EQ(rebuild_sample(choosy), expected);
-    for (std::uint32_t code : choosy.visited)
-        EXPECT_TRUE(!choosy.lets_pass(code) || section_kind_of(code) == arm9_overlay ||
-                    section_kind_of(code) == arm7_overlay)
-            << code;
-}
-
-// Puts every unchanged section in place itself, and records where.
-class placing_visitor : public passing_visitor {
-public:
-    struct range {
-        std::uint32_t offset;
-        std::uint32_t size;
-        std::uint64_t destination;
-    };
-    std::vector<range> placed;
-
     bool places_unchanged(std::uint32_t offset, std::uint32_t size, std::uint64_t destination) override
     {
-        placed.push_back({offset, size, destination});
-        return true;
+        if (places)
+            placed.push_back({offset, size, destination});
+        return places;
     }
 };
 
-TEST_F(rebuild_test, sections_placed_by_the_visitor_are_left_for_it_to_fill)
+TEST_F(rebuild_test, sections_passed_through_or_placed_by_the_visitor_give_the_same_rom)
 {
-    bytes big(2'500'000, 0x3C);
+    bytes big(2'500'000, 0x3C); // copied in several blocks
     for (std::size_t i = 0; i < big.size(); i += 4099)
         big[i] = static_cast<std::uint8_t>(i);
     description.root.push_back(rom_fs_node::file("big.bin", std::move(big)));
     const bytes source = build_rom_image(description).image;
     recording_visitor identity;
-    const bytes expected = rebuild_sample(identity);
+    const bytes expected = rebuild_image(source, identity);
 
-    placing_visitor placing;
-    bytes out = rebuild_sample(placing);
+    // Asked about every visited section but the packed overlays, which must be expanded anyway.
+    passing_visitor passing;
+    EXPECT_EQ(rebuild_image(source, passing), expected);
+    EXPECT_EQ(passing.entered, identity.entered);
+    const auto packed = [](std::uint32_t c) {
+        return c == make_section_code(arm9_overlay, 0) || c == make_section_code(arm7_overlay, 0);
+    };
+    std::vector<std::uint32_t> asked, visited;
+    for (std::uint32_t code : identity.visited)
+        (packed(code) ? visited : asked).push_back(code);
+    EXPECT_EQ(passing.asked, asked);
+    EXPECT_EQ(passing.visited, visited);
+
+    // Declining the even files: those are visited as before, and the image is the same.
+    passing_visitor choosy;
+    choosy.lets_pass = [](std::uint32_t code) {
+        return section_kind_of(code) != file || section_id_of(code) % 2;
+    };
+    EXPECT_EQ(rebuild_image(source, choosy), expected);
+    visited.clear();
+    std::copy_if(identity.visited.begin(), identity.visited.end(), std::back_inserter(visited),
+                 [&](std::uint32_t c) { return packed(c) || !choosy.lets_pass(c); });
+    EXPECT_EQ(choosy.visited, visited);
+
+    // Placed by the visitor: left as zero gaps for it to fill.
+    passing_visitor placing;
+    placing.places = true;
+    bytes out = rebuild_image(source, placing);
     ASSERT_EQ(out.size(), expected.size());
     ASSERT_FALSE(placing.placed.empty());
-    for (const auto& r : placing.placed) {
-        ASSERT_LE(r.destination + r.size, out.size());
-        const auto gap = out.begin() + static_cast<std::ptrdiff_t>(r.destination);
-        EXPECT_TRUE(std::all_of(gap, gap + r.size, [](std::uint8_t b) { return b == 0; })) << r.offset;
-        std::copy_n(source.begin() + r.offset, r.size, gap);
+    for (const auto& [offset, size, at] : placing.placed) {
+        ASSERT_LE(at + size, out.size());
+        const auto gap = out.begin() + static_cast<std::ptrdiff_t>(at);
+        EXPECT_EQ(static_cast<std::uint64_t>(std::count(gap, gap + static_cast<std::ptrdiff_t>(size), 0)),
+                  size);
+        std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(offset), size, gap);
     }
     EXPECT_EQ(out, expected);
 }
 
-TEST_F(rebuild_test, header_size_below_the_header_still_gets_the_whole_header)
+TEST_F(rebuild_test, header_size_and_overlay_ids_do_not_decide_where_things_go)
 {
+    // A header size below the header's length still gets the whole header; an overlay whose id is
+    // not its entry's index updates its own entry.
     description.header_size = 0;
-    recording_visitor identity;
-    const bytes out = rebuild_sample(identity);
-    EXPECT_EQ(get_le32(out, nds::hdr_header_size), 0u); // carried through
-    EXPECT_EQ(get_le32(out, nds::hdr_arm9_offset), 0x200u);
-    nds_rom rom(dir.path() / "out.nds");
-    EXPECT_EQ(rom.read_arm9(false), description.arm9);
-}
-
-TEST_F(rebuild_test, overlay_updates_its_own_entry_when_ids_are_not_indexes)
-{
     description.arm9_overlays[0].id = 0x1234; // packed
     description.arm9_overlays[1].id = 0;      // plain, in entry 1
     recording_visitor grow = changing(make_section_code(arm9_overlay, 0), [](bytes grown) {
@@ -211,6 +186,9 @@ TEST_F(rebuild_test, overlay_updates_its_own_entry_when_ids_are_not_indexes)
         return grown;
     });
     const bytes out = rebuild_sample(grow);
+    EXPECT_EQ(get_le32(out, nds::hdr_header_size), 0u); // carried through
+    EXPECT_EQ(get_le32(out, nds::hdr_arm9_offset), 0x200u);
+    EXPECT_EQ(nds_rom(dir.path / "out.nds").read_arm9(false), description.arm9);
     EXPECT_EQ(arm9_ovt_word(out, 1, nds::ovt_ram_size), 110u);
     EXPECT_EQ(file_bytes(out, 1).size(), 110u);
     EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_ram_size), 1200u);
@@ -311,24 +289,24 @@ TEST_F(rebuild_test, a_dsi_area_is_carried_behind_the_ds_sections_with_its_field
 
 TEST_F(rebuild_test, a_dsi_area_that_cannot_be_carried_is_refused_before_anything_is_written)
 {
-    dsi_sample sample(description, false);
-    put_le32(sample.image, 0x1DC, 0x2000); // the ARM7i runs past the end of the file
-    recording_visitor identity;
-    nds_rom past_end(dir.write("source.nds", sample.image));
-    EXPECT_EQ(error_of([&] { past_end.copy_to(dir.path() / "out.nds", identity); }),
-              "nds_rom::copy_to failed - the DSi area lies outside the input file");
-    put_le32(sample.image, 0x1DC, 0x200);
-    put_le32(sample.image, 0x1F0, 0x4000); // the hash table lies among the DS sections
-    nds_rom among(dir.write("source.nds", sample.image));
-    EXPECT_EQ(error_of([&] { among.copy_to(dir.path() / "out.nds", identity); }),
-              "nds_rom::copy_to failed - the DSi area overlaps the DS sections, so it can't be carried over");
-    EXPECT_TRUE(identity.entered.empty());
-    EXPECT_EQ(dir.names(), std::vector<std::string>{"source.nds"});
+    for (const auto& [field, value, message] :
+         {std::tuple{0x1DC, 0x2000u,
+                     "the DSi area lies outside the input file"}, // the ARM7i runs past the end
+          std::tuple{0x1F0, 0x4000u,                              // the hash table lies among the DS sections
+                     "the DSi area overlaps the DS sections, so it can't be carried over"}}) {
+        dsi_sample sample(description, false);
+        put_le32(sample.image, field, value);
+        recording_visitor identity;
+        EXPECT_EQ(error_of([&] { rebuild_image(sample.image, identity); }),
+                  std::string("nds_rom::copy_to failed - ") + message);
+        EXPECT_TRUE(identity.entered.empty());
+        EXPECT_EQ(dir.names(), std::vector<std::string>{"source.nds"});
+    }
 }
 
 TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)
 {
-    write_whole_file(dir.path() / "out.nds", bytes{'o', 'l', 'd'});
+    write_whole_file(dir.path / "out.nds", bytes{'o', 'l', 'd'});
     recording_visitor refusing = changing(make_section_code(file, 6), [](const bytes&) -> bytes {
         throw std::runtime_error("patcher::visit - bad checksum");
     });
@@ -352,10 +330,10 @@ TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)
     EXPECT_EQ(failure(identity), "nds_lz_inplace_decomp failed - unexpected size of input");
 
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"out.nds", "source.nds"}));
-    EXPECT_EQ(read_whole_file(dir.path() / "out.nds"), (bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(read_whole_file(dir.path / "out.nds"), (bytes{'o', 'l', 'd'}));
 }
 
-TEST(rom_layout, rebuilt_rom_may_not_reach_4_gib)
+TEST(rom_layout, limits_of_the_rebuilt_rom_and_of_a_packed_overlay_length)
 {
     EXPECT_EQ(section_start(0x201), 0x400u);
     // Up to 2 GiB the padded image stays at most 2 GiB; one byte more would pad it to 4 GiB.
@@ -364,31 +342,22 @@ TEST(rom_layout, rebuilt_rom_may_not_reach_4_gib)
               "nds_rom::copy_to failed - rebuilt ROM would reach 4 GiB");
     EXPECT_THROW(section_end(0x200, 0xFFFFFFFF), std::runtime_error); // wraps a 32-bit sum
     EXPECT_THROW(section_end(0x200, 0xFFFFFFFFFFFFFF00ull), std::runtime_error);
-    EXPECT_EQ(image_size_exponent(0x80000000), 31u);
-    EXPECT_EQ(image_size_exponent(2), 1u);
-    EXPECT_EQ(capacity_code(16), 0);
-}
-
-TEST(rom_layout, packed_overlay_length_must_fit_24_bits)
-{
+    EXPECT_EQ(std::tuple(image_size_exponent(0x80000000), image_size_exponent(2), capacity_code(16)),
+              std::tuple(31u, 1u, 0));
     EXPECT_EQ(overlay_stored_word(0xFF123456, 0xFFFFFF), 0xFFFFFFFFu);
     EXPECT_EQ(error_of([] { overlay_stored_word(0x01000010, 0x1000000); }),
               "nds_rom::copy_to failed - compressed overlay too large for its table entry");
 }
 
-TEST(crc16, check_value_and_agreement_with_a_bitwise_crc)
+TEST(crc16, check_values)
 {
-    constexpr std::string_view digits = "123456789";
-    EXPECT_EQ(crc16(byte_span(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size())), 0x4B37);
-    bytes data;
-    std::uint16_t bitwise = 0xFFFF;
-    for (int i = 0; i < 1000; ++i) {
-        data.push_back(static_cast<std::uint8_t>(i * 37 + (i >> 3)));
-        bitwise ^= data.back();
-        for (int bit = 0; bit < 8; ++bit)
-            bitwise = static_cast<std::uint16_t>((bitwise & 1) ? (bitwise >> 1) ^ 0xA001 : bitwise >> 1);
-        ASSERT_EQ(crc16(data), bitwise) << i;
-    }
+    // Computed bit by bit under the reflected polynomial 0xA001 from 0xFFFF; every byte value
+    // reaches every entry of the nibble table.
+    bytes every_byte(256);
+    std::iota(every_byte.begin(), every_byte.end(), 0);
+    EXPECT_EQ(crc16(bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'}), 0x4B37);
+    EXPECT_EQ(crc16(every_byte), 0xDE6C);
+    EXPECT_EQ(crc16(bytes{}), 0xFFFF);
 }
 
 } // namespace

@@ -9,29 +9,22 @@
 namespace qm::test {
 
 scratch_dir::scratch_dir()
+    : path(std::filesystem::temp_directory_path() / ("qm_rom_test_" + std::to_string(std::random_device{}()) +
+                                                     "_" + std::to_string(std::random_device{}())))
 {
-    std::random_device device;
-    path_ = std::filesystem::temp_directory_path() /
-            ("qm_rom_test_" + std::to_string(device()) + "_" + std::to_string(device()));
-    std::filesystem::create_directories(path_);
-}
-
-scratch_dir::~scratch_dir()
-{
-    std::error_code error;
-    std::filesystem::remove_all(path_, error);
+    std::filesystem::create_directories(path);
 }
 
 std::filesystem::path scratch_dir::write(const std::string& name, byte_span data) const
 {
-    write_whole_file(path_ / name, data);
-    return path_ / name;
+    write_whole_file(path / name, data);
+    return path / name;
 }
 
 std::vector<std::string> scratch_dir::names() const
 {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_))
+    for (const auto& entry : std::filesystem::directory_iterator(path))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;

@@ -16,19 +16,17 @@
 namespace qm::test {
 
 // A fresh folder, removed with everything in it at the end of the test.
-class scratch_dir {
-public:
+struct scratch_dir {
     scratch_dir();
-    ~scratch_dir();
-    scratch_dir(const scratch_dir&) = delete;
-    scratch_dir& operator=(const scratch_dir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
+    ~scratch_dir()
+    {
+        std::error_code e;
+        std::filesystem::remove_all(path, e);
+    }
     std::filesystem::path write(const std::string& name, byte_span data) const;
     std::vector<std::string> names() const; // sorted
 
-private:
-    std::filesystem::path path_;
+    const std::filesystem::path path;
 };
 
 // Returns each section unchanged, or what `transform` makes of it; records the calls in order
