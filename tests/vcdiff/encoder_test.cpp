@@ -1,16 +1,26 @@
 // The encoder: its deltas rebuild the target exactly, are deterministic, use VCD_SOURCE
-// windows of at most 8 MiB, and stay small for translation-like edits.
+// windows of at most 8 MiB, and stay small for translation-like edits. Debian's xdelta3 serves
+// as an independent peer when it is installed: its plain deltas (-S none -A -n) decode here,
+// and our deltas decode with xdelta3 -d.
 
+#include "common/file_io.h"
 #include "vcdiff/sample_data.h"
 #include "vcdiff/vcdiff_decoder.h"
 #include "vcdiff/vcdiff_encoder.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <random>
+#include <unistd.h>
 
 namespace qm {
 namespace {
+
+namespace fs = std::filesystem;
+using test::apply_edits;
+using test::make_text_like;
 
 bytes round_trip(const bytes& source, const bytes& target)
 {
@@ -19,14 +29,9 @@ bytes round_trip(const bytes& source, const bytes& target)
     std::string why;
     EXPECT_TRUE(vcdiff_decode(source, delta, out, &why)) << why;
     EXPECT_TRUE(out == target) << "decoded " << out.size() << " bytes, expected " << target.size();
+    EXPECT_EQ(vcdiff_encode(source, target), delta) << "not deterministic";
     return delta;
 }
-
-// Window count and indicators, read from the window headers of a plain delta.
-struct window_info {
-    std::uint8_t indicator;
-    std::uint64_t target_length;
-};
 
 std::uint64_t read_varint(const bytes& d, std::size_t& pos)
 {
@@ -36,102 +41,111 @@ std::uint64_t read_varint(const bytes& d, std::size_t& pos)
     return (v << 7) | d.at(pos++);
 }
 
-std::vector<window_info> windows_of(const bytes& delta)
+// Win_Indicator and target length of each window of a plain delta.
+std::vector<std::pair<std::uint8_t, std::uint64_t>> windows_of(const bytes& delta)
 {
-    std::vector<window_info> out;
-    std::size_t pos = 5;
-    while (pos < delta.size()) {
+    std::vector<std::pair<std::uint8_t, std::uint64_t>> out;
+    for (std::size_t pos = 5; pos < delta.size();) {
         const std::uint8_t indicator = delta.at(pos++);
-        if (indicator & 0x03) {
+        for (int i = 0; i < (indicator & 0x03 ? 2 : 0); ++i)
             read_varint(delta, pos);
-            read_varint(delta, pos);
-        }
         const std::uint64_t length = read_varint(delta, pos);
         std::size_t body = pos;
-        out.push_back({indicator, read_varint(delta, body)});
+        out.emplace_back(indicator, read_varint(delta, body));
         pos += length;
     }
     return out;
 }
 
-TEST(vcdiff_encoder, header_and_degenerate_inputs)
+TEST(vcdiff_encoder, round_trips_with_the_expected_windows)
 {
-    const bytes text = test::make_text_like(5000, 1);
+    const bytes text = make_text_like(5000, 1);
     const bytes delta = round_trip(text, text);
     EXPECT_EQ(bytes(delta.begin(), delta.begin() + 5), (bytes{0xD6, 0xC3, 0xC4, 0x00, 0x00}));
     EXPECT_LT(delta.size(), 32u) << "an identical file is one COPY";
-
-    // An empty target still gets one (empty) window.
-    const bytes empty_target = round_trip(text, {});
-    ASSERT_EQ(windows_of(empty_target).size(), 1u);
-    EXPECT_EQ(windows_of(empty_target)[0].target_length, 0u);
-
+    // An empty target still gets one window, empty and without a segment; without a source no
+    // window has a segment.
+    EXPECT_EQ(windows_of(round_trip(text, {})),
+              (std::vector<std::pair<std::uint8_t, std::uint64_t>>{{0, 0}}));
+    EXPECT_EQ(windows_of(round_trip({}, text))[0].first, 0x00);
     round_trip({}, {});
-    round_trip({}, text);
     round_trip(bytes(3, 'a'), bytes(7, 'a'));
     round_trip(text, bytes(1, 'x'));
-}
-
-TEST(vcdiff_encoder, windows_copy_from_the_source_when_they_can)
-{
-    const bytes source = test::make_text_like(20000, 2);
-    const bytes target = test::apply_edits(source, 10, 3);
-    const auto windows = windows_of(round_trip(source, target));
-    ASSERT_EQ(windows.size(), 1u);
-    EXPECT_EQ(windows[0].indicator, 0x01);
-    // Nothing to copy from: no source segment at all.
-    EXPECT_EQ(windows_of(round_trip({}, target))[0].indicator, 0x00);
-}
-
-TEST(vcdiff_encoder, large_targets_are_split_into_8_mib_windows)
-{
-    const bytes source = test::make_text_like(17u << 20 >> 1, 4); // 8.5 MiB
-    const bytes target = test::apply_edits(source, 50, 5);
-    const auto windows = windows_of(round_trip(source, target));
-    ASSERT_EQ(windows.size(), 2u);
-    EXPECT_EQ(windows[0].target_length, 8u << 20);
-    EXPECT_EQ(windows[1].target_length, target.size() - (8u << 20));
-}
-
-TEST(vcdiff_encoder, random_edits_round_trip)
-{
     for (std::uint32_t seed = 0; seed < 12; ++seed) {
         std::mt19937 rng(seed);
-        const bytes source = test::make_text_like(rng() % 3000, seed);
-        const bytes target =
-            test::apply_edits(source, rng() % 30, seed + 1000, static_cast<int>(rng() % 3) - 1);
+        const bytes source = make_text_like(rng() % 3000, seed);
         SCOPED_TRACE(seed);
-        round_trip(source, target);
+        round_trip(source, apply_edits(source, rng() % 30, seed + 1000, static_cast<int>(rng() % 3) - 1));
     }
+    // 8.5 MiB: two windows, the first of 8 MiB.
+    const bytes large = make_text_like(17u << 20 >> 1, 4);
+    const bytes edited = apply_edits(large, 50, 5);
+    EXPECT_EQ(windows_of(round_trip(large, edited)), (std::vector<std::pair<std::uint8_t, std::uint64_t>>{
+                                                         {1, 8u << 20}, {1, edited.size() - (8u << 20)}}));
 }
 
-TEST(vcdiff_encoder, repeats_and_self_copies)
+TEST(vcdiff_encoder, deltas_stay_small)
 {
     // Long runs, a short period, and a target that repeats its own new text.
     bytes target(100000, 0);
     for (std::size_t i = 50000; i < target.size(); ++i)
         target[i] = static_cast<std::uint8_t>("abc"[i % 3]);
     EXPECT_LT(round_trip({}, target).size(), 40u);
-
-    const bytes phrase = test::make_text_like(300, 9);
+    const bytes phrase = make_text_like(300, 9);
     bytes repeated;
     for (int i = 0; i < 50; ++i) {
         append_bytes(repeated, phrase);
         repeated.push_back(static_cast<std::uint8_t>(i));
     }
     EXPECT_LT(round_trip({}, repeated).size(), phrase.size() + 50 * 8);
+    // 1 MiB with 200 scattered edits: the delta carries the new text and little else.
+    const bytes source = make_text_like(1u << 20, 8);
+    for (int growth : {1, 0, -1})
+        EXPECT_LT(round_trip(source, apply_edits(source, 200, 9, growth)).size(), 200u * 24) << growth;
 }
 
-TEST(vcdiff_encoder, translation_edits_give_small_deltas)
+TEST(vcdiff_encoder, xdelta3_agrees_both_ways)
 {
-    // 1 MiB with 200 scattered edits: the delta carries the new text and little else.
-    const bytes source = test::make_text_like(1u << 20, 8);
-    for (int growth : {1, 0, -1}) {
-        const bytes target = test::apply_edits(source, 200, 9, growth);
-        const bytes delta = round_trip(source, target);
-        EXPECT_LT(delta.size(), 200u * 24) << "growth " << growth;
-        EXPECT_EQ(vcdiff_encode(source, target), delta) << "not deterministic";
-    }
+    if (std::system("command -v xdelta3 >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "xdelta3 is not installed";
+    const fs::path dir = fs::temp_directory_path() / ("qm_vcdiff_xdelta3_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const auto xdelta3 = [&](const std::string& arguments) {
+        return std::system(
+                   ("cd '" + dir.string() + "' && xdelta3 -f -q " + arguments + " 2>/dev/null").c_str()) == 0;
+    };
+    const auto check = [&](const bytes& source, const bytes& target, const std::string& options = "") {
+        write_whole_file(dir / "src", source);
+        write_whole_file(dir / "tgt", target);
+        ASSERT_TRUE(xdelta3("-e -S none -A -n " + options + " -s src tgt delta"));
+        bytes out;
+        std::string why;
+        EXPECT_TRUE(vcdiff_decode(source, read_whole_file(dir / "delta"), out, &why)) << why;
+        EXPECT_TRUE(out == target) << "our decoder: " << out.size() << " bytes, expected " << target.size();
+        write_whole_file(dir / "ours", vcdiff_encode(source, target));
+        ASSERT_TRUE(xdelta3("-d -s src ours decoded"));
+        EXPECT_TRUE(read_whole_file(dir / "decoded") == target) << "xdelta3 -d of our delta differs";
+    };
+    const bytes source = make_text_like(1u << 20, 11);
+    for (int growth : {1, -1, 0})
+        check(source, apply_edits(source, 300, 12 + growth, growth));
+    check(source, source);
+    check({}, source);
+    check(source, {});
+    check(make_text_like(50, 16), make_text_like(70, 17));
+    // 3 MiB that xdelta3 cuts into 1 MiB windows, and 9 MiB that our encoder cuts into two.
+    const bytes three = make_text_like(3u << 20, 18);
+    check(three, apply_edits(three, 1000, 19), "-W 1048576");
+    const bytes nine = make_text_like(9u << 20, 20);
+    check(nine, apply_edits(nine, 100, 21));
+    // Without -n xdelta3 writes an Adler-32 into each plain window, which the format has no
+    // field for: the window's lengths no longer add up.
+    write_whole_file(dir / "src", source);
+    write_whole_file(dir / "tgt", apply_edits(source, 5, 23));
+    ASSERT_TRUE(xdelta3("-e -S none -A -s src tgt delta"));
+    bytes out;
+    EXPECT_FALSE(vcdiff_decode(source, read_whole_file(dir / "delta"), out));
+    fs::remove_all(dir);
 }
 
 } // namespace
