@@ -128,7 +128,8 @@ bytes reference_comp(const bytes& s)
     return out;
 }
 
-// Data, and the stored form it packs to byte for byte; each form expands back to its data.
+// Data, and the stored form it packs to byte for byte (or none when packing is refused); each
+// form expands back to its data.
 TEST(nds_lz, golden_forms)
 {
     const auto from_text = [](std::string_view s) { return bytes(s.begin(), s.end()); };
@@ -147,8 +148,16 @@ TEST(nds_lz, golden_forms)
         {from_hex("01 02 03 04 05 06 07 08 00 00 00 00 00 00 00 00 00"),
          "01 02 03 04 05 06 07 08 00 30 00 00 00 10 00 00 14 00 00 0a f9 ff ff ff"},
         {bytes{}, "08 00 00 08 f8 ff ff ff"},
+        {from_hex("00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f"), nullptr},
+        {bytes(1, 0), nullptr},
+        {bytes(2, 0), nullptr},
+        {bytes(3, 0), nullptr},
     };
     for (const auto& c : cases) {
+        if (!c.packed) {
+            EXPECT_EQ(error_of([&] { nds_lz_comp(c.data); }), too_long) << c.data.size();
+            continue;
+        }
         EXPECT_EQ(nds_lz_comp(c.data), from_hex(c.packed)) << c.packed;
         EXPECT_EQ(reference_comp(c.data), from_hex(c.packed)) << c.packed;
         EXPECT_EQ(nds_lz_inplace_decomp(from_hex(c.packed)), c.data) << c.packed;
@@ -158,13 +167,6 @@ TEST(nds_lz, golden_forms)
     // Decoded length 7 below a verbatim prefix of 8: the first 7 bytes, no token read.
     EXPECT_EQ(nds_lz_inplace_decomp(from_hex("00 80 00 f0 00 00 00 18 08 00 00 08 f7 ff ff ff")),
               from_hex("00 80 00 f0 00 00 00"));
-}
-
-TEST(nds_lz, incompressible_data_is_refused)
-{
-    for (const bytes& data :
-         {from_hex("00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f"), bytes(1, 0), bytes(2, 0), bytes(3, 0)})
-        EXPECT_EQ(error_of([&] { nds_lz_comp(data); }), too_long) << data.size();
 }
 
 // Word A has 24 bits for the compressed region: data that would need more is refused rather
@@ -255,28 +257,6 @@ TEST(nds_lz, malformed_stored_forms_are_refused)
         EXPECT_EQ(error_of([&] { nds_lz_inplace_decomp(from_hex(c.hex)); }), c.message) << c.hex;
     bytes buffer(6, 0);
     EXPECT_THROW(nds_lz_decomp(byte_span(buffer).first(6), buffer, 6), std::runtime_error);
-}
-
-TEST(nds_lz, mutated_forms_decode_or_fail_cleanly)
-{
-    std::mt19937 rng(7);
-    for (int round = 0; round < 40; ++round) {
-        const bytes good = nds_lz_comp(make_data(rng, 40 + rng() % 400, 1 + round % 3)); // compressible
-        for (int m = 0; m < 200; ++m) {
-            bytes bad = good;
-            for (int f = 0, flips = 1 + static_cast<int>(rng() % 3); f < flips; ++f)
-                bad[rng() % bad.size()] ^= static_cast<std::uint8_t>(1 + rng() % 255);
-            if (rng() % 8 == 0)
-                bad.resize(rng() % bad.size());
-            try {
-                const bytes out = nds_lz_inplace_decomp(bad);
-                ASSERT_GE(bad.size(), 8u);
-                EXPECT_EQ(out.size(), static_cast<std::uint32_t>(bad.size() + get_le32(bad, bad.size() - 4)));
-            } catch (const std::runtime_error& e) {
-                EXPECT_EQ(std::string(e.what()).rfind("nds_lz_", 0), 0u) << e.what();
-            }
-        }
-    }
 }
 
 } // namespace
