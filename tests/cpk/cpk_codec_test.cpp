@@ -13,6 +13,9 @@
 namespace qm {
 namespace {
 
+// Length minus 3 in fields of 2, 3 and 5 bits, then bytes; a field of all ones means more follows.
+constexpr int length_fields[] = {2, 3, 5, 8};
+
 // A reference version of the compression steps, plain and one bit and one byte at a time, to
 // hold the optimised compressor to the same output. With literal_walk the candidate walk continues while
 // d <= prev; the run then stops and reports when it meets a candidate linking to itself, where
@@ -99,31 +102,13 @@ reference_run reference_compress(const bytes& data, bool literal_walk = false)
         for (std::uint32_t j = 0; j < 2; ++j)
             if (c - 1 - j >= 256)
                 hl = hash(hl, data[c - 1 - j]);
-        const std::uint32_t l = best - 3;
-        if (l < 3) {
-            bits(l, 2);
-        } else {
-            bits(3, 2);
-            if (l < 10) {
-                bits(l - 3, 3);
-            } else {
-                bits(7, 3);
-                if (l < 41) {
-                    bits(l - 10, 5);
-                } else {
-                    bits(31, 5);
-                    if (l < 296) {
-                        bits(l - 41, 8);
-                    } else {
-                        std::uint32_t m = 41;
-                        do {
-                            bits(255, 8);
-                            m += 255;
-                        } while (l - m >= 255);
-                        bits(l - m, 8);
-                    }
-                }
-            }
+        std::uint32_t rest = best - 3;
+        for (int k = 0;; k = std::min(k + 1, 3)) {
+            const std::uint32_t ones = (1u << length_fields[k]) - 1;
+            bits(std::min(rest, ones), length_fields[k]);
+            if (rest < ones)
+                break;
+            rest -= ones;
         }
     }
     const std::uint32_t u = e - w + 1;
@@ -142,9 +127,6 @@ struct match {
     std::uint32_t distance;
 };
 using token = std::variant<literal, match>;
-
-// Length minus 3 in fields of 2, 3 and 5 bits, then bytes; a field of all ones means more follows.
-constexpr int length_fields[] = {2, 3, 5, 8};
 
 // Encodes the tokens after a 256-byte prefix into a compressed form.
 bytes encode_tokens(const bytes& prefix, const std::vector<token>& tokens)
