@@ -88,9 +88,7 @@ TEST(vcdiff_decoder, golden_deltas_decode)
         // Integers may carry leading zero groups.
         {{},
          cat({file_header(),
-              {0x00, 0x80, 0x80, 0x0B, 0x03, 0x00, 0x03, 0x02, 0x80, 0x00},
-              text("xyz"),
-              {add(0), 3}}),
+              {0x00, 0x80, 0x80, 0x0B, 0x03, 0x00, 0x03, 0x02, 0x80, 0x00, 'x', 'y', 'z', add(0), 3}}),
          "xyz"},
         {digits, make_delta({interleaved}, 'S'), "ab2345zzz"},
         {digits, make_delta({summed, summed}, 'S'), "ab2345zzzab2345zzz"},
