@@ -170,29 +170,24 @@ bytes expand(const bytes& form, std::size_t n)
     return out;
 }
 
-std::optional<bytes> compress(const bytes& data)
-{
-    return cpk_compress(data);
-}
-
 using test::error_of;
 
 // 384 zeros give the 268-byte form; files that would not shrink, or are shorter than 384 bytes,
 // are stored; a form expands in place, from the start of the buffer it expands into.
 TEST(cpk_compress, golden_form_stored_files_and_expansion_in_place)
 {
-    const std::optional<bytes> form = compress(bytes(384, 0));
+    const std::optional<bytes> form = cpk_compress(bytes(384, 0));
     ASSERT_TRUE(form);
     bytes expected = {0x00, 0x00, 0x00, 0x00, 0x20, 0xEA, 0x7F, 0x00, 0x10, 0x00, 0x00, 0x00};
     expected.resize(268, 0);
     EXPECT_EQ(*form, expected);
     EXPECT_EQ(expand(*form, 384), bytes(384, 0));
-    EXPECT_FALSE(compress(test::random_bytes(1000, 1)));
-    EXPECT_FALSE(compress(bytes(383, 0)));
-    EXPECT_FALSE(compress(bytes()));
+    EXPECT_FALSE(cpk_compress(test::random_bytes(1000, 1)));
+    EXPECT_FALSE(cpk_compress(bytes(383, 0)));
+    EXPECT_FALSE(cpk_compress(bytes()));
 
     const bytes data = test::text_like(5000, 9);
-    const bytes text_form = *compress(data);
+    const bytes text_form = *cpk_compress(data);
     bytes buffer(data.size(), 0);
     std::copy(text_form.begin(), text_form.end(), buffer.begin());
     cpk_decompress(byte_span(buffer).first(text_form.size()), buffer);
@@ -274,7 +269,7 @@ bytes generated_input(int shape, int variant, std::size_t n, std::mt19937& rng)
 // Same output as the reference version; a used form expands back, is a multiple of 4 and shorter.
 bool expect_as_reference_version(const bytes& data)
 {
-    const std::optional<bytes> form = compress(data);
+    const std::optional<bytes> form = cpk_compress(data);
     const reference_run slow = reference_compress(data);
     EXPECT_FALSE(slow.walk_would_loop);
     EXPECT_EQ(form, slow.form) << data.size() << " bytes";
@@ -337,7 +332,7 @@ TEST(cpk_compress, boundary_lengths_and_distances_are_written_as_the_length_code
     for (std::uint32_t length : {3u, 5u, 6u, 12u, 13u, 43u, 44u, 298u, 299u, 554u, 1000u})
         for (std::uint32_t distance : {3u, 7u, 8194u}) {
             const bytes data = planted_match(length, distance, length * 31 + distance);
-            const std::optional<bytes> form = compress(data);
+            const std::optional<bytes> form = cpk_compress(data);
             ASSERT_TRUE(form);
             ASSERT_EQ(form, reference_compress(data).form);
             EXPECT_EQ(expand(*form, data.size()), data);
@@ -382,7 +377,7 @@ TEST(cpk_decompress, malformed_streams_fail_cleanly)
 TEST(cpk_decompress, the_longest_form_stays_within_the_expansion_bound)
 {
     const bytes zeros(2'000'000, 0);
-    const std::optional<bytes> form = compress(zeros);
+    const std::optional<bytes> form = cpk_compress(zeros);
     ASSERT_TRUE(form);
     EXPECT_LE(zeros.size(), cpk_max_extract_size(static_cast<std::uint32_t>(form->size())));
     EXPECT_EQ(cpk_max_extract_size(256), 256u);
@@ -428,7 +423,7 @@ TEST(cpk_compress, a_candidate_linking_to_itself_ends_the_walk)
 {
     const bytes data = looping_walk_input();
     ASSERT_TRUE(reference_compress(data, true).walk_would_loop);
-    const std::optional<bytes> form = compress(data);
+    const std::optional<bytes> form = cpk_compress(data);
     ASSERT_TRUE(form);
     EXPECT_EQ(form, reference_compress(data).form);
     EXPECT_EQ(expand(*form, data.size()), data);
