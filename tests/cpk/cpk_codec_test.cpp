@@ -339,38 +339,33 @@ TEST(cpk_compress, boundary_lengths_and_distances_are_written_as_the_length_code
         }
 }
 
-TEST(cpk_decompress, a_first_match_reaching_above_the_buffer_is_an_overlap)
+// Malformed streams, each refused with its message.
+TEST(cpk_decompress, malformed_streams_fail_with_their_message)
 {
+    const std::string p = "Decompression error: ";
+    const bytes prefix(256, 2);
     // N = T: the stream's first token is a long match whose source would lie above the buffer;
     // the overlap test comes first.
-    const bytes prefix(256, 1);
-    const bytes s = encode_tokens(prefix, {match{298, 3}});
-    bytes form(400 - s.size(), 0);
-    form.insert(form.end(), s.begin(), s.end());
-    EXPECT_EQ(error_of([&] { expand(form, 400); }), "Decompression error: overlap spotted");
-}
-
-TEST(cpk_decompress, malformed_streams_fail_cleanly)
-{
-    const bytes prefix(256, 2);
-    // A short match whose source lies above the file.
-    const bytes high = encode_tokens(prefix, {match{3, 8194}});
-    EXPECT_EQ(error_of([&] { expand(high, 300); }), "Decompression error: match source outside the file");
-    // Zero bits are literals; four stream bytes run out long before 44 bytes are produced.
-    bytes zeros(260, 0);
-    EXPECT_EQ(error_of([&] { expand(zeros, 300); }), "Decompression error: stream runs past its start");
-    // A match that would run into the verbatim prefix.
-    const bytes deep =
-        encode_tokens(prefix, {literal{1}, literal{2}, literal{3}, match{200, 3}, match{10, 3}});
-    EXPECT_EQ(error_of([&] { expand(deep, 256 + 3 + 200 + 5); }),
-              "Decompression error: match runs into the verbatim prefix");
-
-    EXPECT_EQ(error_of([&] { expand(bytes(255, 0), 300); }),
-              "Decompression error: compressed form shorter than 256 bytes");
-    EXPECT_EQ(error_of([&] { expand(bytes(256, 0), 256); }),
-              "Decompression error: expanded size of 256 bytes or less");
-    EXPECT_EQ(error_of([&] { expand(bytes(400, 0), 399); }),
-              "Decompression error: expanded size below the compressed size");
+    bytes overlap = encode_tokens(prefix, {match{298, 3}});
+    overlap.insert(overlap.begin(), 400 - overlap.size(), 0);
+    const struct {
+        bytes form;
+        std::size_t n;
+        std::string message;
+    } cases[] = {
+        {overlap, 400, "overlap spotted"},
+        // A short match whose source lies above the file.
+        {encode_tokens(prefix, {match{3, 8194}}), 300, "match source outside the file"},
+        // Zero bits are literals; four stream bytes run out long before 44 bytes are produced.
+        {bytes(260, 0), 300, "stream runs past its start"},
+        {encode_tokens(prefix, {literal{1}, literal{2}, literal{3}, match{200, 3}, match{10, 3}}),
+         256 + 3 + 200 + 5, "match runs into the verbatim prefix"},
+        {bytes(255, 0), 300, "compressed form shorter than 256 bytes"},
+        {bytes(256, 0), 256, "expanded size of 256 bytes or less"},
+        {bytes(400, 0), 399, "expanded size below the compressed size"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(error_of([&] { expand(c.form, c.n); }), p + c.message);
 }
 
 // The bit limits of the format hold for the size check callers make before allocating.
