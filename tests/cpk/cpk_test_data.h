@@ -47,6 +47,14 @@ inline bytes text_like(std::size_t n, std::uint32_t seed)
     return out;
 }
 
+// FNV-1a: a recorded digest of a writer's output pins every byte of it in one line.
+inline std::uint64_t fnv1a(const bytes& b, std::uint64_t h = 0xCBF29CE484222325)
+{
+    for (std::uint8_t x : b)
+        h = (h ^ x) * 0x100000001B3;
+    return h;
+}
+
 inline bytes build_archive(const std::vector<bytes>& files)
 {
     cpk_builder b;
