@@ -8,56 +8,17 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <variant>
 
 namespace qm {
 namespace {
 
-// Length minus 3 in fields of 2, 3 and 5 bits, then bytes; a field of all ones means more follows.
-constexpr int length_fields[] = {2, 3, 5, 8};
-
-// Tokens, for building streams by hand and for reading what the compressor chose.
-struct literal {
-    std::uint8_t value;
-};
-struct match {
-    std::uint32_t length;
-    std::uint32_t distance;
-};
-using token = std::variant<literal, match>;
-
-// Encodes the tokens after a 256-byte prefix into a compressed form.
-bytes encode_tokens(const bytes& prefix, const std::vector<token>& tokens)
+// A form of `size` bytes: zeros, then the last bytes of a hand-built token stream (read from the
+// top down), then the 256-byte verbatim prefix, of 2s.
+bytes form_of(std::size_t size, const bytes& stream_end)
 {
-    std::vector<bool> bitv;
-    auto put = [&](std::uint32_t v, int count) {
-        for (int i = count - 1; i >= 0; --i)
-            bitv.push_back((v >> i) & 1);
-    };
-    for (const token& t : tokens) {
-        if (auto* lit = std::get_if<literal>(&t)) {
-            put(0, 1);
-            put(lit->value, 8);
-            continue;
-        }
-        const match& m = std::get<match>(t);
-        put(1, 1);
-        put(m.distance - 3, 13);
-        std::uint32_t rest = m.length - 3;
-        for (int k = 0;; k = std::min(k + 1, 3)) {
-            const std::uint32_t ones = (1u << length_fields[k]) - 1;
-            put(std::min(rest, ones), length_fields[k]);
-            if (rest < ones)
-                break;
-            rest -= ones;
-        }
-    }
-    const std::size_t t = round_up(256 + (bitv.size() + 7) / 8 + 3, 4);
-    bytes form(t, 0);
-    for (std::size_t i = 0; i < bitv.size(); ++i)
-        if (bitv[i])
-            form[t - 257 - i / 8] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
-    std::copy(prefix.begin(), prefix.end(), form.end() - 256);
+    bytes form(size - 256 - stream_end.size(), 0);
+    append_bytes(form, stream_end);
+    form.resize(size, 2);
     return form;
 }
 
@@ -184,23 +145,21 @@ bytes planted_match(std::uint32_t length, std::uint32_t distance, std::uint32_t 
 TEST(cpk_decompress, malformed_streams_fail_with_their_message)
 {
     const std::string p = "Decompression error: ";
-    const bytes prefix(256, 2);
-    // N = T: the stream's first token is a long match whose source would lie above the buffer;
-    // the overlap test comes first.
-    bytes overlap = encode_tokens(prefix, {match{298, 3}});
-    overlap.insert(overlap.begin(), 400 - overlap.size(), 0);
     const struct {
         bytes form;
         std::size_t n;
         std::string message;
     } cases[] = {
-        {overlap, 400, "overlap spotted"},
-        // A short match whose source lies above the file.
-        {encode_tokens(prefix, {match{3, 8194}}), 300, "match source outside the file"},
+        // N = T: the first token, a match of 298 at distance 3, would read above the buffer; the
+        // overlap test comes first.
+        {form_of(400, {0xFE, 0xFF, 0x03, 0x80}), 400, "overlap spotted"},
+        // A match of 3 whose source, 8194 up, lies above the file.
+        {form_of(264, {0xFC, 0xFF}), 300, "match source outside the file"},
         // Zero bits are literals; four stream bytes run out long before 44 bytes are produced.
         {bytes(260, 0), 300, "stream runs past its start"},
-        {encode_tokens(prefix, {literal{1}, literal{2}, literal{3}, match{200, 3}, match{10, 3}}),
-         256 + 3 + 200 + 5, "match runs into the verbatim prefix"},
+        // Literals 1, 2, 3, then matches of 200 and 10 at distance 3: 5 bytes too many.
+        {form_of(272, {0x70, 0x00, 0x90, 0xF3, 0x7F, 0x00, 0x70, 0x80, 0x80, 0x00}), 256 + 3 + 200 + 5,
+         "match runs into the verbatim prefix"},
         {bytes(255, 0), 300, "compressed form shorter than 256 bytes"},
         {bytes(256, 0), 256, "expanded size of 256 bytes or less"},
         {bytes(400, 0), 399, "expanded size below the compressed size"},
