@@ -13,12 +13,10 @@ namespace qm::test {
 
 inline void put_varint(bytes& out, std::uint64_t v)
 {
-    int shift = 0;
-    while (shift + 7 < 64 && v >> (shift + 7))
-        shift += 7;
-    for (; shift > 0; shift -= 7)
-        out.push_back(static_cast<std::uint8_t>(0x80 | ((v >> shift) & 0x7F)));
-    out.push_back(static_cast<std::uint8_t>(v & 0x7F));
+    bytes groups{static_cast<std::uint8_t>(v & 0x7F)};
+    while (v >>= 7)
+        groups.insert(groups.begin(), static_cast<std::uint8_t>(0x80 | (v & 0x7F)));
+    append_bytes(out, groups);
 }
 
 inline bytes text(std::string_view s)
