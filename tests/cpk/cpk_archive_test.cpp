@@ -107,7 +107,7 @@ TEST(cpk_visit, hand_assembled_archives_are_visited_in_id_order)
     const std::vector<std::pair<std::uint16_t, bytes>> files = {{1, f1}, {2, f2}, {3, f3}};
     bytes text;
     for (int i = 0; i < 10; ++i)
-        append_bytes(text, test::text_like(300, 4));
+        append_bytes(text, test::make_text_like(300, 4));
     const bytes form = *cpk_compress(text);
     const auto form_size = static_cast<std::uint32_t>(form.size());
     const struct {
@@ -206,7 +206,7 @@ TEST(cpk_visit, the_visitors_errors_pass_through)
 
 TEST(cpk_visit, every_truncation_fails_after_a_prefix_of_the_files)
 {
-    const bytes a = build_archive({test::text_like(2000, 1), bytes(5, 7), random_bytes(700, 2)});
+    const bytes a = build_archive({test::make_text_like(2000, 1), bytes(5, 7), random_bytes(700, 2)});
     const visits good = visit_all(a);
     for (std::size_t n = 0; n < a.size(); n += (n < 0x800 ? 37 : 1)) {
         visits seen;
