@@ -14,6 +14,13 @@ namespace {
 
 using test::error_of;
 
+bytes cat(const bytes& head, const bytes& tail)
+{
+    bytes out = head;
+    append_bytes(out, tail);
+    return out;
+}
+
 utf_table empty_itoc_l()
 {
     return test::entry_table("CpkItocL", utf_u16, {});
@@ -63,7 +70,7 @@ utf_table every_type_table()
     return t;
 }
 
-TEST(utf_table_writer, empty_itoc_l_table_is_88_exact_bytes)
+TEST(utf_table_writer, empty_itoc_l_table_and_its_chunk_are_exact_bytes)
 {
     const bytes expected = {
         '@',  'U', 'T', 'F', 0,   0,    0,   80, // magic, table size
@@ -82,16 +89,10 @@ TEST(utf_table_writer, empty_itoc_l_table_is_88_exact_bytes)
     for (const utf_column& c : t.columns())
         EXPECT_FALSE(c.stored);
     EXPECT_EQ(t.columns()[2].name, "ExtractSize");
-}
 
-TEST(utf_table_chunk, has_tag_flag_and_little_endian_length_and_refuses_flag_zero)
-{
-    const utf_table t = empty_itoc_l();
-    const bytes c = t.to_chunk("ITOC");
-    ASSERT_EQ(c.size(), 16u + 88);
-    EXPECT_EQ((bytes{c.begin(), c.begin() + 16}),
-              (bytes{'I', 'T', 'O', 'C', 0xFF, 0, 0, 0, 88, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ((bytes{c.begin() + 16, c.end()}), t.serialize());
+    // As a chunk: tag, flag 0xFF, little-endian length, then the table.
+    const bytes c = empty_itoc_l().to_chunk("ITOC");
+    EXPECT_EQ(c, cat({'I', 'T', 'O', 'C', 0xFF, 0, 0, 0, 88, 0, 0, 0, 0, 0, 0, 0}, expected));
 
     // Flag 0 means enciphered, whatever follows; any other flag is read.
     bytes garbage(64, 0xAA);
@@ -131,7 +132,7 @@ TEST(utf_table_reader, every_type_string_and_nested_table_read_back_as_written)
 // Columns not stored read zero and take no row bytes. The last column is written stored and then
 // marked as not stored: each row keeps its two unused bytes and the reader must step over them
 // by the header's row width.
-TEST(utf_table_reader, columns_not_stored_read_zero_and_rows_step_by_the_header_width)
+TEST(utf_table_reader, columns_not_stored_read_zero_rows_step_by_the_header_width_and_lookup_by_name)
 {
     utf_table t("T", {{"a", utf_u16, true},
                       {"s", utf_string, false},
@@ -155,17 +156,15 @@ TEST(utf_table_reader, columns_not_stored_read_zero_and_rows_step_by_the_header_
                   (std::vector<std::uint64_t>{0x1000u + r, 0, 0, 0x20000000u + r, 0}));
     EXPECT_EQ(back.string_count(), 0u);
     EXPECT_EQ(back.sub_table_count(), 0u);
-}
 
-TEST(utf_table_reader, column_lookup)
-{
-    utf_table t("T",
-                {{"x", utf_u8, true}, {"dup", utf_u8, true}, {"y", utf_u8, true}, {"dup", utf_u8, true}});
-    EXPECT_EQ(t.column_index("y"), 2u);
-    EXPECT_EQ(t.column_index("missing"), 0u);
-    EXPECT_FALSE(t.has_column("missing"));
-    EXPECT_EQ(t.column_index("dup"), 3u);
-    EXPECT_EQ(utf_table::parse(t.serialize()).column_index("dup"), 3u);
+    // Lookup by name: the last of equal names, 0 for a missing one.
+    utf_table named("T",
+                    {{"x", utf_u8, true}, {"dup", utf_u8, true}, {"y", utf_u8, true}, {"dup", utf_u8, true}});
+    EXPECT_EQ(named.column_index("y"), 2u);
+    EXPECT_EQ(named.column_index("missing"), 0u);
+    EXPECT_FALSE(named.has_column("missing"));
+    EXPECT_EQ(named.column_index("dup"), 3u);
+    EXPECT_EQ(utf_table::parse(named.serialize()).column_index("dup"), 3u);
 }
 
 TEST(utf_table_reader, descriptor_flags_are_tested_in_order)
