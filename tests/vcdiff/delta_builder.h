@@ -13,13 +13,10 @@ namespace qm::test {
 
 inline void put_varint(bytes& out, std::uint64_t v)
 {
-    std::uint8_t buf[10];
-    int n = 0;
-    buf[n++] = static_cast<std::uint8_t>(v & 0x7F);
+    bytes groups{static_cast<std::uint8_t>(v & 0x7F)};
     while (v >>= 7)
-        buf[n++] = static_cast<std::uint8_t>(0x80 | (v & 0x7F));
-    while (n)
-        out.push_back(buf[--n]);
+        groups.insert(groups.begin(), static_cast<std::uint8_t>(0x80 | (v & 0x7F)));
+    append_bytes(out, groups);
 }
 
 inline bytes text(std::string_view s)
@@ -29,31 +26,21 @@ inline bytes text(std::string_view s)
 
 // Opcodes of the default code table, from the table's layout.
 namespace op {
-inline std::uint8_t run0()
-{
-    return 0;
-}
-inline std::uint8_t add(unsigned size)
-{
-    return static_cast<std::uint8_t>(1 + size);
-} // size 0..17
-inline std::uint8_t copy(unsigned mode, unsigned size) // size 0 or 4..18
-{
+inline constexpr std::uint8_t run0 = 0;
+inline constexpr auto add = [](unsigned size) { return static_cast<std::uint8_t>(1 + size); }; // size 0..17
+// size 0 or 4..18
+inline constexpr auto copy = [](unsigned mode, unsigned size) {
     return static_cast<std::uint8_t>(19 + 16 * mode + (size == 0 ? 0 : size - 3));
-}
-inline std::uint8_t add_copy(unsigned add_size, unsigned copy_size, unsigned mode)
-{
-    if (mode < 6)
-        return static_cast<std::uint8_t>(163 + 12 * mode + 3 * (add_size - 1) + (copy_size - 4));
-    return static_cast<std::uint8_t>(235 + 4 * (mode - 6) + (add_size - 1));
-}
-inline std::uint8_t copy4_add1(unsigned mode)
-{
-    return static_cast<std::uint8_t>(247 + mode);
-}
+};
+inline constexpr auto add_copy = [](unsigned add_size, unsigned copy_size, unsigned mode) {
+    return static_cast<std::uint8_t>(mode < 6 ? 163 + 12 * mode + 3 * (add_size - 1) + (copy_size - 4)
+                                              : 235 + 4 * (mode - 6) + (add_size - 1));
+};
+inline constexpr auto copy4_add1 = [](unsigned mode) { return static_cast<std::uint8_t>(247 + mode); };
 } // namespace op
 
-struct window_spec {
+// The plan of one window to build.
+struct window_plan {
     std::uint8_t indicator = 0;
     std::uint64_t segment_length = 0;
     std::uint64_t segment_position = 0;
@@ -72,20 +59,17 @@ inline bytes file_header(std::uint8_t version = 0x00, std::uint8_t indicator = 0
     return {0xD6, 0xC3, 0xC4, version, indicator};
 }
 
-inline void append_window(bytes& out, const window_spec& w)
+inline void append_window(bytes& out, const window_plan& w)
 {
     bytes enc;
     put_varint(enc, w.target_length);
     enc.push_back(w.delta_indicator);
-    put_varint(enc, w.data.size());
-    put_varint(enc, w.instructions.size());
-    put_varint(enc, w.addresses.size());
+    for (const bytes* section : {&w.data, &w.instructions, &w.addresses})
+        put_varint(enc, section->size());
     if (w.checksum)
         put_varint(enc, *w.checksum);
-    append_bytes(enc, w.data);
-    append_bytes(enc, w.instructions);
-    append_bytes(enc, w.addresses);
-
+    for (const bytes* section : {&w.data, &w.instructions, &w.addresses})
+        append_bytes(enc, *section);
     out.push_back(w.indicator);
     if (w.indicator & 0x03) {
         put_varint(out, w.segment_length);
@@ -96,10 +80,10 @@ inline void append_window(bytes& out, const window_spec& w)
     append_bytes(out, enc);
 }
 
-inline bytes make_delta(const std::vector<window_spec>& windows, std::uint8_t version = 0x00)
+inline bytes make_delta(const std::vector<window_plan>& windows, std::uint8_t version = 0x00)
 {
     bytes out = file_header(version);
-    for (const window_spec& w : windows)
+    for (const window_plan& w : windows)
         append_window(out, w);
     return out;
 }

@@ -4,6 +4,7 @@
 
 #include "common/bytes.h"
 
+#include <algorithm>
 #include <random>
 #include <string_view>
 
@@ -36,30 +37,23 @@ inline bytes make_text_like(std::size_t size, std::uint32_t seed)
     return out;
 }
 
-// Replacements, insertions and deletions at random places. `growth` tilts the mix: above 0
-// the text mostly grows (insertions), below 0 it mostly shrinks (deletions).
+// Replacements, insertions and deletions of French phrases at random places. `growth` tilts the
+// mix: above 0 the text mostly grows (insertions), below 0 it mostly shrinks (deletions).
 inline bytes apply_edits(const bytes& source, std::size_t count, std::uint32_t seed, int growth = 1)
 {
-    static constexpr std::string_view phrases[] = {"chevalier ",      "Bonjour voyageur ! ", "village ",
-                                                   "potion de soin ", "le dragon ",          "or "};
     std::mt19937 rng(seed);
     bytes t = source;
     for (std::size_t i = 0; i < count && !t.empty(); ++i) {
-        const std::size_t pos = rng() % t.size();
-        const std::string_view phrase = phrases[rng() % std::size(phrases)];
-        const unsigned kind = rng() % 10;
-        const unsigned insert_share = growth > 0 ? 6 : growth < 0 ? 1 : 3;
-        const unsigned delete_share = growth < 0 ? 6 : growth > 0 ? 1 : 3;
-        if (kind < insert_share) {
-            t.insert(t.begin() + static_cast<std::ptrdiff_t>(pos), phrase.begin(), phrase.end());
-        } else if (kind < insert_share + delete_share) {
-            const std::size_t n = std::min<std::size_t>(1 + rng() % 40, t.size() - pos);
-            t.erase(t.begin() + static_cast<std::ptrdiff_t>(pos),
-                    t.begin() + static_cast<std::ptrdiff_t>(pos + n));
-        } else {
-            for (std::size_t j = 0; j < phrase.size() && pos + j < t.size(); ++j)
-                t[pos + j] = static_cast<std::uint8_t>(phrase[j]);
-        }
+        const auto at = t.begin() + static_cast<std::ptrdiff_t>(rng() % t.size());
+        const std::ptrdiff_t room = t.end() - at;
+        const std::string_view phrase = rng() % 2 ? "chevalier " : "Bonjour voyageur ! ";
+        const int kind = static_cast<int>(rng() % 3) + growth; // 2 and up insert, 0 and below delete
+        if (kind >= 2)
+            t.insert(at, phrase.begin(), phrase.end());
+        else if (kind <= 0)
+            t.erase(at, at + std::min<std::ptrdiff_t>(1 + rng() % 40, room));
+        else
+            std::copy_n(phrase.begin(), std::min<std::ptrdiff_t>(std::ssize(phrase), room), at);
     }
     return t;
 }
