@@ -12,26 +12,18 @@
 namespace qm::test {
 
 struct patch_run_options {
-    // RLIMIT_FSIZE for the child, in bytes (0: unlimited). SIGXFSZ is ignored, so a write past
-    // the limit fails with EFBIG instead of killing the process.
-    unsigned long long file_size_limit = 0;
-    // Run as the unprivileged user "nobody" when the tests run as root, so that file
-    // permissions apply. No effect otherwise.
-    bool unprivileged = false;
-    // Nobody reads stderr (as after "| head -1" has ended): every write to it fails.
-    bool stderr_unread = false;
-    // The moment ("before-commit", "after-commit") at which the child interrupts itself as
-    // Ctrl-C would; empty: never.
-    std::string interrupt_at;
-    // Called with each line the child writes on stderr, and the child's pid: may signal it.
-    std::function<void(const std::string& line, int pid)> on_line;
+    unsigned long long file_size_limit = 0; // RLIMIT_FSIZE (0: none); past it, writes fail with EFBIG
+    bool unprivileged = false;              // as "nobody" when run as root, so that permissions apply
+    bool stderr_unread = false;             // nobody reads stderr (as after "| head -1" ended)
+    std::string interrupt_at;               // "before-commit" or "after-commit": interrupts itself there
+    std::function<void(const std::string& line, int pid)> on_line; // each stderr line, may signal the child
 };
 
 struct patch_run {
-    bool exited = false;          // false: killed by a signal
-    int status = -1;              // exit status, or the signal number
-    std::string err;              // everything written on stderr
-    bool could_not_start = false; // exec failed (e.g. the binary is not reachable for nobody)
+    bool exited = false; // false: killed by a signal
+    int status = -1;     // exit status, or the signal number
+    std::string err;     // everything written on stderr
+    bool could_not_start = false;
 };
 
 patch_run run_patch_process(const std::vector<std::string>& arguments, const patch_run_options& options = {});

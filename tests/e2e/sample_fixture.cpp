@@ -4,7 +4,6 @@
 #include "tools/sample_game.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,7 +16,7 @@ std::string quoted(const std::string& s)
 {
     std::string out = "'";
     for (char c : s)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        out += c == '\'' ? "'\\''" : std::string(1, c);
     return out + "'";
 }
 
@@ -48,9 +47,8 @@ scratch_dir::scratch_dir()
 {
     static std::atomic<unsigned> counter{0};
     path = std::filesystem::path(QM_BINARY_DIR) / "tests" / "e2e" /
-           ("scratch-" + std::to_string(::getpid()) + "-" +
-            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-            std::to_string(counter++));
+           ("scratch-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(path); // left by an earlier run that was stopped
     std::filesystem::create_directories(path);
 }
 

@@ -138,7 +138,7 @@ TEST_F(validity_test, readers_refuse_ranges_outside_the_file)
 
 TEST_F(validity_test, fnt_main_table_and_sub_tables)
 {
-    const bytes fnt = fnt_of(image);
+    const bytes fnt = nds_rom(dir.write("rom.nds", image)).fnt_bytes();
     const auto dirs = get_le16(fnt, 6);
     const auto fat_entries = static_cast<std::uint16_t>(at(nds::hdr_fat_size) / 8);
     // Two directories whose sub-tables are sound, but the second entry ends past the FNT.

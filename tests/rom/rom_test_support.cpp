@@ -132,23 +132,10 @@ bytes with_fnt(bytes image, byte_span fnt)
     return image;
 }
 
-bytes fnt_of(byte_span image)
-{
-    const auto table =
-        image.subspan(get_le32(image, nds::hdr_fnt_offset), get_le32(image, nds::hdr_fnt_size));
-    return bytes(table.begin(), table.end());
-}
-
-std::pair<std::uint32_t, std::uint32_t> fat_entry(byte_span image, std::uint32_t id)
-{
-    const std::uint32_t fat = get_le32(image, nds::hdr_fat_offset);
-    return {get_le32(image, fat + id * 8), get_le32(image, fat + id * 8 + 4)};
-}
-
 bytes file_bytes(byte_span image, std::uint32_t id)
 {
-    const auto [start, end] = fat_entry(image, id);
-    return bytes(image.begin() + start, image.begin() + end);
+    const std::uint32_t entry = get_le32(image, nds::hdr_fat_offset) + id * 8;
+    return bytes(image.begin() + get_le32(image, entry), image.begin() + get_le32(image, entry + 4));
 }
 
 } // namespace qm::test

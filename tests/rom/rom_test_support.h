@@ -71,9 +71,7 @@ bytes write_fnt(const std::vector<fnt_dir>& dirs);
 // `image` with `fnt` appended (4-byte aligned) as its FNT.
 bytes with_fnt(bytes image, byte_span fnt);
 
-bytes fnt_of(byte_span image);
-// FAT entry `id` of an image as (start, end), and the bytes it spans.
-std::pair<std::uint32_t, std::uint32_t> fat_entry(byte_span image, std::uint32_t id);
+// The bytes that FAT entry `id` of an image spans.
 bytes file_bytes(byte_span image, std::uint32_t id);
 
 } // namespace qm::test
