@@ -100,23 +100,6 @@ TEST(nds_lz, golden_forms)
               from_hex("00 80 00 f0 00 00 00"));
 }
 
-// Word A has 24 bits for the compressed region: data that would need more is refused rather
-// than given a footer that lies.
-TEST(nds_lz, refuses_a_compressed_region_of_16_mib)
-{
-    // Twelve random bytes and six repeated ones: packs to about 87 %, the saving growing all
-    // along, so nearly all of it ends up in the compressed region.
-    std::mt19937 rng(5);
-    bytes data(20u << 20);
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = i % 18 < 12 || i < 100 ? static_cast<std::uint8_t>(rng()) : data[i - 100];
-    EXPECT_EQ(error_of([&] { nds_lz_comp(data); }), "nds_lz_comp failed - compressed region too large");
-    data.resize(18u << 20); // just below the limit
-    const bytes packed = nds_lz_comp(data);
-    EXPECT_GT(get_le32(packed, packed.size() - 8) & 0xFFFFFF, 0xF00000u);
-    EXPECT_EQ(nds_lz_inplace_decomp(packed), data);
-}
-
 // The stored forms of a seeded family of inputs (up to 110 KiB, past the 4 KiB window) are
 // pinned by a digest recorded from today's packer, whose every output was checked byte for
 // byte against a plain step-by-step version of the algorithm: any change in the match choices
