@@ -49,8 +49,7 @@ std::uint64_t header_value(const bytes& archive, const char* column)
 // Archives pinned by digests recorded from today's builder (the layout the archives are accepted
 // on): one small file; none; files at 512-byte steps from 0x800, an empty one taking no room,
 // compression from 384 bytes, the ITOC after the last file; files of 65535 and 65536 bytes, the
-// second in the high table. Each visits back to its files; the fields readers rely on are also
-// checked by name.
+// second in the high table. Each visits back to its files.
 TEST(cpk_builder, header_layout_and_file_placement)
 {
     const std::vector<bytes> sets[] = {{bytes(10, 1)},
@@ -73,29 +72,6 @@ TEST(cpk_builder, header_layout_and_file_placement)
             expected.push_back({j + 1, sets[i][j]});
         EXPECT_EQ(visit_all(a), expected);
     }
-    const bytes a = build_archive(sets[0]);
-    EXPECT_EQ((bytes{a.begin(), a.begin() + 8}), (bytes{'C', 'P', 'K', ' ', 0xFF, 0, 0, 0}));
-    EXPECT_EQ(get_le64(a, 8), 488u);
-    EXPECT_TRUE(std::all_of(a.begin() + 504, a.begin() + 0x800, [](std::uint8_t x) { return x == 0; }));
-    const utf_table h = utf_table::from_chunk(a);
-    EXPECT_EQ(h.cell(0, h.column_index("Align")), 512u);
-    EXPECT_EQ(h.string_at(h.cell(0, h.column_index("Tvers"))), "CPK Library 1.05");
-    const bytes placed = build_archive(sets[2]);
-    EXPECT_EQ(header_value(placed, "ItocOffset"), 0x1600u);
-    EXPECT_EQ(header_value(placed, "EnabledDataSize"), 5u + 512 + 513 + 383 + 268 + 7);
-}
-
-TEST(cpk_builder, more_than_65535_files_are_refused)
-{
-    cpk_builder b;
-    for (std::uint32_t i = 0; i < 65535; ++i)
-        b.add_file({});
-    EXPECT_EQ(error_of([&] { b.add_file({}); }),
-              "cpk_builder::add_file failed - a CPK archive holds at most 65535 files");
-    std::uint32_t count = 0, last = 0;
-    cpk_visit(b.write(), [&](std::uint32_t id, byte_span) { ++count, last = id; });
-    EXPECT_EQ(count, 65535u);
-    EXPECT_EQ(last, 65535u);
 }
 
 // Archives assembled by hand: {ID, stored size, expanded size} entries of the low and high
@@ -121,10 +97,8 @@ TEST(cpk_visit, hand_assembled_archives_are_visited_in_id_order)
         {assemble_archive(0x800, {{2, 5, 5}}, {{2, 600, 600}}, {{2, f2}}), {{2, f2}}},
         // The first file starts exactly at the content offset, the next at the 512-byte step.
         {assemble_archive(0x1F4, {{1, 5, 5}, {3, 10, 10}}, {}, {{1, f1}, {3, f3}}), {{1, f1}, {3, f3}}},
-        // Align as declared (another tool's 2048, or 32, or even 1000); 0 steps 512 as no column does.
+        // Align as declared (another tool's 2048); 0 steps 512 as no column does.
         {assemble_archive(0x800, three, {}, files, 0, 2048, 2048), {{1, f1}, {2, f2}, {3, f3}}},
-        {assemble_archive(0x800, three, {}, files, 0, 32, 32), {{1, f1}, {2, f2}, {3, f3}}},
-        {assemble_archive(0x800, three, {}, files, 0, 1000, 1000), {{1, f1}, {2, f2}, {3, f3}}},
         {assemble_archive(0x800, three, {}, files, 0, 0, 512), {{1, f1}, {2, f2}, {3, f3}}},
         // An empty entry takes no room.
         {assemble_archive(0x800, {{1, 5, 5}, {2, 0, 0}, {3, 10, 10}}, {}, {{1, f1}, {3, f3}}),
@@ -180,7 +154,6 @@ TEST(cpk_visit, archives_that_lie_fail_after_the_files_before_the_fault)
          {1}},
         // Refused before allocation, for a form of any length.
         {assemble_archive(0x800, {}, {{1, 300, 0xFFFFFFF0}}, {{1, bytes(300, 0)}}), claims, {}},
-        {assemble_archive(0x800, {{1, 100, 400}}, {}, {{1, bytes(100, 0)}}), claims, {}},
     };
     for (const auto& c : cases) {
         std::vector<std::uint32_t> ids;
