@@ -1,5 +1,5 @@
 // copy_to on fixed ROMs: a layout checked against literal offsets, the capacity boundaries,
-// visitors that empty, pass through, place, grow or refuse sections, the DSi area, and the layout
+// visitors that empty, pass through, place, grow or fail, the DSi area, and the layout
 // arithmetic at its limits.
 
 #include "rom_test_support.h"
@@ -27,11 +27,6 @@ protected:
     bytes rebuild_sample(rom_visitor& visitor)
     {
         return rebuild_image(build_rom_image(description).image, visitor);
-    }
-    // The error that rebuilding the sample through `visitor` ends with.
-    std::string failure(rom_visitor& visitor)
-    {
-        return error_of([&] { rebuild_sample(visitor); });
     }
     static std::uint32_t arm9_ovt_word(byte_span image, std::uint32_t entry, std::size_t word)
     {
@@ -150,36 +145,10 @@ TEST_F(rebuild_test, sections_passed_through_or_placed_by_the_visitor_give_the_s
     }
 }
 
-TEST_F(rebuild_test, header_size_overlay_ids_and_flags_other_than_bit_0_do_not_decide_the_layout)
-{
-    // A header size below the header's length still gets the whole header; an overlay whose id is
-    // not its entry's index updates its own entry; only bit 0 of the flag byte means packed.
-    description.header_size = 0;
-    description.arm9_overlays[0].id = 0x1234; // packed: flag byte 0x03
-    description.arm9_overlays[1].id = 0;      // plain, in entry 1: flag byte 0x02
-    for (auto& overlay : description.arm9_overlays)
-        overlay.other_flags = 0x02;
-    recording_visitor grow = changing(make_section_code(arm9_overlay, 0), [](bytes grown) {
-        grown.resize(grown.size() + 10, 0x55);
-        return grown;
-    });
-    const bytes out = rebuild_sample(grow);
-    EXPECT_EQ(get_le32(out, nds::hdr_header_size), 0u); // carried through
-    EXPECT_EQ(get_le32(out, nds::hdr_arm9_offset), 0x200u);
-    bytes grown = description.arm9_overlays[1].contents;
-    grown.resize(grown.size() + 10, 0x55);
-    EXPECT_EQ(std::tuple(file_bytes(out, 1), arm9_ovt_word(out, 1, nds::ovt_ram_size),
-                         arm9_ovt_word(out, 1, nds::ovt_stored) >> 24),
-              std::tuple(grown, 110u, 0x02u));
-    EXPECT_EQ(nds_lz_inplace_decomp(file_bytes(out, 0)), description.arm9_overlays[0].contents);
-    EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_stored), 0x03000000u | file_bytes(out, 0).size());
-}
-
 // The sample made DSi-enhanced: behind its DS sections and some filler, the DSi area of an ARM9i
 // binary, a hash table and an ARM7i binary, with an encrypted range inside the ARM9i.
 struct dsi_sample {
     bytes image;
-    std::size_t ds_size = 0; // the DS ROM the area was added to
     std::uint32_t area_offset = 0;
     bytes area;
 
@@ -188,7 +157,6 @@ struct dsi_sample {
         rom_description plain = d;
         plain.layout.pad_to_power_of_two = false;
         image = build_rom_image(plain).image;
-        ds_size = image.size();
         area_offset =
             static_cast<std::uint32_t>(round_up(image.size() + 0x1000, start_in_units ? 0x80000 : 0x200));
         image.resize(area_offset, 0xCC);
@@ -239,16 +207,6 @@ TEST_F(rebuild_test, a_dsi_area_is_carried_behind_the_ds_sections_with_its_field
         EXPECT_EQ(get_le16(out, 0x090), start_in_units ? (used + 0x7FFFF) >> 19 : 0u);
         EXPECT_EQ(get_le16(out, nds::hdr_crc16), crc16(byte_span(out).first(nds::hdr_crc16)));
     }
-
-    // A DS ROM (unit code 0) with the same bytes is written as ever: nothing behind its sections.
-    dsi_sample ds_only(description, false);
-    ds_only.image[0x012] = 0;
-    recording_visitor identity;
-    const bytes out = rebuild_image(ds_only.image, identity);
-    EXPECT_EQ(get_le32(out, 0x1C0), ds_only.area_offset);
-    bytes cut = ds_only.image;
-    cut.resize(ds_only.ds_size);
-    EXPECT_EQ(out, rebuild_image(cut, identity));
 }
 
 TEST_F(rebuild_test, a_dsi_area_that_cannot_be_carried_is_refused_before_anything_is_written)
@@ -271,10 +229,6 @@ TEST_F(rebuild_test, a_dsi_area_that_cannot_be_carried_is_refused_before_anythin
 TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)
 {
     write_whole_file(dir.path / "out.nds", bytes{'o', 'l', 'd'});
-    recording_visitor refusing = changing(make_section_code(file, 6), [](const bytes&) -> bytes {
-        throw std::runtime_error("patcher::visit - bad checksum");
-    });
-    EXPECT_EQ(failure(refusing), "patcher::visit - bad checksum");
     struct late_failure : recording_visitor {
         void enter_section(std::uint32_t c) override
         {
@@ -282,7 +236,7 @@ TEST_F(rebuild_test, errors_pass_through_and_leave_nothing_behind)
                 throw std::runtime_error("stopped before the padding");
         }
     } late;
-    EXPECT_EQ(failure(late), "stopped before the padding");
+    EXPECT_EQ(error_of([&] { rebuild_sample(late); }), "stopped before the padding");
 
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"out.nds", "source.nds"}));
     EXPECT_EQ(read_whole_file(dir.path / "out.nds"), (bytes{'o', 'l', 'd'}));
@@ -296,7 +250,6 @@ TEST(rom_layout, limits_of_the_rebuilt_rom_and_of_a_packed_overlay_length)
     EXPECT_EQ(error_of([] { section_end(0x7FFFFE00, 0x201); }),
               "nds_rom::copy_to failed - rebuilt ROM would reach 4 GiB");
     EXPECT_THROW(section_end(0x200, 0xFFFFFFFF), std::runtime_error); // wraps a 32-bit sum
-    EXPECT_THROW(section_end(0x200, 0xFFFFFFFFFFFFFF00ull), std::runtime_error);
     EXPECT_EQ(std::tuple(image_size_exponent(0x80000000), image_size_exponent(2), capacity_code(16)),
               std::tuple(31u, 1u, 0));
     EXPECT_EQ(overlay_stored_word(0xFF123456, 0xFFFFFF), 0xFFFFFFFFu);
