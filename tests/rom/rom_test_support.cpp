@@ -103,8 +103,6 @@ bytes write_fnt(const std::vector<fnt_dir>& dirs)
     bytes fnt(dirs.size() * nds::fnt_dir_entry_length, 0);
     std::vector<std::uint32_t> offsets(dirs.size());
     for (std::size_t i = 0; i < dirs.size(); ++i) {
-        if (dirs[i].shares_with >= 0)
-            continue;
         offsets[i] = static_cast<std::uint32_t>(fnt.size());
         for (const auto& [name, target] : dirs[i].entries) {
             fnt.push_back(static_cast<std::uint8_t>(name.size() | (target >= 0 ? 0x80 : 0)));
@@ -116,7 +114,7 @@ bytes write_fnt(const std::vector<fnt_dir>& dirs)
     }
     for (std::size_t i = 0; i < dirs.size(); ++i) {
         const std::size_t e = i * nds::fnt_dir_entry_length;
-        put_le32(fnt, e, offsets[dirs[i].shares_with >= 0 ? dirs[i].shares_with : i]);
+        put_le32(fnt, e, offsets[i]);
         put_le16(fnt, e + 4, dirs[i].first_file);
         put_le16(fnt, e + 6, i == 0 ? static_cast<std::uint16_t>(dirs.size()) : nds::dir_id_base);
     }

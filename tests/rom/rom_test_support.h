@@ -61,11 +61,10 @@ rom_description sample_description();
 bytes hand_made_rom();
 
 // An FNT written entry by entry: per directory its first file id and its entries as (name,
-// directory index, or -1 for a file), or the index of a directory whose sub-table it shares.
+// directory index, or -1 for a file).
 struct fnt_dir {
     std::uint16_t first_file = 0;
     std::vector<std::pair<std::string, int>> entries;
-    int shares_with = -1;
 };
 bytes write_fnt(const std::vector<fnt_dir>& dirs);
 // `image` with `fnt` appended (4-byte aligned) as its FNT.
