@@ -111,6 +111,36 @@ struct passing_visitor : recording_visitor {
     }
 };
 
+TEST_F(rebuild_test, header_size_overlay_ids_and_flags_other_than_bit_0_do_not_decide_the_layout)
+{
+    // A header size below the header's length still gets the whole header; an overlay whose id is
+    // not its entry's index updates its own entry; only bit 0 of the flag byte means packed.
+    description.header_size = 0;
+    description.arm9_overlays[0].id = 0x1234; // packed: flag byte 0x03
+    description.arm9_overlays[1].id = 0;      // plain, in entry 1: flag byte 0x02
+    for (auto& overlay : description.arm9_overlays)
+        overlay.other_flags = 0x02;
+    recording_visitor grow = changing(make_section_code(arm9_overlay, 0), [](bytes grown) {
+        grown.resize(grown.size() + 10, 0x55);
+        return grown;
+    });
+    const bytes out = rebuild_sample(grow);
+    EXPECT_EQ(get_le32(out, nds::hdr_header_size), 0u); // carried through
+    EXPECT_EQ(get_le32(out, nds::hdr_arm9_offset), 0x200u);
+    EXPECT_EQ(nds_rom(dir.path / "out.nds").read_arm9(false), description.arm9);
+    bytes grown = description.arm9_overlays[1].contents;
+    grown.resize(grown.size() + 10, 0x55);
+    EXPECT_EQ(grow.returned.at(make_section_code(arm9_overlay, 0)), grown); // given as it was stored
+    EXPECT_EQ(grow.returned.at(make_section_code(arm9_overlay, 0x1234)),
+              description.arm9_overlays[0].contents);
+    EXPECT_EQ(std::tuple(file_bytes(out, 1), arm9_ovt_word(out, 1, nds::ovt_ram_size),
+                         arm9_ovt_word(out, 1, nds::ovt_stored) >> 24),
+              std::tuple(grown, 110u, 0x02u));
+    EXPECT_EQ(nds_lz_inplace_decomp(file_bytes(out, 0)), description.arm9_overlays[0].contents);
+    EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_ram_size), 1200u);
+    EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_stored), 0x03000000u | file_bytes(out, 0).size());
+}
+
 TEST_F(rebuild_test, sections_passed_through_or_placed_by_the_visitor_give_the_same_rom)
 {
     bytes big(2'500'000, 0x3C); // copied in several blocks
