@@ -55,7 +55,6 @@ void rom_open(byte_span input)
                        std::filesystem::file_size(destination) < nds::banner_length,
                    "rebuilt ROM does not open");
     });
-    std::filesystem::remove(destination);
 }
 
 // Path and file-id lookups over a file name table. Input: u16 FAT entry count, u16 file id to
@@ -207,7 +206,6 @@ void load_archive(byte_span input)
         if (!listener.engine.cancel_requested())
             out.commit();
     });
-    std::filesystem::remove(destination);
 }
 
 // Backward LZ expansion of a stored overlay: a form that expands gives exactly the length its

@@ -97,11 +97,10 @@ TEST(program_resources, dialogs_hold_the_controls_and_texts_the_program_uses)
 TEST(program_resources, banner_manifest_and_patch_archive)
 {
     const byte_span png = resource(MAKEINTRESOURCEW(2001), 3001);
-    HBITMAP bitmap = decode_image(png.data(), static_cast<DWORD>(png.size()));
+    const HBITMAP bitmap = decode_image(png.data(), static_cast<DWORD>(png.size()));
     BITMAP bm{};
     ASSERT_EQ(GetObjectW(bitmap, sizeof bm, &bm), static_cast<int>(sizeof bm));
     EXPECT_EQ(std::tuple(bm.bmWidth, bm.bmHeight, bm.bmBitsPixel), std::tuple(320L, 208L, WORD{32}));
-    DeleteObject(bitmap);
     const byte_span manifest = resource(RT_MANIFEST, 1);
     EXPECT_NE(std::string(manifest.begin(), manifest.end()).find("Microsoft.Windows.Common-Controls"),
               std::string::npos);
