@@ -21,20 +21,18 @@ void expect(bool holds, const std::string& what)
 
 bytes repeated(const std::string& s, std::size_t n)
 {
-    bytes out;
-    while (out.size() < n)
-        out.insert(out.end(), s.begin(), s.end());
-    out.resize(n);
+    bytes out(n);
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = static_cast<std::uint8_t>(s[i % s.size()]);
     return out;
 }
 
 namespace {
 
+// A folder of this process, removed at exit.
 struct scratch {
     std::filesystem::path dir =
-        (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                   : std::filesystem::temp_directory_path()) /
-        ("qm-fuzz-" + std::to_string(::getpid()));
+        std::filesystem::temp_directory_path() / ("qm-fuzz-" + std::to_string(::getpid()));
     scratch() { std::filesystem::create_directories(dir); }
     ~scratch() { std::filesystem::remove_all(dir); }
 };

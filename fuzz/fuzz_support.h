@@ -17,8 +17,7 @@ target blz_decomp, blz_roundtrip, cpk_decompress, cpk_roundtrip, vcdiff_decode, 
 
 // Reads the input front to back; running short yields zeros and empty spans, never an error,
 // so that every input means something.
-class input_reader {
-public:
+struct input_reader {
     explicit input_reader(byte_span input) : rest(input) {}
     std::uint8_t u8() { return rest.empty() ? 0 : take(1)[0]; }
     std::uint16_t u16() { return static_cast<std::uint16_t>(u8() | (u8() << 8)); }
@@ -32,8 +31,6 @@ public:
     }
     byte_span part() { return take(u16()); } // announced by a 16-bit length
     byte_span all() { return take(rest.size()); }
-
-private:
     byte_span rest;
 };
 
@@ -62,8 +59,8 @@ constexpr std::size_t max_lookups = 64;
 // The first n bytes of s repeated.
 bytes repeated(const std::string& s, std::size_t n);
 
-// Writes data to a file of that name in a folder of this process (on a memory file system when
-// there is one; removed at exit) and gives its path.
+// Writes data to a file of that name in a folder of this process (removed at exit) and gives its
+// path.
 std::filesystem::path scratch_file(const std::string& name, byte_span data);
 
 // The small game ROM that the archive target patches, and the facts about it that seed archives
