@@ -94,6 +94,16 @@ TEST(program_resources, dialogs_hold_the_controls_and_texts_the_program_uses)
 
 // The banner (decoded), the manifest (the common controls that the about box link needs) and
 // the patch archive as built.
+TEST(program_resources, icon_is_one_32_by_32_image_of_32_bits)
+{
+    const byte_span group = resource(RT_GROUP_ICON, 128);
+    ASSERT_EQ(group.size(), 6u + 14u);
+    EXPECT_EQ(get_le32(group, 2), 0x00010001u); // icons, one image
+    EXPECT_EQ(get_le16(group, 6), 0x2020);      // 32 by 32
+    EXPECT_EQ(get_le16(group, 12), 32);         // bits per pixel
+    EXPECT_EQ(resource(RT_ICON, get_le16(group, 18)).size(), get_le32(group, 14));
+}
+
 TEST(program_resources, banner_manifest_and_patch_archive)
 {
     const byte_span png = resource(MAKEINTRESOURCEW(2001), 3001);
