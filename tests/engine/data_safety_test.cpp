@@ -6,6 +6,8 @@
 #include "cpk/cpk_builder.h"
 #include "cpk/cpk_test_data.h"
 #include "cpk/cpk_visit.h"
+#include "engine/char_table.h"
+#include "engine/font_depth.h"
 #include "engine/script_font.h"
 #include "job_fixture.h"
 #include "support/error_of.h"
@@ -21,14 +23,16 @@ protected:
     void SetUp() override
     {
         job_fixture::SetUp();
-        // talk.cpk: a script entry (8 bytes kept), a 2-bit font and a compressible entry, which the
-        // patch changes, one it keeps, and two appended. arc0.cpk and arc1.cpk: a dozen entries
-        // (compressible, short, incompressible, empty), every third changed by a delta, one
-        // appended: work for workers to do ahead. A file and the packed overlay besides.
+        // talk.cpk: every kind of entry change (a script keeping 8 bytes and one keeping none, a
+        // font twice, a whole replacement, a delta, an emptied entry), one entry kept and two
+        // appended. arc0.cpk and arc1.cpk: a dozen entries (compressible, short, incompressible,
+        // empty), every third changed by a delta, one appended: work for workers to do ahead. A
+        // file and the packed overlay besides.
         bytes script(64, 'S');
         put_le32(script, 12, 8);
-        cpk_files = {script, build_font(used_char_set().set(33).set(40)), test::pattern(3000, 11),
-                     bytes(900, 0x41)};
+        const bytes font = build_font(used_char_set().set(33).set(40)), delta_source = test::pattern(2000, 3);
+        cpk_files = {script, font,        test::pattern(3000, 11), bytes(900, 0x41), font, delta_source,
+                     script, bytes(50, 6)};
         cpk_builder talk;
         for (const bytes& f : cpk_files)
             talk.add_file(f);
@@ -62,15 +66,21 @@ protected:
         b.add_file_record("/readme.txt", delta_body(b, test::pattern(100, 5), bytes{'o', 'k'}));
         b.add_record(make_section_code(section_kind::arm9_overlay, 3),
                      delta_body(b, bytes(4000, 0x20), bytes(4100, 0x21)));
-        const std::uint32_t container = b.add_blob(test::script_container(u"\u00C9t\u00E9 \u00E0 Quillmoor"));
-        const std::uint32_t replacement = b.add_blob(test::pattern(2500, 12));
-        const std::uint32_t first_added = b.add_blob(bytes{'n', 'e', 'w'});
-        const std::uint32_t second_added = b.add_blob(bytes(1000, 0x42));
-        b.add_file_record("/talk.cpk", {1, 1, crc32(cpk_files[0]), 0, container, 2, crc32(cpk_files[1]), 4, 3,
-                                        crc32(cpk_files[2]), 2, replacement, 0xFFFFFFFF, first_added,
-                                        0xFFFFFFFF, second_added});
+        const bytes text = test::script_container(u"\u00C9t\u00E9 \u00E0 Quillmoor"),
+                    text2 = test::script_container(u"D\u00E9j\u00E0 vu");
+        bytes delta_target = delta_source;
+        delta_target[7] ^= 1;
+        delta_target.resize(2100, 9);
+        const std::uint32_t s = crc32(script), f = crc32(font), c3 = crc32(cpk_files[2]),
+                            c6 = crc32(delta_source), c8 = crc32(cpk_files[7]), t1 = b.add_blob(text),
+                            t2 = b.add_blob(text2), whole = b.add_blob(test::pattern(2500, 12)),
+                            d = b.add_blob(vcdiff_encode(delta_source, delta_target)), empty = b.add_blob({}),
+                            n1 = b.add_blob(bytes{'n', 'e', 'w'}), n2 = b.add_blob(bytes(1000, 0x42)),
+                            end = 0xFFFFFFFF;
+        b.add_file_record("/talk.cpk", {1,  1, s, 0, t1, 2, f,  4, 3,  c3, 2,     whole, 5,  f,   4, 6,
+                                        c6, 3, d, 7, s,  1, t2, 8, c8, 5,  empty, end,   n1, end, n2});
         b.set_total_steps(
-            static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1 + 6 + 2 * 13));
+            static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1 + 10 + 2 * 13));
         packed = pack_archive(b.build());
 
         const test::recording_listener l = run_job(packed);
@@ -83,11 +93,21 @@ protected:
         std::vector<bytes> entries;
         cpk_visit(patched.read_file(patched.get_file_id("/talk.cpk")),
                   [&](std::uint32_t, byte_span d) { entries.emplace_back(d.begin(), d.end()); });
-        ASSERT_EQ(entries.size(), 6u);
-        EXPECT_EQ(std::vector<bytes>(entries.begin() + 2, entries.end()),
-                  (std::vector<bytes>{test::pattern(2500, 12), cpk_files[3], bytes{'n', 'e', 'w'},
-                                      bytes(1000, 0x42)}));
-        EXPECT_EQ(get_u8(entries[1], 0x3A), 1); // the font at one bit per pixel
+        const auto script_of = [](const bytes& prefix, const bytes& t) {
+            return assemble_script_entry(prefix, prefix.size(), t,
+                                         build_font(used_chars(make_char_index(), t)));
+        };
+        const bytes font1 = convert_font_to_1bpp(font);
+        EXPECT_EQ(entries, (std::vector<bytes>{script_of(bytes(script.begin(), script.begin() + 8), text),
+                                               font1,
+                                               test::pattern(2500, 12),
+                                               cpk_files[3],
+                                               font1,
+                                               delta_target,
+                                               script_of({}, text2),
+                                               {},
+                                               bytes{'n', 'e', 'w'},
+                                               bytes(1000, 0x42)}));
         fs::remove(destination);
     }
 

@@ -64,24 +64,18 @@ TEST_F(patch_job, patches_binary_overlay_banner_and_files_and_reports_in_order)
 
 TEST_F(patch_job, game_check_wants_the_exact_title_and_one_of_two_codes)
 {
-    const struct {
-        std::string title, code;
-        bool ok;
-    } variants[] = {{"QLMOR", "YQLE", true},  {"QLMOR", "YQLP", true},   {"QLMOR", "yqle", false},
-                    {"QLMOR", "YQLJ", false}, {"QLMORX", "YQLE", false}, {"QLMO", "YQLE", false},
-                    {"qlmor", "YQLE", false}};
     const bytes packed = pack_archive(archive_builder().build());
-    for (const auto& v : variants) {
-        SCOPED_TRACE(v.title + " " + v.code);
+    for (const std::string game :
+         {"QLMOR YQLE", "QLMOR YQLP", "QLMOR yqle", "QLMOR YQLJ", "QLMORX YQLE", "QLMO YQLE", "qlmor YQLE"}) {
         rom_description d = test::game_description();
-        d.title = v.title;
-        d.game_code = v.code;
+        d.title = game.substr(0, game.find(' '));
+        d.game_code = game.substr(game.find(' ') + 1);
         write_game(d);
         test::recording_listener l;
-        EXPECT_EQ(job_error(packed, l), v.ok ? "" : "Input is not a valid Quillmoor game");
-        EXPECT_EQ(l.calls.front(), "opening_source");
-        EXPECT_EQ(l.calls.size() == 1, !v.ok); // a refused game sees nothing more
-        std::filesystem::remove(destination);
+        const bool ok = game == "QLMOR YQLE" || game == "QLMOR YQLP";
+        EXPECT_EQ(job_error(packed, l), ok ? "" : "Input is not a valid Quillmoor game") << game;
+        EXPECT_EQ(l.calls.size() == 1 && l.calls[0] == "opening_source",
+                  !ok); // a refused game sees nothing more
     }
 }
 

@@ -177,19 +177,33 @@ TEST(build_font, maximum_advance_and_sizes_follow_the_used_glyphs)
     expect_tiles_match_cells(f, u"a\u2014\u2122");
 }
 
-TEST(build_font, every_character)
+// Every character: the table map covers the ASCII run with glyphs in order and the scan map
+// pairs the 87 others. None at all: the blank space as the only glyph, with tiles of two rows
+// so that the baseline (two rows above the bottom) lies in them.
+TEST(build_font, every_character_and_no_character_at_all)
 {
     const bytes f = build_font(used_char_set().set());
-    const std::uint32_t table = get_le32(f, 0x28) - 8;
+    std::uint32_t table = get_le32(f, 0x28) - 8;
     EXPECT_EQ(slice(f, table + 8, 4), hex("2000 7E00"));
     for (unsigned i = 0; i < 95; ++i)
         EXPECT_EQ(get_le16(f, table + 20 + 2 * i), i);
     const std::uint32_t scan = get_le32(f, table + 16) - 8;
-    EXPECT_EQ(get_le32(f, scan + 4), 20u + 2 * (1 + 2 * 87 + 1));
+    EXPECT_EQ(slice(f, scan + 4, 4), hex("74010000")); // 20 + 2 * (1 + 2 * 87 + 1)
     EXPECT_EQ(scan + get_le32(f, scan + 4), f.size());
     EXPECT_EQ(get_le16(f, scan + 20), 87);
     EXPECT_EQ(slice(f, scan + 22 + 4 * 86, 4), hex("2221 B500")); // last pair: 0x2122, glyph 181
     expect_tiles_match_cells(f, std::u16string(char_table.begin(), char_table.end()));
+
+    const bytes none = font_for(u"");
+    EXPECT_EQ(none, font_for(u" "));
+    EXPECT_EQ(slice(none, 0x30, 10), hex("10000000 0002 0000 0003")); // W 0, H 2, S 0, baseline 0, advance 3
+    EXPECT_EQ(slice(none, get_le32(none, 0x24) + 2, 9), hex("0000 00000000 030003"));
+    table = get_le32(none, 0x28) - 8;
+    EXPECT_EQ(slice(none, table + 8, 2), hex("2000"));
+    EXPECT_EQ(get_le16(none, table + 20), 0);
+    const bytes underscore = font_for(u"_");
+    EXPECT_EQ(underscore[0x35] * 256 + underscore[0x38], 2 * 256);
+    expect_tiles_match_cells(underscore, u"_");
 }
 
 // Without a character of 0x20..0x7E the table map covers 0x0020 alone, mapped to no glyph, and
@@ -204,23 +218,6 @@ TEST(build_font, no_ascii_character_gives_an_empty_table_map)
     put_le32(expected, 16, table + 24 + 8); // the scan map follows at once
     EXPECT_EQ(slice(f, table, 56), expected);
     EXPECT_EQ(table + 56, f.size());
-}
-
-// A script without any known character still gets a well-formed font: the blank space as its
-// only glyph, and tiles of two rows so that the baseline (two rows above the bottom) lies in them.
-TEST(build_font, no_character_at_all_gives_the_space_alone_and_tiles_keep_two_rows)
-{
-    const bytes f = font_for(u"");
-    EXPECT_EQ(f, font_for(u" "));
-    EXPECT_EQ(slice(f, 0x30, 10), hex("10000000 0002 0000 0003")); // W 0, H 2, S 0, baseline 0, advance 3
-    EXPECT_EQ(slice(f, get_le32(f, 0x24) + 2, 9), hex("0000 00000000 030003"));
-    const std::uint32_t table = get_le32(f, 0x28) - 8;
-    EXPECT_EQ(slice(f, table + 8, 2), hex("2000"));
-    EXPECT_EQ(get_le16(f, table + 20), 0);
-    const bytes underscore = font_for(u"_");
-    EXPECT_EQ(underscore[0x35], 2);
-    EXPECT_EQ(underscore[0x38], 0);
-    expect_tiles_match_cells(underscore, u"_");
 }
 
 TEST(assemble_script_entry, chunks_follow_the_kept_prefix_and_the_font_is_padded)

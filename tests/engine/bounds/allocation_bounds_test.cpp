@@ -16,6 +16,7 @@
 #include "vcdiff/vcdiff_decoder.h"
 
 #include "support/error_of.h"
+#include "vcdiff/delta_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -137,10 +138,8 @@ TEST(allocation_bounds, packed_archive_claiming_a_gib)
                                             "Decompression of main archive failed"),
               4 * kib);
 
-    bytes unpacked(12, 0);
-    put_le32(unpacked, 0, 2);          // two blobs
-    put_le32(unpacked, 4, 0);          // an empty index
-    put_le32(unpacked, 8, 0xFFFFFFF0); // and one of 4 GiB
+    const bytes unpacked{2, 0, 0,    0,    0,    0,
+                         0, 0, 0xF0, 0xFF, 0xFF, 0xFF}; // two blobs: an empty index and 4 GiB
     EXPECT_LE(largest_allocation_of_refusal([&] { split_archive(unpacked); },
                                             "load_archive failed - blob 1 runs past the end of the archive"),
               4 * kib);
@@ -165,21 +164,10 @@ TEST(allocation_bounds, vcdiff_window_sizes_are_capped_at_64_mib)
 {
     // A RUN of millions of bytes takes a few, so target sizes are capped at 64 MiB instead of
     // bounded by the delta; a window claiming more is refused before anything is allocated.
-    const auto delta_claiming = [](std::uint32_t target_length) {
-        bytes d{0xD6, 0xC3, 0xC4, 0x00, 0x00, 0x00};
-        bytes window;
-        for (int shift = 28; shift > 0; shift -= 7)
-            window.push_back(static_cast<std::uint8_t>(0x80 | ((target_length >> shift) & 0x7F)));
-        window.push_back(static_cast<std::uint8_t>(target_length & 0x7F));
-        window.insert(window.end(), {0x00, 0x00, 0x00, 0x00}); // indicator, three empty sections
-        d.push_back(static_cast<std::uint8_t>(window.size()));
-        append_bytes(d, window);
-        return d;
-    };
     bytes target;
     for (const std::uint32_t claim : {(64u << 20) + 1, 64u << 20}) {
         largest = 0;
-        EXPECT_FALSE(vcdiff_decode({}, delta_claiming(claim), target));
+        EXPECT_FALSE(vcdiff_decode({}, test::make_delta({{.target_length = claim}}), target));
         EXPECT_LE(largest.load(), claim > (64u << 20) ? 4 * kib : claim + 4 * kib) << claim;
     }
 }
