@@ -158,40 +158,34 @@ protected:
     std::vector<std::string> reference_calls, reference_sections;
 };
 
-TEST_F(data_safety, a_source_cut_short_at_any_section_fails_and_writes_nothing)
+// A source cut short at any section, or a patched file overwritten in place once the job has begun.
+TEST_F(data_safety, a_source_cut_short_or_overwritten_midway_fails_and_writes_nothing)
 {
     const bytes original = read_whole_file(source);
     const std::vector<rom_section> sections = nds_rom(source).list_sections();
+    const std::uint16_t readme = nds_rom(source).get_file_id("/readme.txt");
+    const std::uint32_t readme_at = get_le32(nds_rom(source).fat_bytes(), std::size_t{readme} * 8);
     write_whole_file(destination, bytes{4, 4});
-    for (std::size_t i = 0; i < sections.size(); ++i) {
+    for (std::size_t i = 0; i <= sections.size(); ++i) {
         SCOPED_TRACE("cut at section " + std::to_string(i));
         write_whole_file(source, original);
         const bool later_data =
             std::any_of(sections.begin() + i, sections.end(), [](auto& s) { return s.size > 0; });
         const std::string error = error_of([&] {
-            run_job(packed, nullptr, at_section(i, [&] { fs::resize_file(source, sections[i].offset); }));
+            run_job(packed, nullptr, at_section(i % sections.size(), [&] {
+                        if (i < sections.size())
+                            return fs::resize_file(source, sections[i].offset);
+                        std::fstream f(source, std::ios::binary | std::ios::in | std::ios::out);
+                        f.seekp(readme_at);
+                        f.put('X');
+                    }));
         });
-        EXPECT_EQ(!error.empty(), later_data) << error;
+        EXPECT_TRUE(i < sections.size() ? error.empty() != later_data
+                                        : error == "patcher::visit - bad checksum")
+            << error;
         EXPECT_EQ(read_whole_file(destination), (bytes{4, 4}));
         EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
     }
-}
-
-TEST_F(data_safety, a_patched_file_overwritten_in_place_fails_its_checksum_and_writes_nothing)
-{
-    write_whole_file(destination, bytes{1, 2, 3});
-    const std::uint16_t readme = nds_rom(source).get_file_id("/readme.txt");
-    const std::uint32_t at = get_le32(nds_rom(source).fat_bytes(), std::size_t{readme} * 8);
-    EXPECT_EQ(error_of([&] {
-                  run_job(packed, nullptr, at_section(0, [&] {
-                              std::fstream f(source, std::ios::binary | std::ios::in | std::ios::out);
-                              f.seekp(at);
-                              f.put('X');
-                          }));
-              }),
-              "patcher::visit - bad checksum");
-    EXPECT_EQ(read_whole_file(destination), (bytes{1, 2, 3}));
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
 }
 
 TEST_F(data_safety, a_source_renamed_over_or_removed_midway_is_still_read_whole)
