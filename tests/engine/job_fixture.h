@@ -31,16 +31,16 @@ inline bytes pattern(std::size_t n, std::uint8_t seed)
     return b;
 }
 
-// A script container: a 32-byte head whose words at 24 and 28 delimit UTF-16LE text, and a
-// tail after the text that must travel with it.
-inline bytes script_container(const std::u16string& text)
+// A script container: a 32-byte head whose words at 24 and 28 delimit the text in UTF-16LE,
+// `lead` bytes of other data before the text and `tail` bytes after it, which travel with it.
+inline bytes script_container(const std::u16string& text, std::size_t lead = 0, std::size_t tail = 0)
 {
-    bytes c(32, 0xAB);
-    put_le32(c, 24, 32);
-    put_le32(c, 28, static_cast<std::uint32_t>(32 + 2 * text.size()));
+    bytes c(32 + lead, 0xAB);
+    put_le32(c, 24, static_cast<std::uint32_t>(c.size()));
     for (char16_t u : text)
-        append_le16(c, static_cast<std::uint16_t>(u));
-    append_le32(c, 0xC0FFEE);
+        append_le16(c, u);
+    put_le32(c, 28, static_cast<std::uint32_t>(c.size()));
+    c.resize(c.size() + tail, 0xCD);
     return c;
 }
 
@@ -65,16 +65,13 @@ inline rom_description game_description()
 // Every section's plain contents by section code (overlays expanded, ARM9 with its footer).
 inline std::map<std::uint32_t, bytes> section_contents(const fs::path& rom_path)
 {
-    nds_rom rom(rom_path);
-    std::map<std::uint32_t, bytes> out;
     struct collector : rom_visitor {
-        std::map<std::uint32_t, bytes>& out;
-        explicit collector(std::map<std::uint32_t, bytes>& o) : out(o) {}
+        std::map<std::uint32_t, bytes> out;
         bytes visit(const bytes& c, std::uint32_t code) override { return out[code] = c; }
         void enter_section(std::uint32_t) override {}
-    } v(out);
-    rom.copy_to(rom_path.parent_path() / "collect.tmp", v); // the copy is discarded: only the visits matter
-    return out;
+    } v;
+    nds_rom(rom_path).copy_to(rom_path.parent_path() / "collect.tmp", v); // only the visits matter
+    return v.out;
 }
 
 class job_fixture : public ::testing::Test {

@@ -2,7 +2,7 @@
 #include "engine/char_table.h"
 #include "engine/script_font.h"
 
-#include "support/error_of.h"
+#include "job_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -13,23 +13,9 @@ namespace {
 
 using test::error_of;
 
-// A script container: 32 bytes of header holding the text range, `lead` bytes of other data,
-// the text in UTF-16LE, then `tail` bytes.
-bytes container_with(const std::u16string& text, std::size_t lead = 0, std::size_t tail = 0)
-{
-    bytes c(32 + lead, 0xAB);
-    const auto start = static_cast<std::uint32_t>(c.size());
-    for (char16_t u : text)
-        append_le16(c, u);
-    put_le32(c, 24, start);
-    put_le32(c, 28, static_cast<std::uint32_t>(c.size()));
-    c.resize(c.size() + tail, 0xCD);
-    return c;
-}
-
 bytes font_for(const std::u16string& text)
 {
-    return build_font(used_chars(make_char_index(), container_with(text)));
+    return build_font(used_chars(make_char_index(), test::script_container(text)));
 }
 
 std::size_t index_of(char16_t code)
@@ -94,17 +80,18 @@ TEST(char_index, maps_each_table_character_to_its_own_glyph)
 
 TEST(used_chars, marks_known_code_units_of_the_text_only)
 {
-    bytes c = container_with(u"Aé\u4E00A\u2122", 6, 4);
+    bytes c = test::script_container(u"Aé\u4E00A\u2122", 6, 4);
     put_le16(c, 32, u'Z');           // in the lead, outside the text
     put_le16(c, c.size() - 2, u'Q'); // in the tail
     used_char_set used = used_chars(make_char_index(), c);
     EXPECT_EQ(used.count(), 3u);
     EXPECT_TRUE(used[index_of(u'A')] && used[index_of(u'é')] && used[181]);
-    EXPECT_TRUE(used_chars(make_char_index(), container_with(u"")).none());
-    EXPECT_EQ(used_chars(make_char_index(), container_with(u"xy")).count(), 2u); // text up to the very end
+    EXPECT_TRUE(used_chars(make_char_index(), test::script_container(u"")).none());
+    EXPECT_EQ(used_chars(make_char_index(), test::script_container(u"xy")).count(),
+              2u); // text up to the very end
     // A text of odd length: its last single byte is no code unit, wherever the container ends.
     for (std::size_t tail : {0, 1, 4}) {
-        bytes odd = container_with(u"AB", 0, tail);
+        bytes odd = test::script_container(u"AB", 0, tail);
         odd.insert(odd.begin() + 36, 'C');
         put_le32(odd, 28, 37);
         used = used_chars(make_char_index(), odd);
@@ -125,7 +112,7 @@ TEST(used_chars, rejects_text_outside_the_container)
     EXPECT_EQ(error_of([&] { used_chars(make_char_index(), bytes(31, 0)); }),
               "used_chars - script container too short");
     for (const auto& k : cases) {
-        bytes c = container_with(u"abc");
+        bytes c = test::script_container(u"abc");
         put_le32(c, 24, k.start);
         put_le32(c, 28, k.end);
         EXPECT_EQ(error_of([&] { used_chars(make_char_index(), c); }), k.message) << k.start << ".." << k.end;
@@ -222,7 +209,7 @@ TEST(build_font, no_ascii_character_gives_an_empty_table_map)
 
 TEST(assemble_script_entry, chunks_follow_the_kept_prefix_and_the_font_is_padded)
 {
-    const bytes script = container_with(u"Oui"); // 38 bytes
+    const bytes script = test::script_container(u"Oui"); // 38 bytes
     const bytes e = assemble_script_entry({}, 0, script, bytes(32, 0x77));
     ASSERT_EQ(e.size(), 38u + 48 + 32);
     EXPECT_EQ(slice(e, 0, 16), hex("'DCM' 00 26000000 00000000 36000000"));
