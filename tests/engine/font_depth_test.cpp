@@ -13,17 +13,10 @@
 namespace qm {
 namespace {
 
-// A generated font with the glyphs of the given character indices.
-bytes font_of(std::initializer_list<std::size_t> indices)
-{
-    used_char_set used;
-    for (std::size_t i : indices)
-        used.set(i);
-    return build_font(used);
-}
-
-const bytes a_and_e_acute = font_of({33, 150});   // W 8, H 10, T 20, Z 56: two maps
-const bytes hello = font_of({1, 40, 69, 76, 79}); // "!Helo": W 6, H 10, T 15, Z 92: one map
+// Generated fonts: A and e acute (W 8, H 10, T 20, Z 56: two maps), and "!Helo" (W 6, H 10,
+// T 15, Z 92: one map).
+const bytes a_and_e_acute = build_font(used_char_set().set(33).set(150));
+const bytes hello = build_font(used_char_set().set(1).set(40).set(69).set(76).set(79));
 
 // Pixel p (row-major) of tile g, at the font's depth.
 unsigned pixel(const bytes& font, unsigned g, unsigned p)
@@ -37,15 +30,9 @@ unsigned pixel(const bytes& font, unsigned g, unsigned p)
 TEST(font_depth, keeps_the_lowest_bit_of_each_pixel_and_moves_what_follows)
 {
     const auto with = [](bytes f, std::uint8_t bpp, std::uint8_t height, std::uint16_t tile_bytes = 20) {
-        f[0x3A] = bpp;
-        f[0x35] = height;
-        put_le16(f, 0x36, tile_bytes);
-        return f;
+        return f[0x3A] = bpp, f[0x35] = height, put_le16(f, 0x36, tile_bytes), f;
     };
-    const struct {
-        bytes in;
-        std::int64_t d;
-    } cases[] = {
+    const std::pair<bytes, std::int64_t> cases[] = {
         {a_and_e_acute, -20},                   // N 2, T1 10, Z1 36
         {hello, -28},                           // N 6, T1 8, Z1 64
         {with(a_and_e_acute, 1, 10), -20},      // the same tiles read at one bit
@@ -92,10 +79,7 @@ TEST(font_depth, rejects_fonts_that_disagree_with_themselves)
     put_le32(at_end, 0x08, static_cast<std::uint32_t>(at_end.size()));
     const auto link = [](std::size_t at, std::uint32_t to) { return [=](bytes& b) { put_le32(b, at, to); }; };
     const auto byte = [](std::size_t at, std::uint8_t to) { return [=](bytes& b) { b[at] = to; }; };
-    const struct {
-        std::function<void(bytes&)> damage;
-        std::string reason;
-    } cases[] = {
+    const std::pair<std::function<void(bytes&)>, std::string> cases[] = {
         {[](bytes& b) { b.resize(0x3B); }, "font too short"},
         {link(0x08, size + 1), "file size does not match the font header"},
         {[](bytes& b) { b.push_back(0); }, "file size does not match the font header"},
@@ -122,9 +106,9 @@ TEST(font_depth, rejects_fonts_that_disagree_with_themselves)
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         bytes b = good;
-        cases[i].damage(b);
+        cases[i].first(b);
         EXPECT_EQ(test::error_of([&] { convert_font_to_1bpp(b); }),
-                  cases[i].reason.empty() ? "" : "convert_font_to_1bpp - " + cases[i].reason)
+                  cases[i].second.empty() ? "" : "convert_font_to_1bpp - " + cases[i].second)
             << "case " << i;
     }
 }
