@@ -11,19 +11,22 @@ namespace {
 
 using test::error_of;
 
-TEST(patch_archive, builder_output_parses_back_with_paths_in_record_order)
+// Each record's room ends where the next one begins, the last one's at the string pool; the
+// packed form round-trips, and however short its stream is cut, even shorter than the header,
+// it is the decoder's failure.
+TEST(patch_archive, builder_output_parses_back_and_packs_and_a_cut_stream_fails)
 {
     archive_builder b;
-    std::uint32_t d = b.add_blob({0xD6, 0xC3, 0xC4, 0x00});
+    const std::uint32_t d = b.add_blob(bytes(5000, 0x41));
     b.add_file_record("/a/one.bin", {0, 0x1234, d});
     b.add_record(make_section_code(banner), {0, 0x55, d}); // does not take a path
     b.add_record(make_section_code(arm9_overlay, 3), {0, 0x66, d});
     b.add_file_record("/two.bin", {1, 7, 0x99, 4, 0xFFFFFFFF, d});
     b.set_total_steps(42);
-
-    std::vector<bytes> blobs = split_archive(b.build());
+    const bytes unpacked = b.build();
+    std::vector<bytes> blobs = split_archive(unpacked);
     ASSERT_EQ(blobs.size(), 2u);
-    EXPECT_EQ(blobs[1], (bytes{0xD6, 0xC3, 0xC4, 0x00}));
+    EXPECT_EQ(blobs[1], bytes(5000, 0x41));
     archive_index index = parse_archive_index(blobs[0]);
     EXPECT_EQ(index.total_steps, 42u);
     ASSERT_EQ(index.records.size(), 4u);
@@ -31,36 +34,22 @@ TEST(patch_archive, builder_output_parses_back_with_paths_in_record_order)
     EXPECT_EQ(index.records[1].path, std::nullopt);
     EXPECT_EQ(index.records[2].stored_key, 0x3000Au);
     EXPECT_EQ(index.records[3].path, "/two.bin");
-    // Each record's room ends where the next one begins; the last one's at the string pool.
     EXPECT_EQ(index.records[0].body.size(), 12u);
     EXPECT_EQ(index.records[3].body.size(), 24u);
     EXPECT_EQ(get_le32(index.records[3].body, 20), 1u);
-}
 
-// However short the stream is cut, even shorter than the header, it is the decoder's failure.
-TEST(patch_archive, packed_form_round_trips_and_a_cut_stream_fails)
-{
-    archive_builder b;
-    b.add_blob(bytes(5000, 0x41));
-    b.set_total_steps(3);
-    const bytes unpacked = b.build();
     bytes packed = pack_archive(unpacked);
     EXPECT_EQ(get_le32(packed, 0), unpacked.size());
     EXPECT_EQ(unpack_archive(packed), unpacked);
-
-    std::vector<bytes> cuts = {
-        bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packed.size() / 2))};
+    std::vector<bytes> cuts = {bytes(packed.begin(), packed.begin() + std::ssize(packed) / 2)};
     put_le32(packed, 0, 1000000); // the size of a real archive, whose stream would be far longer
     for (std::ptrdiff_t keep : {0, 4, 8, 9, 14})
         cuts.emplace_back(packed.begin(), packed.begin() + keep);
+    // An unpacked size no LZMA stream of this length can produce is refused before allocating.
+    cuts.push_back({0xFF, 0xFF, 0xFF, 0xFF, 0x5D, 0, 0, 1, 0, 0});
     for (const bytes& cut : cuts)
         EXPECT_EQ(error_of([&] { unpack_archive(cut); }), "Decompression of main archive failed")
             << cut.size();
-    // An unpacked size no LZMA stream of this length can produce is refused before allocating.
-    EXPECT_EQ(error_of([&] {
-                  unpack_archive(bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x5D, 0, 0, 1, 0, 0});
-              }),
-              "Decompression of main archive failed");
 }
 
 TEST(patch_archive, lying_sizes_and_index_bounds_fail_cleanly)
@@ -69,11 +58,8 @@ TEST(patch_archive, lying_sizes_and_index_bounds_fail_cleanly)
     EXPECT_TRUE(fails([] {
         split_archive(bytes{0xFF, 0xFF, 0xFF, 0x0F, 0, 0, 0, 0});
     })); // blob count too large
-    EXPECT_TRUE(fails([] {
-        split_archive(bytes{1, 0, 0, 0, 100, 0, 0, 0, 1, 2, 3});
-    }));                                                          // blob runs past the end
-    EXPECT_TRUE(fails([] { split_archive(bytes{0, 0, 0, 0}); })); // no blob at all
-
+    EXPECT_TRUE(fails([] { split_archive(bytes{1, 0, 0, 0, 100, 0, 0, 0, 1, 2, 3}); })); // blob past the end
+    EXPECT_TRUE(fails([] { split_archive(bytes{0, 0, 0, 0}); }));                        // no blob at all
     const auto index = [](std::uint32_t count, std::uint32_t pool, std::vector<std::uint32_t> words,
                           std::string tail = "") {
         bytes b;
