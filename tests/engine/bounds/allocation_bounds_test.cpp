@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <random>
 
@@ -87,14 +88,39 @@ TEST(allocation_bounds, rom_tables_claiming_more_than_the_file)
     std::filesystem::remove(path);
 }
 
-TEST(allocation_bounds, lz_footer_claiming_four_gib)
+// Length fields claiming far more than their input: an LZ footer nearly 4 GiB long, four billion
+// table rows of width 0 (which all lie inside the table, so only the cost of their cells stops
+// them), a packed archive of a GiB, a blob of 4 GiB, a font's glyph block past its end and tiles
+// of one byte that would make nearly every byte of the file a glyph.
+TEST(allocation_bounds, length_fields_claiming_more_than_their_input)
 {
-    bytes stored = nds_lz_comp(bytes(1000, 0x33));
-    put_le32(stored, stored.size() - 4, 0xFFFFFF00); // decoded length: nearly 4 GiB
-    EXPECT_LE(
-        largest_allocation_of_refusal([&] { nds_lz_inplace_decomp(stored); },
-                                      "nds_lz_decomp failed - decoded size out of reach of the token stream"),
-        2 * stored.size());
+    bytes lz = nds_lz_comp(bytes(1000, 0x33));
+    put_le32(lz, lz.size() - 4, 0xFFFFFF00);
+    bytes table = utf_table("T", {{"A", utf_u32, false}}).serialize();
+    put_be32(table, 28, 0xFFFFFFFF);
+    bytes packed = pack_archive(bytes(100, 0x55));
+    put_le32(packed, 0, 0x3FFFFFFF);
+    const bytes font = build_font(used_char_set().set(33).set(34));
+    bytes far_block = font, tiny_tiles = font;
+    put_le32(far_block, 0x30, 0xFFFFFFF0);
+    put_le16(tiny_tiles, 0x36, 1);
+    const std::tuple<std::function<void()>, std::string, std::size_t> cases[] = {
+        {[&] { nds_lz_inplace_decomp(lz); },
+         "nds_lz_decomp failed - decoded size out of reach of the token stream", 2 * lz.size()},
+        {[&] { utf_table::parse(table); }, "utf_table::parse failed - table too large for its bytes",
+         4 * kib},
+        {[&] { unpack_archive(packed); }, "Decompression of main archive failed", 4 * kib},
+        {[] {
+             split_archive(bytes{2, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0xFF});
+         }, // an empty index, 4 GiB
+         "load_archive failed - blob 1 runs past the end of the archive", 4 * kib},
+        {[&] { convert_font_to_1bpp(far_block); }, "convert_font_to_1bpp - glyph block outside the font",
+         font.size()},
+        {[&] { convert_font_to_1bpp(tiny_tiles); }, "convert_font_to_1bpp - tiles too small for their pixels",
+         font.size()},
+    };
+    for (const auto& [run, message, bound] : cases)
+        EXPECT_LE(largest_allocation_of_refusal(run, message), bound) << message;
 }
 
 TEST(allocation_bounds, cpk_entry_claiming_four_gib_expanded)
@@ -117,47 +143,6 @@ TEST(allocation_bounds, cpk_entry_claiming_four_gib_expanded)
                   [&] { cpk_visit(archive, [](std::uint32_t, byte_span) {}); },
                   "cpk_visit failed - file 1 claims more expanded bytes than its form can hold"),
               16 * kib);
-}
-
-TEST(allocation_bounds, utf_table_claiming_four_billion_rows)
-{
-    // Rows of width 0 all lie inside the table, so only the cost of their cells stops them.
-    utf_table t("T", {{"A", utf_u32, false}});
-    bytes table = t.serialize();
-    put_be32(table, 28, 0xFFFFFFFF);
-    EXPECT_LE(largest_allocation_of_refusal([&] { utf_table::parse(table); },
-                                            "utf_table::parse failed - table too large for its bytes"),
-              4 * kib);
-}
-
-TEST(allocation_bounds, packed_archive_claiming_a_gib)
-{
-    bytes packed = pack_archive(bytes(100, 0x55));
-    put_le32(packed, 0, 0x3FFFFFFF);
-    EXPECT_LE(largest_allocation_of_refusal([&] { unpack_archive(packed); },
-                                            "Decompression of main archive failed"),
-              4 * kib);
-
-    const bytes unpacked{2, 0, 0,    0,    0,    0,
-                         0, 0, 0xF0, 0xFF, 0xFF, 0xFF}; // two blobs: an empty index and 4 GiB
-    EXPECT_LE(largest_allocation_of_refusal([&] { split_archive(unpacked); },
-                                            "load_archive failed - blob 1 runs past the end of the archive"),
-              4 * kib);
-}
-
-TEST(allocation_bounds, font_blocks_claiming_more_than_the_font)
-{
-    const bytes font = build_font(used_char_set().set(33).set(34));
-    bytes lying = font;
-    put_le32(lying, 0x30, 0xFFFFFFF0); // glyph block size
-    const auto convert = [&] { convert_font_to_1bpp(lying); };
-    EXPECT_LE(largest_allocation_of_refusal(convert, "convert_font_to_1bpp - glyph block outside the font"),
-              font.size());
-    lying = font;
-    put_le16(lying, 0x36, 1); // one byte per tile: nearly every byte of the file a glyph
-    EXPECT_LE(
-        largest_allocation_of_refusal(convert, "convert_font_to_1bpp - tiles too small for their pixels"),
-        font.size());
 }
 
 TEST(allocation_bounds, vcdiff_window_sizes_are_capped_at_64_mib)
