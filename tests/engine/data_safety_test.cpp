@@ -3,6 +3,7 @@
 // listener sees the same calls, up to the same first error or the same cancel, whatever the
 // number of workers.
 
+#include "common/phase_timer.h"
 #include "cpk/cpk_builder.h"
 #include "cpk/cpk_test_data.h"
 #include "cpk/cpk_visit.h"
@@ -68,6 +69,7 @@ protected:
                      delta_body(b, bytes(4000, 0x20), bytes(4100, 0x21)));
         const bytes text = test::script_container(u"\u00C9t\u00E9 \u00E0 Quillmoor"),
                     text2 = test::script_container(u"D\u00E9j\u00E0 vu");
+        const bytes added{'n', 'e', 'w'};
         bytes delta_target = delta_source;
         delta_target[7] ^= 1;
         delta_target.resize(2100, 9);
@@ -75,19 +77,42 @@ protected:
                             c6 = crc32(delta_source), c8 = crc32(cpk_files[7]), t1 = b.add_blob(text),
                             t2 = b.add_blob(text2), whole = b.add_blob(test::pattern(2500, 12)),
                             d = b.add_blob(vcdiff_encode(delta_source, delta_target)), empty = b.add_blob({}),
-                            n1 = b.add_blob(bytes{'n', 'e', 'w'}), n2 = b.add_blob(bytes(1000, 0x42)),
-                            end = 0xFFFFFFFF;
+                            n1 = b.add_blob(added), n2 = b.add_blob(bytes(1000, 0x42)), end = 0xFFFFFFFF;
         b.add_file_record("/talk.cpk", {1,  1, s, 0, t1, 2, f,  4, 3,  c3, 2,     whole, 5,  f,   4, 6,
                                         c6, 3, d, 7, s,  1, t2, 8, c8, 5,  empty, end,   n1, end, n2});
-        b.set_total_steps(
-            static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1 + 10 + 2 * 13));
+        const auto total =
+            static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1 + 10 + 2 * 13);
+        b.set_total_steps(total);
         packed = pack_archive(b.build());
 
-        const test::recording_listener l = run_job(packed);
+        patcher timed;
+        phase_timer timer;
+        timed.time_phases(&timer);
+        const test::recording_listener l = run_job(packed, &timed);
         reference_calls = l.calls;
         reference_sections = l.events("section ");
         reference = read_whole_file(destination);
-        // The reference patches every part.
+        // Timed, the job fills its phases and leaves no timer bound.
+        EXPECT_EQ(phase_timer::of_this_thread().timer, nullptr);
+        for (job_phase p : {job_phase::archive_unpacking, job_phase::reading, job_phase::lz_packing,
+                            job_phase::cpk_compression, job_phase::writing})
+            EXPECT_GT(timer.times_measured(p), 0u) << job_phase_name(p);
+        // It reports in order, files by their path and other sections by none, the closing padding
+        // (0) included, and one position per step.
+        const std::vector<std::string> ev = l.events();
+        EXPECT_EQ(std::vector<std::string>(ev.begin(), ev.begin() + 6),
+                  (std::vector<std::string>{"opening_source", "source_opened", "initialising",
+                                            "set_total " + std::to_string(total), "initialised",
+                                            "section 0x1 (null)"}));
+        EXPECT_EQ(std::vector<std::string>(ev.end() - 2, ev.end()),
+                  (std::vector<std::string>{"section 0 (null)", "finished"}));
+        char talk_event[64];
+        std::snprintf(talk_event, sizeof talk_event, "section %#x talk.cpk",
+                      make_section_code(file, nds_rom(source).get_file_id("/talk.cpk")));
+        for (const char* event : {static_cast<const char*>(talk_event), "section 0x3000a (null)"})
+            EXPECT_NE(std::find(ev.begin(), ev.end(), event), ev.end()) << event;
+        EXPECT_EQ(l.positions.size(), total);
+        // Every part is patched.
         nds_rom patched(destination);
         EXPECT_EQ(patched.read_file(patched.get_file_id("/readme.txt")), (bytes{'o', 'k'}));
         std::vector<bytes> entries;
@@ -97,17 +122,10 @@ protected:
             return assemble_script_entry(prefix, prefix.size(), t,
                                          build_font(used_chars(make_char_index(), t)));
         };
-        const bytes font1 = convert_font_to_1bpp(font);
-        EXPECT_EQ(entries, (std::vector<bytes>{script_of(bytes(script.begin(), script.begin() + 8), text),
-                                               font1,
-                                               test::pattern(2500, 12),
-                                               cpk_files[3],
-                                               font1,
-                                               delta_target,
-                                               script_of({}, text2),
-                                               {},
-                                               bytes{'n', 'e', 'w'},
-                                               bytes(1000, 0x42)}));
+        const bytes font1 = convert_font_to_1bpp(font), kept(script.begin(), script.begin() + 8);
+        EXPECT_EQ(entries, (std::vector<bytes>{script_of(kept, text), font1, test::pattern(2500, 12),
+                                               cpk_files[3], font1, delta_target, script_of(bytes(), text2),
+                                               bytes(), added, bytes(1000, 0x42)}));
         fs::remove(destination);
     }
 
@@ -210,21 +228,30 @@ TEST_F(data_safety, a_source_renamed_over_or_removed_midway_is_still_read_whole)
     EXPECT_EQ(leftovers(), (std::vector<std::string>{"out.nds"}));
 }
 
+// The front ends check sources and destinations before a job starts; the engine refuses them on
+// its own too. A game is translated only with its exact title and one of its two codes.
 TEST_F(data_safety, a_source_or_destination_that_is_unusable_is_refused_and_left_alone)
 {
-    // The front ends check these before a job starts; the engine refuses them on its own too.
     write_whole_file(destination, bytes{3});
-    fs::create_directory(dir / "folder.nds");
-    write_whole_file(dir / "short.nds", bytes(0x17F, 0));
-    for (const auto& [name, message] :
-         {std::pair<std::string, std::string>{"folder.nds", ""},
-          {"missing.nds", "nds_rom::nds_rom - can't open input file"},
-          {"short.nds", "nds_rom::nds_rom - input file is not a valid NDS ROM"}}) {
+    fs::create_directories(dir / "other" / "folder.nds");
+    write_whole_file(dir / "other" / "short.nds", bytes(0x17F, 0));
+    std::vector<std::pair<std::string, std::string>> sources = {
+        {"folder.nds", ""},
+        {"missing.nds", "nds_rom::nds_rom - can't open input file"},
+        {"short.nds", "nds_rom::nds_rom - input file is not a valid NDS ROM"}};
+    for (const std::string game : {"QLMOR yqle", "QLMOR YQLJ", "QLMORX YQLE", "QLMO YQLE", "qlmor YQLE"}) {
+        rom_description d = test::game_description();
+        d.title = game.substr(0, game.find(' '));
+        d.game_code = game.substr(game.find(' ') + 1);
+        write_whole_file(dir / "other" / (game + ".nds"), build_rom_image(d).image);
+        sources.emplace_back(game + ".nds", "Input is not a valid Quillmoor game");
+    }
+    for (const auto& [name, message] : sources) {
         test::recording_listener l;
-        const fs::path from = dir / name;
+        const fs::path from = dir / "other" / name;
         const std::string error = job_error(packed, l, &from);
         EXPECT_TRUE(message.empty() ? !error.empty() : error == message) << name << ": " << error;
-        EXPECT_EQ(l.calls, std::vector<std::string>{"opening_source"});
+        EXPECT_EQ(l.calls, std::vector<std::string>{"opening_source"}); // a refused source sees nothing more
         EXPECT_EQ(read_whole_file(destination), bytes{3});
     }
     fs::remove(destination);
@@ -232,7 +259,22 @@ TEST_F(data_safety, a_source_or_destination_that_is_unusable_is_refused_and_left
     write_whole_file(destination / "keep.txt", bytes{1});
     EXPECT_EQ(error_of([&] { run_job(packed); }), "nds_rom::copy_to failed - can't open output file");
     EXPECT_EQ(read_whole_file(destination / "keep.txt"), bytes{1});
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"folder.nds", "game.nds", "out.nds", "short.nds"}));
+    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "other", "out.nds"}));
+}
+
+// The game with the other code passes the game check; a path the ROM lacks ends the job then.
+TEST_F(data_safety, a_missing_path_ends_the_job_before_any_section)
+{
+    rom_description d = test::game_description();
+    d.game_code = "YQLP";
+    write_game(d);
+    archive_builder b;
+    b.add_file_record("/data/nope.bin", {0, 0, 0});
+    test::recording_listener l;
+    EXPECT_EQ(job_error(pack_archive(b.build()), l), "nds_rom::get_file_id failed - path not found");
+    EXPECT_EQ(l.events().back(), "set_total 0");
+    EXPECT_TRUE(l.positions.empty());
+    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds"}));
 }
 
 TEST_F(data_safety, a_cancel_at_any_moment_gives_the_whole_rom_or_nothing_whatever_the_workers)

@@ -1,6 +1,5 @@
 #pragma once
-// A small game ROM with every kind of section, and the sections' plain contents read back
-// from any ROM, for the patch job's tests.
+// A small game ROM with every kind of section, and the folder and helpers of the patch job's tests.
 
 #include "common/file_io.h"
 #include "engine/crc32.h"
@@ -16,7 +15,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <random>
 
 namespace qm::test {
@@ -60,18 +58,6 @@ inline rom_description game_description()
                   "data", {rom_fs_node::file("empty.bin"), rom_fs_node::file("story.bin", pattern(5000, 6)),
                            rom_fs_node::directory("more", {rom_fs_node::file("x.bin", pattern(9, 7))})})};
     return d;
-}
-
-// Every section's plain contents by section code (overlays expanded, ARM9 with its footer).
-inline std::map<std::uint32_t, bytes> section_contents(const fs::path& rom_path)
-{
-    struct collector : rom_visitor {
-        std::map<std::uint32_t, bytes> out;
-        bytes visit(const bytes& c, std::uint32_t code) override { return out[code] = c; }
-        void enter_section(std::uint32_t) override {}
-    } v;
-    nds_rom(rom_path).copy_to(rom_path.parent_path() / "collect.tmp", v); // only the visits matter
-    return v.out;
 }
 
 class job_fixture : public ::testing::Test {
