@@ -32,10 +32,11 @@ protected:
         bytes script(64, 'S');
         put_le32(script, 12, 8);
         const bytes font = build_font(used_char_set().set(33).set(40)), delta_source = test::pattern(2000, 3);
-        cpk_files = {script, font,        test::pattern(3000, 11), bytes(900, 0x41), font, delta_source,
-                     script, bytes(50, 6)};
+        const std::vector<bytes> talk_files = {script,           font,        test::pattern(3000, 11),
+                                               bytes(900, 0x41), font,        delta_source,
+                                               script,           bytes(50, 6)};
         cpk_builder talk;
-        for (const bytes& f : cpk_files)
+        for (const bytes& f : talk_files)
             talk.add_file(f);
         rom_description game = test::game_description();
         game.root.push_back(rom_fs_node::file("talk.cpk", talk.write()));
@@ -49,11 +50,10 @@ protected:
                                     : i % 4 == 2 ? test::random_bytes(3000, seed)
                                                  : bytes();
                 cpk.add_file(entry);
-                if (i % 3 == 0) {
-                    const bytes after = test::pattern(4000 + 100 * i, static_cast<std::uint8_t>(seed + 1));
-                    list.insert(list.end(),
-                                {i + 1, crc32(entry), 3, archive.add_blob(vcdiff_encode(entry, after))});
-                }
+                if (i % 3 == 0)
+                    list.insert(list.end(), {i + 1, crc32(entry), 3,
+                                             archive.add_blob(
+                                                 vcdiff_encode(entry, test::pattern(4000 + 100 * i, seed)))});
             }
             list.insert(list.end(),
                         {0xFFFFFFFF, archive.add_blob(test::pattern(9000, static_cast<std::uint8_t>(a)))});
@@ -73,8 +73,8 @@ protected:
         bytes delta_target = delta_source;
         delta_target[7] ^= 1;
         delta_target.resize(2100, 9);
-        const std::uint32_t s = crc32(script), f = crc32(font), c3 = crc32(cpk_files[2]),
-                            c6 = crc32(delta_source), c8 = crc32(cpk_files[7]), t1 = b.add_blob(text),
+        const std::uint32_t s = crc32(script), f = crc32(font), c3 = crc32(talk_files[2]),
+                            c6 = crc32(delta_source), c8 = crc32(talk_files[7]), t1 = b.add_blob(text),
                             t2 = b.add_blob(text2), whole = b.add_blob(test::pattern(2500, 12)),
                             d = b.add_blob(vcdiff_encode(delta_source, delta_target)), empty = b.add_blob({}),
                             n1 = b.add_blob(added), n2 = b.add_blob(bytes(1000, 0x42)), end = 0xFFFFFFFF;
@@ -124,7 +124,7 @@ protected:
         };
         const bytes font1 = convert_font_to_1bpp(font), kept(script.begin(), script.begin() + 8);
         EXPECT_EQ(entries, (std::vector<bytes>{script_of(kept, text), font1, test::pattern(2500, 12),
-                                               cpk_files[3], font1, delta_target, script_of(bytes(), text2),
+                                               talk_files[3], font1, delta_target, script_of(bytes(), text2),
                                                bytes(), added, bytes(1000, 0x42)}));
         fs::remove(destination);
     }
@@ -168,7 +168,6 @@ protected:
         return o;
     }
 
-    std::vector<bytes> cpk_files;
     archive_builder archive;
     std::vector<std::uint32_t> arc1_list;
     bytes packed;
