@@ -1,6 +1,7 @@
-// The fingerprints of the identity card: SHA-1 against published check values, CRC-32 fed in
-// pieces, and the card's text read back or refused.
+// The fingerprints of the identity card: CRC-32 against its bitwise definition, SHA-1 against
+// published check values, both fed in pieces, and the card's text read back or refused.
 
+#include "cpk/cpk_test_data.h"
 #include "engine/crc32.h"
 #include "engine/identity_card.h"
 #include "engine/sha1.h"
@@ -16,6 +17,22 @@ namespace {
 byte_span text_bytes(std::string_view s)
 {
     return byte_span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+}
+
+// The check values, and the definition one bit at a time against the table-driven code at the
+// lengths around its 16-byte blocks, from an even and an odd start.
+TEST(crc32, check_values_and_the_bitwise_definition_around_the_block_size)
+{
+    EXPECT_EQ(crc32(byte_span(reinterpret_cast<const std::uint8_t*>("123456789"), 9)), 0xCBF43926u);
+    const bytes data = test::random_bytes(1000, 9);
+    for (std::size_t start : {0, 3})
+        for (std::size_t n : {0, 1, 4, 15, 16, 17, 31, 32, 33, 997}) {
+            std::uint32_t r = 0xFFFFFFFFu;
+            for (std::size_t i = start; i < start + n; ++i)
+                for (int k = 0, b = data[i]; k < 8; ++k, b >>= 1)
+                    r = (r >> 1) ^ (0xEDB88320u & (0u - ((r ^ b) & 1)));
+            EXPECT_EQ(crc32(byte_span(data).subspan(start, n)), ~r) << start << " " << n;
+        }
 }
 
 TEST(sha1, check_values_and_any_split_of_the_input)

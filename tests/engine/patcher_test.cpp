@@ -1,5 +1,7 @@
 #include "engine/patcher.h"
 
+#include "cpk/cpk_builder.h"
+#include "cpk/cpk_visit.h"
 #include "job_fixture.h"
 
 namespace qm {
@@ -23,22 +25,6 @@ struct loaded {
 
 const bytes banner_before(2112, 0x11);
 const bytes banner_after = test::pattern(3000, 0x22); // a delta's target may be longer than its source
-
-// The check values, and the definition one bit at a time against the table-driven code at the
-// lengths around its 16-byte blocks, from an even and an odd start.
-TEST(crc32, check_values_and_the_bitwise_definition_around_the_block_size)
-{
-    EXPECT_EQ(crc32(byte_span(reinterpret_cast<const std::uint8_t*>("123456789"), 9)), 0xCBF43926u);
-    const bytes data = test::pattern(1000, 9);
-    for (std::size_t start : {0, 3})
-        for (std::size_t n : {0, 1, 4, 15, 16, 17, 31, 32, 33, 997}) {
-            std::uint32_t r = 0xFFFFFFFFu;
-            for (std::size_t i = start; i < start + n; ++i)
-                for (int k = 0, b = data[i]; k < 8; ++k, b >>= 1)
-                    r = (r >> 1) ^ (0xEDB88320u & (0u - ((r ^ b) & 1)));
-            EXPECT_EQ(crc32(byte_span(data).subspan(start, n)), ~r) << start << " " << n;
-        }
-}
 
 // Loading reports the total and clears an early cancel. The writer may skip visit for a section
 // the patcher lets pass: only when it has no record and no cancel is pending, so that a cancelled
@@ -99,6 +85,148 @@ TEST(patcher, records_check_the_checksum_then_their_type_length_blob_and_delta)
         EXPECT_EQ(error_of([&] { t.engine.visit(changed, code); }),
                   body.size() < 3 || body[0] != 0 ? message : "patcher::visit - bad checksum");
     }
+}
+
+// Each record's room ends where the next one begins, the last one's at the string pool; the
+// packed form round-trips, and however short its stream is cut, even shorter than the header,
+// it is the decoder's failure.
+TEST(patch_archive, builder_output_parses_back_and_packs_and_a_cut_stream_fails)
+{
+    archive_builder b;
+    const std::uint32_t d = b.add_blob(bytes(5000, 0x41));
+    b.add_file_record("/a/one.bin", {0, 0x1234, d});
+    b.add_record(make_section_code(banner), {0, 0x55, d}); // does not take a path
+    b.add_record(make_section_code(arm9_overlay, 3), {0, 0x66, d});
+    b.add_file_record("/two.bin", {1, 7, 0x99, 4, 0xFFFFFFFF, d});
+    b.set_total_steps(42);
+    const bytes unpacked = b.build();
+    std::vector<bytes> blobs = split_archive(unpacked);
+    ASSERT_EQ(blobs.size(), 2u);
+    EXPECT_EQ(blobs[1], bytes(5000, 0x41));
+    archive_index index = parse_archive_index(blobs[0]);
+    EXPECT_EQ(index.total_steps, 42u);
+    ASSERT_EQ(index.records.size(), 4u);
+    EXPECT_EQ(index.records[0].path, "/a/one.bin");
+    EXPECT_EQ(index.records[1].path, std::nullopt);
+    EXPECT_EQ(index.records[2].stored_key, 0x3000Au);
+    EXPECT_EQ(index.records[3].path, "/two.bin");
+    EXPECT_EQ(index.records[0].body.size(), 12u);
+    EXPECT_EQ(index.records[3].body.size(), 24u);
+    EXPECT_EQ(get_le32(index.records[3].body, 20), 1u);
+
+    bytes packed = pack_archive(unpacked);
+    EXPECT_EQ(get_le32(packed, 0), unpacked.size());
+    EXPECT_EQ(unpack_archive(packed), unpacked);
+    std::vector<bytes> cuts = {bytes(packed.begin(), packed.begin() + std::ssize(packed) / 2)};
+    put_le32(packed, 0, 1000000); // the size of a real archive, whose stream would be far longer
+    for (std::ptrdiff_t keep : {0, 4, 8, 9, 14})
+        cuts.emplace_back(packed.begin(), packed.begin() + keep);
+    // An unpacked size no LZMA stream of this length can produce is refused before allocating.
+    cuts.push_back({0xFF, 0xFF, 0xFF, 0xFF, 0x5D, 0, 0, 1, 0, 0});
+    for (const bytes& cut : cuts)
+        EXPECT_EQ(error_of([&] { unpack_archive(cut); }), "Decompression of main archive failed")
+            << cut.size();
+}
+
+TEST(patch_archive, lying_sizes_and_index_bounds_fail_cleanly)
+{
+    const auto fails = [](auto&& f) { return error_of(f).find("load_archive failed") != std::string::npos; };
+    EXPECT_TRUE(fails([] {
+        split_archive(bytes{0xFF, 0xFF, 0xFF, 0x0F, 0, 0, 0, 0});
+    })); // blob count too large
+    EXPECT_TRUE(fails([] { split_archive(bytes{1, 0, 0, 0, 100, 0, 0, 0, 1, 2, 3}); })); // blob past the end
+    EXPECT_TRUE(fails([] { split_archive(bytes{0, 0, 0, 0}); }));                        // no blob at all
+    const auto index = [](std::uint32_t count, std::uint32_t pool, std::vector<std::uint32_t> words,
+                          std::string tail = "") {
+        bytes b;
+        for (std::uint32_t w : {count, pool, 0u})
+            append_le32(b, w);
+        for (auto w : words)
+            append_le32(b, w);
+        b.insert(b.end(), tail.begin(), tail.end());
+        return [b] { parse_archive_index(b); };
+    };
+    EXPECT_TRUE(fails(index(5, 0, {})));                          // more records than words
+    EXPECT_TRUE(fails(index(0, 100, {})));                        // pool offset past the blob
+    EXPECT_TRUE(fails(index(1, 8, {1, 9, 0})));                   // record at word 1 needs bytes 4-11 of 8
+    EXPECT_TRUE(fails(index(1, 8, {0, 6, 0}, "/no-terminator"))); // path runs off the blob
+    EXPECT_FALSE(fails(index(1, 8, {0, 6, 0}, std::string("/ok\0", 4))));
+    EXPECT_FALSE(fails(index(0, 0, {})));
+}
+
+std::map<std::uint32_t, bytes> entries_of(const bytes& archive)
+{
+    std::map<std::uint32_t, bytes> out;
+    cpk_visit(archive, [&](std::uint32_t id, byte_span d) { out[id] = bytes(d.begin(), d.end()); });
+    return out;
+}
+
+// A patcher whose archive holds a type 1 record with `list` (and a record after it if given),
+// run on the CPK archive of `files`.
+struct harness {
+    archive_builder archive;
+    patcher engine;
+    test::recording_listener listener;
+    bytes packed;
+
+    bytes patch(const std::vector<bytes>& files, std::vector<std::uint32_t> list,
+                const std::vector<std::uint32_t>& next_record = {})
+    {
+        list.insert(list.begin(), 1);
+        archive.add_record(make_section_code(banner), list);
+        if (!next_record.empty())
+            archive.add_record(make_section_code(arm9), next_record);
+        packed = pack_archive(archive.build());
+        engine.attach(nullptr, &listener);
+        engine.load_archive(packed);
+        cpk_builder cpk;
+        for (const bytes& f : files)
+            cpk.add_file(f);
+        return engine.visit(cpk.write(), make_section_code(banner));
+    }
+};
+
+TEST(cpk_patcher, checksum_type_and_delta_errors)
+{
+    const std::vector<bytes> files = {test::pattern(10, 1), test::pattern(20, 2)};
+    const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, bytes, std::string> cases[] = {
+        {2, crc32(files[1]) + 1, 2, {}, "patcher::cpk_patcher::operator() - bad checksum"},
+        {1, crc32(files[0]), 6, {}, "patcher::cpk_patcher::operator() - unexpected patch type"},
+        {1, crc32(files[0]), 3, {0xD6, 0xC3, 0xC4, 0x00, 0x07}, "apply_patch - decoder failed"},
+    };
+    for (const auto& [id, crc, type, blob, message] : cases) {
+        harness h;
+        EXPECT_EQ(error_of([&] { h.patch(files, {id, crc, type, h.archive.add_blob(blob)}); }), message);
+        EXPECT_EQ(h.listener.positions.size(), id); // the failing entry's step is reported first
+    }
+}
+
+TEST(cpk_patcher, cancel_mid_walk_skips_the_rest_and_empties_the_file)
+{
+    harness h;
+    h.listener.on_call = [&](const std::string& c) {
+        if (c == "position 1")
+            h.engine.request_cancel();
+    };
+    EXPECT_EQ(
+        h.patch(std::vector<bytes>(4, test::pattern(10, 1)), {0xFFFFFFFF, h.archive.add_blob(bytes{'a'})}),
+        bytes{});
+    EXPECT_EQ(h.listener.positions, (std::vector<std::uint32_t>{0, 1}));
+}
+
+// Every change of entry, with workers or without, is checked on the data safety tests' game.
+TEST(cpk_patcher, the_list_ends_where_the_next_record_begins_and_appending_alone_keeps_every_entry)
+{
+    // The list names entry 1 only, and the next record's key is 2 (the ARM9 binary). Read without
+    // an end, the walk would take that key for entry 2's list entry and fail on a valid archive.
+    const std::vector<bytes> files = {test::pattern(16, 1), test::pattern(400, 2), bytes{}};
+    harness h;
+    EXPECT_EQ(entries_of(h.patch(files, {1, crc32(files[0]), 2, h.archive.add_blob(bytes{'!'})},
+                                 {0, 0x12345678, 1})),
+              (std::map<std::uint32_t, bytes>{{1, bytes{'!'}}, {2, files[1]}, {3, files[2]}}));
+    harness append;
+    EXPECT_EQ(entries_of(append.patch(files, {0xFFFFFFFF, append.archive.add_blob(bytes{'a'})})),
+              (std::map<std::uint32_t, bytes>{{1, files[0]}, {2, files[1]}, {3, files[2]}, {4, bytes{'a'}}}));
 }
 
 } // namespace
