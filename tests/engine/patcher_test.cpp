@@ -1,3 +1,6 @@
+// The patch archive and the patcher outside a job: its records, the CPK entry lists it walks,
+// and the order in which it checks them.
+
 #include "engine/patcher.h"
 
 #include "cpk/cpk_builder.h"
