@@ -95,7 +95,8 @@ TEST(used_chars, marks_known_code_units_of_the_text_only_and_rejects_text_outsid
     }
 }
 
-TEST(build_font, capital_a_and_e_acute)
+// Two maps (A and e acute), the table map alone (ASCII only) and an empty table map.
+TEST(build_font, goldens_of_each_shape_of_character_maps)
 {
     const bytes f = font_for(u"éA");
     ASSERT_EQ(f.size(), 176u);
@@ -106,42 +107,45 @@ TEST(build_font, capital_a_and_e_acute)
                                      "'PAMC' 18000000 4100 4100 01000000 9C000000 0000 0000"
                                      "'PAMC' 1C000000 0000 FFFF 02000000 00000000 0100 E900 0100 0000"));
     expect_tiles_match_cells(f, u"Aé");
-}
 
-TEST(build_font, ascii_only_has_no_scan_map)
-{
-    const bytes f = font_for(u"Hello!"); // glyphs in table order: ! H e l o
-    EXPECT_EQ(get_le16(f, 0x0E), 4);
-    EXPECT_EQ(get_le32(f, 0x08), f.size());
+    // ASCII only: no scan map. Glyphs in table order: ! H e l o.
+    const bytes ascii = font_for(u"Hello!");
+    EXPECT_EQ(get_le16(ascii, 0x0E), 4);
+    EXPECT_EQ(get_le32(ascii, 0x08), ascii.size());
     // W from H (6), H from l and ! (10 rows); S = (2*6*10 + 7) / 8 = 15; 5 tiles padded to 76.
-    EXPECT_EQ(slice(f, 0x30, 12), hex("5C000000 060A0F00 08060200"));
-    expect_tiles_match_cells(f, u"!Helo");
-    EXPECT_EQ(slice(f, get_le32(f, 0x24) - 4, 8),
+    EXPECT_EQ(slice(ascii, 0x30, 12), hex("5C000000 060A0F00 08060200"));
+    expect_tiles_match_cells(ascii, u"!Helo");
+    EXPECT_EQ(slice(ascii, get_le32(ascii, 0x24) - 4, 8),
               hex("20000000 0000 0400")); // 15 bytes of widths padded to 16
-    const std::uint32_t table = get_le32(f, 0x28) - 8;
+    std::uint32_t table = get_le32(ascii, 0x28) - 8;
     const std::uint32_t n = u'o' - u'!' + 1; // 79 entries, padded to 80
-    EXPECT_EQ(slice(f, table, 22), hex("'PAMC' B4000000 2100 6F00 01000000 00000000 0000"));
-    EXPECT_EQ(table + 20 + 2 * (n + 1), f.size());
+    EXPECT_EQ(slice(ascii, table, 22), hex("'PAMC' B4000000 2100 6F00 01000000 00000000 0000"));
+    EXPECT_EQ(table + 20 + 2 * (n + 1), ascii.size());
     for (auto [c, glyph] : {std::pair{u'H', 1}, {u'I', 0xFFFF}, {u'o', 4}, {u'p', 0}})
-        EXPECT_EQ(get_le16(f, table + 20 + 2 * (c - u'!')), glyph) << int(c);
+        EXPECT_EQ(get_le16(ascii, table + 20 + 2 * (c - u'!')), glyph) << int(c);
+
+    // Without a character of 0x20..0x7E the table map covers 0x0020 alone, mapped to no glyph,
+    // and still leads the chain to the scan map.
+    const bytes accents = font_for(u"éà");
+    EXPECT_EQ(get_le16(accents, 0x0E), 5);
+    table = get_le32(accents, 0x28) - 8;
+    bytes expected = hex("'PAMC' 18000000 2000 2000 01000000 00000000 FFFF 0000"
+                         "'PAMC' 20000000 0000 FFFF 02000000 00000000 0200 E000 0000 E900 0100 0000");
+    put_le32(expected, 16, table + 24 + 8); // the scan map follows at once
+    EXPECT_EQ(slice(accents, table, 56), expected);
+    EXPECT_EQ(table + 56, accents.size());
 }
 
-TEST(build_font, maximum_advance_and_sizes_follow_the_used_glyphs)
-{
-    // Em dash: widest and furthest advance; trademark: tallest.
-    const bytes f = font_for(u"a\u2014\u2122");
-    const auto& dash = glyph_metrics[index_of(u'\u2014')];
-    EXPECT_EQ(slice(f, 0x34, 6), (bytes{dash[1], 12, f[0x36], f[0x37], 10, dash[2]}));
-    EXPECT_EQ(f[0x19], 12); // line height
-    expect_tiles_match_cells(f, u"a\u2014\u2122");
-}
-
-// Every character: the table map covers the ASCII run with glyphs in order and the scan map
-// pairs the 87 others. None at all: the blank space as the only glyph, with tiles of two rows
-// so that the baseline (two rows above the bottom) lies in them.
+// Every character: the em dash is the widest and goes furthest, the trademark sign is the
+// tallest; the table map covers the ASCII run with glyphs in order and the scan map pairs the 87
+// others. None at all: the blank space as the only glyph, with tiles of two rows so that the
+// baseline (two rows above the bottom) lies in them.
 TEST(build_font, every_character_and_no_character_at_all)
 {
     const bytes f = build_font(used_char_set().set());
+    const auto& dash = glyph_metrics[index_of(u'\u2014')];
+    EXPECT_EQ(slice(f, 0x34, 6), (bytes{dash[1], 12, f[0x36], f[0x37], 10, dash[2]}));
+    EXPECT_EQ(f[0x19], 12); // line height
     std::uint32_t table = get_le32(f, 0x28) - 8;
     EXPECT_EQ(slice(f, table + 8, 4), hex("2000 7E00"));
     for (unsigned i = 0; i < 95; ++i)
@@ -160,20 +164,6 @@ TEST(build_font, every_character_and_no_character_at_all)
     table = get_le32(none, 0x28) - 8;
     EXPECT_EQ(slice(none, table + 8, 2), hex("2000"));
     EXPECT_EQ(get_le16(none, table + 20), 0);
-}
-
-// Without a character of 0x20..0x7E the table map covers 0x0020 alone, mapped to no glyph, and
-// still leads the chain to the scan map.
-TEST(build_font, no_ascii_character_gives_an_empty_table_map)
-{
-    const bytes f = font_for(u"éà");
-    EXPECT_EQ(get_le16(f, 0x0E), 5);
-    const std::uint32_t table = get_le32(f, 0x28) - 8;
-    bytes expected = hex("'PAMC' 18000000 2000 2000 01000000 00000000 FFFF 0000"
-                         "'PAMC' 20000000 0000 FFFF 02000000 00000000 0200 E000 0000 E900 0100 0000");
-    put_le32(expected, 16, table + 24 + 8); // the scan map follows at once
-    EXPECT_EQ(slice(f, table, 56), expected);
-    EXPECT_EQ(table + 56, f.size());
 }
 
 TEST(assemble_script_entry, chunks_follow_the_kept_prefix_and_the_font_is_padded)
