@@ -90,8 +90,9 @@ TEST(allocation_bounds, rom_tables_claiming_more_than_the_file)
 
 // Length fields claiming far more than their input: an LZ footer nearly 4 GiB long, four billion
 // table rows of width 0 (which all lie inside the table, so only the cost of their cells stops
-// them), a packed archive of a GiB, a blob of 4 GiB, a font's glyph block past its end and tiles
-// of one byte that would make nearly every byte of the file a glyph.
+// them), a packed archive of a GiB, a blob of 4 GiB, a CPK entry of 4 GiB expanded, a font's
+// glyph block past its end and tiles of one byte that would make nearly every byte of the file a
+// glyph.
 TEST(allocation_bounds, length_fields_claiming_more_than_their_input)
 {
     bytes lz = nds_lz_comp(bytes(1000, 0x33));
@@ -100,6 +101,21 @@ TEST(allocation_bounds, length_fields_claiming_more_than_their_input)
     put_be32(table, 28, 0xFFFFFFFF);
     bytes packed = pack_archive(bytes(100, 0x55));
     put_le32(packed, 0, 0x3FFFFFFF);
+    static const bytes two_blobs{2, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0xFF}; // an empty index, 4 GiB
+    // A CPK archive of 70,000 bytes that pack to a few hundred, whose ITOC row then claims
+    // 0xFFFFFFF0 expanded.
+    cpk_builder b;
+    b.add_file(bytes(70000, 0x44));
+    bytes cpk = b.write();
+    const utf_table header = utf_table::from_chunk(cpk);
+    const auto itoc_offset = static_cast<std::size_t>(header.cell(0, header.column_index("ItocOffset")));
+    utf_table itoc = utf_table::from_chunk(byte_span(cpk).subspan(itoc_offset));
+    const std::uint32_t data_h = itoc.column_index("DataH");
+    utf_table high = itoc.sub_table(itoc.cell(0, data_h));
+    high.cell(0, high.column_index("ExtractSize")) = 0xFFFFFFF0;
+    itoc.set_table(0, data_h, high);
+    cpk.resize(itoc_offset);
+    append_bytes(cpk, itoc.to_chunk("ITOC"));
     const bytes font = build_font(used_char_set().set(33).set(34));
     bytes far_block = font, tiny_tiles = font;
     put_le32(far_block, 0x30, 0xFFFFFFF0);
@@ -110,10 +126,10 @@ TEST(allocation_bounds, length_fields_claiming_more_than_their_input)
         {[&] { utf_table::parse(table); }, "utf_table::parse failed - table too large for its bytes",
          4 * kib},
         {[&] { unpack_archive(packed); }, "Decompression of main archive failed", 4 * kib},
-        {[] {
-             split_archive(bytes{2, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0xFF});
-         }, // an empty index, 4 GiB
-         "load_archive failed - blob 1 runs past the end of the archive", 4 * kib},
+        {[] { split_archive(two_blobs); }, "load_archive failed - blob 1 runs past the end of the archive",
+         4 * kib},
+        {[&] { cpk_visit(cpk, [](std::uint32_t, byte_span) {}); },
+         "cpk_visit failed - file 1 claims more expanded bytes than its form can hold", 16 * kib},
         {[&] { convert_font_to_1bpp(far_block); }, "convert_font_to_1bpp - glyph block outside the font",
          font.size()},
         {[&] { convert_font_to_1bpp(tiny_tiles); }, "convert_font_to_1bpp - tiles too small for their pixels",
@@ -121,34 +137,8 @@ TEST(allocation_bounds, length_fields_claiming_more_than_their_input)
     };
     for (const auto& [run, message, bound] : cases)
         EXPECT_LE(largest_allocation_of_refusal(run, message), bound) << message;
-}
-
-TEST(allocation_bounds, cpk_entry_claiming_four_gib_expanded)
-{
-    // 70,000 bytes that pack to a few hundred, whose ITOC row then claims 0xFFFFFFF0 expanded.
-    cpk_builder b;
-    b.add_file(bytes(70000, 0x44));
-    bytes archive = b.write();
-    const utf_table header = utf_table::from_chunk(archive);
-    const auto itoc_offset = static_cast<std::size_t>(header.cell(0, header.column_index("ItocOffset")));
-    utf_table itoc = utf_table::from_chunk(byte_span(archive).subspan(itoc_offset));
-    const std::uint32_t data_h = itoc.column_index("DataH");
-    utf_table high = itoc.sub_table(itoc.cell(0, data_h));
-    high.cell(0, high.column_index("ExtractSize")) = 0xFFFFFFF0;
-    itoc.set_table(0, data_h, high);
-    archive.resize(itoc_offset);
-    append_bytes(archive, itoc.to_chunk("ITOC"));
-
-    EXPECT_LE(largest_allocation_of_refusal(
-                  [&] { cpk_visit(archive, [](std::uint32_t, byte_span) {}); },
-                  "cpk_visit failed - file 1 claims more expanded bytes than its form can hold"),
-              16 * kib);
-}
-
-TEST(allocation_bounds, vcdiff_window_sizes_are_capped_at_64_mib)
-{
-    // A RUN of millions of bytes takes a few, so target sizes are capped at 64 MiB instead of
-    // bounded by the delta; a window claiming more is refused before anything is allocated.
+    // A RUN of millions of bytes takes a few, so VCDIFF target sizes are capped at 64 MiB instead
+    // of bounded by the delta; a window claiming more is refused before anything is allocated.
     bytes target;
     for (const std::uint32_t claim : {(64u << 20) + 1, 64u << 20}) {
         largest = 0;
