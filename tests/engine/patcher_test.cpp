@@ -93,7 +93,7 @@ TEST(patcher, records_check_the_checksum_then_their_type_length_blob_and_delta)
 // Each record's room ends where the next one begins, the last one's at the string pool; the
 // packed form round-trips, and however short its stream is cut, even shorter than the header,
 // it is the decoder's failure.
-TEST(patch_archive, builder_output_parses_back_and_packs_and_a_cut_stream_fails)
+TEST(patch_archive, builder_output_parses_back_and_packs_and_cut_or_lying_archives_fail)
 {
     archive_builder b;
     const std::uint32_t d = b.add_blob(bytes(5000, 0x41));
@@ -129,18 +129,16 @@ TEST(patch_archive, builder_output_parses_back_and_packs_and_a_cut_stream_fails)
     for (const bytes& cut : cuts)
         EXPECT_EQ(error_of([&] { unpack_archive(cut); }), "Decompression of main archive failed")
             << cut.size();
-}
 
-TEST(patch_archive, lying_sizes_and_index_bounds_fail_cleanly)
-{
+    // Lying sizes and index bounds fail cleanly.
     const auto fails = [](auto&& f) { return error_of(f).find("load_archive failed") != std::string::npos; };
     EXPECT_TRUE(fails([] {
         split_archive(bytes{0xFF, 0xFF, 0xFF, 0x0F, 0, 0, 0, 0});
     })); // blob count too large
     EXPECT_TRUE(fails([] { split_archive(bytes{1, 0, 0, 0, 100, 0, 0, 0, 1, 2, 3}); })); // blob past the end
     EXPECT_TRUE(fails([] { split_archive(bytes{0, 0, 0, 0}); }));                        // no blob at all
-    const auto index = [](std::uint32_t count, std::uint32_t pool, std::vector<std::uint32_t> words,
-                          std::string tail = "") {
+    const auto index_of = [](std::uint32_t count, std::uint32_t pool, std::vector<std::uint32_t> words,
+                             std::string tail = "") {
         bytes b;
         for (std::uint32_t w : {count, pool, 0u})
             append_le32(b, w);
@@ -149,12 +147,12 @@ TEST(patch_archive, lying_sizes_and_index_bounds_fail_cleanly)
         b.insert(b.end(), tail.begin(), tail.end());
         return [b] { parse_archive_index(b); };
     };
-    EXPECT_TRUE(fails(index(5, 0, {})));                          // more records than words
-    EXPECT_TRUE(fails(index(0, 100, {})));                        // pool offset past the blob
-    EXPECT_TRUE(fails(index(1, 8, {1, 9, 0})));                   // record at word 1 needs bytes 4-11 of 8
-    EXPECT_TRUE(fails(index(1, 8, {0, 6, 0}, "/no-terminator"))); // path runs off the blob
-    EXPECT_FALSE(fails(index(1, 8, {0, 6, 0}, std::string("/ok\0", 4))));
-    EXPECT_FALSE(fails(index(0, 0, {})));
+    EXPECT_TRUE(fails(index_of(5, 0, {})));                          // more records than words
+    EXPECT_TRUE(fails(index_of(0, 100, {})));                        // pool offset past the blob
+    EXPECT_TRUE(fails(index_of(1, 8, {1, 9, 0})));                   // record at word 1 needs bytes 4-11 of 8
+    EXPECT_TRUE(fails(index_of(1, 8, {0, 6, 0}, "/no-terminator"))); // path runs off the blob
+    EXPECT_FALSE(fails(index_of(1, 8, {0, 6, 0}, std::string("/ok\0", 4))));
+    EXPECT_FALSE(fails(index_of(0, 0, {})));
 }
 
 std::map<std::uint32_t, bytes> entries_of(const bytes& archive)
@@ -189,9 +187,12 @@ struct harness {
     }
 };
 
-TEST(cpk_patcher, checksum_type_and_delta_errors)
+// A failing entry's step is reported before its error; a cancel skips the rest of the walk and
+// empties the file. Every change of entry, with workers or without, is checked on the data safety
+// tests' game.
+TEST(cpk_patcher, errors_cancel_and_where_the_list_ends)
 {
-    const std::vector<bytes> files = {test::pattern(10, 1), test::pattern(20, 2)};
+    const std::vector<bytes> files = {test::pattern(16, 1), test::pattern(400, 2), bytes{}};
     const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, bytes, std::string> cases[] = {
         {2, crc32(files[1]) + 1, 2, {}, "patcher::cpk_patcher::operator() - bad checksum"},
         {1, crc32(files[0]), 6, {}, "patcher::cpk_patcher::operator() - unexpected patch type"},
@@ -200,34 +201,23 @@ TEST(cpk_patcher, checksum_type_and_delta_errors)
     for (const auto& [id, crc, type, blob, message] : cases) {
         harness h;
         EXPECT_EQ(error_of([&] { h.patch(files, {id, crc, type, h.archive.add_blob(blob)}); }), message);
-        EXPECT_EQ(h.listener.positions.size(), id); // the failing entry's step is reported first
+        EXPECT_EQ(h.listener.positions.size(), id);
     }
-}
-
-TEST(cpk_patcher, cancel_mid_walk_skips_the_rest_and_empties_the_file)
-{
-    harness h;
-    h.listener.on_call = [&](const std::string& c) {
+    harness cancelled;
+    cancelled.listener.on_call = [&](const std::string& c) {
         if (c == "position 1")
-            h.engine.request_cancel();
+            cancelled.engine.request_cancel();
     };
-    EXPECT_EQ(
-        h.patch(std::vector<bytes>(4, test::pattern(10, 1)), {0xFFFFFFFF, h.archive.add_blob(bytes{'a'})}),
-        bytes{});
-    EXPECT_EQ(h.listener.positions, (std::vector<std::uint32_t>{0, 1}));
-}
+    EXPECT_EQ(cancelled.patch(files, {0xFFFFFFFF, cancelled.archive.add_blob(bytes{'a'})}), bytes{});
+    EXPECT_EQ(cancelled.listener.positions, (std::vector<std::uint32_t>{0, 1}));
 
-// Every change of entry, with workers or without, is checked on the data safety tests' game.
-TEST(cpk_patcher, the_list_ends_where_the_next_record_begins_and_appending_alone_keeps_every_entry)
-{
     // The list names entry 1 only, and the next record's key is 2 (the ARM9 binary). Read without
     // an end, the walk would take that key for entry 2's list entry and fail on a valid archive.
-    const std::vector<bytes> files = {test::pattern(16, 1), test::pattern(400, 2), bytes{}};
     harness h;
     EXPECT_EQ(entries_of(h.patch(files, {1, crc32(files[0]), 2, h.archive.add_blob(bytes{'!'})},
                                  {0, 0x12345678, 1})),
               (std::map<std::uint32_t, bytes>{{1, bytes{'!'}}, {2, files[1]}, {3, files[2]}}));
-    harness append;
+    harness append; // a list of appended entries alone keeps every entry
     EXPECT_EQ(entries_of(append.patch(files, {0xFFFFFFFF, append.archive.add_blob(bytes{'a'})})),
               (std::map<std::uint32_t, bytes>{{1, files[0]}, {2, files[1]}, {3, files[2]}, {4, bytes{'a'}}}));
 }
