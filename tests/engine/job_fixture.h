@@ -62,17 +62,7 @@ inline rom_description game_description()
 
 class job_fixture : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        // A random part keeps runs of the same test in different builds apart.
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / ("qm-job-" + std::to_string(std::random_device{}()) + "-" +
-                                           info->test_suite_name() + "-" + info->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        source = dir / "game.nds";
-        destination = dir / "out.nds";
-    }
+    void SetUp() override { fs::create_directories(dir); }
     void TearDown() override { fs::remove_all(dir); }
 
     void write_game(const rom_description& d) { write_whole_file(source, build_rom_image(d).image); }
@@ -125,7 +115,11 @@ protected:
         return names;
     }
 
-    fs::path dir, source, destination;
+    // A random part keeps runs of the same test in different builds apart.
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    fs::path dir = fs::temp_directory_path() / ("qm-job-" + std::to_string(std::random_device{}()) + "-" +
+                                                info->test_suite_name() + "-" + info->name());
+    fs::path source = dir / "game.nds", destination = dir / "out.nds";
 };
 
 } // namespace qm::test

@@ -208,7 +208,7 @@ unsigned pixel(const bytes& font, unsigned g, unsigned p)
 
 // The tile count N = Z / T counts the block's header too; the new block holds N tiles of
 // ceil(W * H / 8) bytes, padded to 4, and what follows moves by the difference D, links included.
-TEST(font_depth, keeps_the_lowest_bit_of_each_pixel_and_moves_what_follows)
+TEST(font_depth, keeps_the_lowest_bit_of_each_pixel_moves_what_follows_and_refuses_inconsistent_fonts)
 {
     const auto with = [](bytes f, std::uint8_t bpp, std::uint8_t height, std::uint16_t tile_bytes = 20) {
         return f[0x3A] = bpp, f[0x35] = height, put_le16(f, 0x36, tile_bytes), f;
@@ -246,11 +246,9 @@ TEST(font_depth, keeps_the_lowest_bit_of_each_pixel_and_moves_what_follows)
             put_le32(tail, first_map + 8 - (0x2C + z), second_map + z1 - z);
         EXPECT_EQ(bytes(out.begin() + 0x2C + z1, out.end()), tail);
     }
-}
 
-// A map may end the file: its link to the next map is then the file's last word.
-TEST(font_depth, rejects_fonts_that_disagree_with_themselves)
-{
+    // Fonts that disagree with themselves are refused. A map may end the file: its link to the
+    // next map is then the file's last word.
     const bytes& good = a_and_e_acute;
     const auto size = static_cast<std::uint32_t>(good.size());
     const std::uint32_t first_map = get_le32(good, 0x28), second_map = get_le32(good, first_map + 8);
@@ -260,7 +258,7 @@ TEST(font_depth, rejects_fonts_that_disagree_with_themselves)
     put_le32(at_end, 0x08, static_cast<std::uint32_t>(at_end.size()));
     const auto link = [](std::size_t at, std::uint32_t to) { return [=](bytes& b) { put_le32(b, at, to); }; };
     const auto byte = [](std::size_t at, std::uint8_t to) { return [=](bytes& b) { b[at] = to; }; };
-    const std::pair<std::function<void(bytes&)>, std::string> cases[] = {
+    const std::pair<std::function<void(bytes&)>, std::string> damages[] = {
         {[](bytes& b) { b.resize(0x3B); }, "font too short"},
         {link(0x08, size + 1), "file size does not match the font header"},
         {[](bytes& b) { b.push_back(0); }, "file size does not match the font header"},
@@ -285,11 +283,11 @@ TEST(font_depth, rejects_fonts_that_disagree_with_themselves)
         {link(second_map + 8, first_map), "character map chain loops"}, // back to the first map
         {link(first_map + 8, first_map), "character map chain loops"},  // to itself
     };
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
+    for (std::size_t i = 0; i < std::size(damages); ++i) {
         bytes b = good;
-        cases[i].first(b);
+        damages[i].first(b);
         EXPECT_EQ(error_of([&] { convert_font_to_1bpp(b); }),
-                  cases[i].second.empty() ? "" : "convert_font_to_1bpp - " + cases[i].second)
+                  damages[i].second.empty() ? "" : "convert_font_to_1bpp - " + damages[i].second)
             << "case " << i;
     }
 }
