@@ -11,7 +11,6 @@
 #include "engine/font_depth.h"
 #include "engine/script_font.h"
 #include "job_fixture.h"
-#include "support/error_of.h"
 
 namespace qm {
 namespace {

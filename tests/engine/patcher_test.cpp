@@ -1,8 +1,6 @@
 // The patch archive and the patcher outside a job: its records, the CPK entry lists it walks,
 // and the order in which it checks them.
 
-#include "engine/patcher.h"
-
 #include "cpk/cpk_builder.h"
 #include "cpk/cpk_visit.h"
 #include "job_fixture.h"
@@ -32,43 +30,20 @@ const bytes banner_after = test::pattern(3000, 0x22); // a delta's target may be
 // Loading reports the total and clears an early cancel. The writer may skip visit for a section
 // the patcher lets pass: only when it has no record and no cancel is pending, so that a cancelled
 // job still gets empty contents from visit. A record's key keeps its high half (the overlay's
-// number), and of two records with one key the later wins.
-TEST(patcher, loading_clears_a_cancel_and_sections_without_record_pass_through_until_a_cancel)
+// number), and of two records with one key the later wins. Once a delta record is whole, its
+// checksum is checked first: a bad one wins over an undecodable delta or a missing blob.
+TEST(patcher, loading_passing_through_and_records_checked_in_order)
 {
     patcher idle;
     EXPECT_TRUE(idle.archive_blobs().empty() && idle.steps_done() == 0 && !idle.cancel_requested());
     EXPECT_EQ(idle.character_index(), make_char_index());
     archive_builder b;
     b.set_total_steps(2490);
-    const std::uint32_t overlay = make_section_code(arm9_overlay, 3);
-    b.add_record(overlay, {0, crc32(banner_before), b.add_blob(vcdiff_encode(banner_before, bytes{1}))});
-    b.add_record(overlay, {0, crc32(banner_before), b.add_blob(vcdiff_encode(banner_before, bytes{2}))});
-    loaded t(b);
-    EXPECT_FALSE(t.engine.cancel_requested());
-    EXPECT_EQ(t.engine.visit(banner_before, overlay), bytes{2});
-    EXPECT_FALSE(t.engine.passes_through(overlay));
-    for (const std::uint32_t code : {make_section_code(arm9_overlay, 0), make_section_code(arm7_overlay, 3),
-                                     make_section_code(file, 4)}) {
-        EXPECT_EQ(t.engine.visit(banner_before, code), banner_before);
-        EXPECT_TRUE(t.engine.passes_through(code));
-        t.engine.request_cancel();
-        EXPECT_EQ(t.engine.visit(banner_before, code), bytes{});
-        EXPECT_FALSE(t.engine.passes_through(code));
-        t.engine.load_archive(t.packed); // clears the cancel
-    }
-    EXPECT_EQ(t.engine.archive_blobs().size(), 3u); // replaced at each load, not appended to
-    // set_total at each load only: neither visit nor asking reports anything
-    EXPECT_EQ(t.listener.calls, std::vector<std::string>(4, "set_total 2490"));
-}
-
-// Once a delta record is whole, its checksum is checked first: a bad one wins over an
-// undecodable delta or a missing blob.
-TEST(patcher, records_check_the_checksum_then_their_type_length_blob_and_delta)
-{
-    archive_builder b;
-    const std::uint32_t good = b.add_blob(vcdiff_encode(banner_before, banner_after));
-    const std::uint32_t garbage = b.add_blob(bytes{1, 2, 3});
-    const std::uint32_t crc = crc32(banner_before);
+    const std::uint32_t overlay = make_section_code(arm9_overlay, 3), crc = crc32(banner_before),
+                        good = b.add_blob(vcdiff_encode(banner_before, banner_after)),
+                        garbage = b.add_blob(bytes{1, 2, 3});
+    b.add_record(overlay, {0, crc, b.add_blob(vcdiff_encode(banner_before, bytes{1}))});
+    b.add_record(overlay, {0, crc, b.add_blob(vcdiff_encode(banner_before, bytes{2}))});
     const std::tuple<std::uint32_t, std::vector<std::uint32_t>, std::string> cases[] = {
         {make_section_code(arm7), {0, crc ^ 1, garbage}, "patcher::visit - bad checksum"},
         {make_section_code(arm9), {0, crc, garbage}, "apply_patch - decoder failed"},
@@ -80,6 +55,9 @@ TEST(patcher, records_check_the_checksum_then_their_type_length_blob_and_delta)
     for (const auto& [code, body, message] : cases)
         b.add_record(code, body);
     loaded t(b);
+    EXPECT_FALSE(t.engine.cancel_requested());
+    EXPECT_EQ(t.engine.visit(banner_before, overlay), bytes{2});
+    EXPECT_FALSE(t.engine.passes_through(overlay));
     EXPECT_EQ(t.engine.visit(banner_before, make_section_code(banner)), banner_after);
     bytes changed = banner_before;
     changed[5] ^= 1;
@@ -88,6 +66,18 @@ TEST(patcher, records_check_the_checksum_then_their_type_length_blob_and_delta)
         EXPECT_EQ(error_of([&] { t.engine.visit(changed, code); }),
                   body.size() < 3 || body[0] != 0 ? message : "patcher::visit - bad checksum");
     }
+    for (const std::uint32_t code : {make_section_code(arm9_overlay, 0), make_section_code(arm7_overlay, 3),
+                                     make_section_code(file, 4)}) {
+        EXPECT_EQ(t.engine.visit(banner_before, code), banner_before);
+        EXPECT_TRUE(t.engine.passes_through(code));
+        t.engine.request_cancel();
+        EXPECT_EQ(t.engine.visit(banner_before, code), bytes{});
+        EXPECT_FALSE(t.engine.passes_through(code));
+        t.engine.load_archive(t.packed); // clears the cancel
+    }
+    EXPECT_EQ(t.engine.archive_blobs().size(), 5u); // replaced at each load, not appended to
+    // set_total at each load only: neither visit nor asking reports anything
+    EXPECT_EQ(t.listener.calls, std::vector<std::string>(4, "set_total 2490"));
 }
 
 // Each record's room ends where the next one begins, the last one's at the string pool; the

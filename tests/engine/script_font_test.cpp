@@ -5,11 +5,6 @@
 
 #include "job_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <string>
-
 namespace qm {
 namespace {
 

@@ -2,30 +2,21 @@
 // measures the largest single allocation made before the lying input is refused. Its own
 // executable, since it replaces the global operator new.
 
-#include "common/file_io.h"
 #include "cpk/cpk_builder.h"
 #include "cpk/cpk_visit.h"
 #include "cpk/utf_table.h"
 #include "engine/font_depth.h"
-#include "engine/patch_archive.h"
+#include "engine/job_fixture.h"
 #include "engine/script_font.h"
 #include "lz/nds_lz.h"
 #include "rom/nds_format.h"
-#include "rom/nds_rom.h"
-#include "tools/rom_image_builder.h"
 #include "vcdiff/vcdiff_decoder.h"
 
-#include "support/error_of.h"
 #include "vcdiff/delta_builder.h"
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
-#include <functional>
 #include <new>
-#include <random>
 
 namespace {
 std::atomic<std::size_t> largest{0};
@@ -66,26 +57,22 @@ template <class F> std::size_t largest_allocation_of_refusal(F&& f, const std::s
 
 constexpr std::size_t kib = 1024;
 
-TEST(allocation_bounds, rom_tables_claiming_more_than_the_file)
+using allocation_bounds = test::job_fixture;
+
+TEST_F(allocation_bounds, rom_tables_claiming_more_than_the_file)
 {
-    rom_description d;
-    d.banner = bytes(0x840, 1);
-    d.root = {rom_fs_node::file("a.bin", bytes(100, 2))};
-    bytes image = build_rom_image(d).image;
-    const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                       ("qm-bounds-" + std::to_string(std::random_device{}()) + ".nds");
+    const bytes image = build_rom_image(test::game_description()).image;
     for (const std::size_t field :
          {nds::hdr_fnt_size, nds::hdr_fat_size, nds::hdr_arm9_ovt_size, nds::hdr_header_size}) {
         SCOPED_TRACE(field);
         bytes lying = image;
         put_le32(lying, field, 0xFFFFFFF0);
-        write_whole_file(path, lying);
+        write_whole_file(source, lying);
         // The stream's own buffer is the only allocation beyond the header.
-        EXPECT_LE(largest_allocation_of_refusal([&] { nds_rom rom(path); },
+        EXPECT_LE(largest_allocation_of_refusal([&] { nds_rom rom(source); },
                                                 "nds_rom::nds_rom - input file is not a valid NDS ROM"),
                   64 * kib);
     }
-    std::filesystem::remove(path);
 }
 
 // Length fields claiming far more than their input: an LZ footer nearly 4 GiB long, four billion
@@ -93,7 +80,7 @@ TEST(allocation_bounds, rom_tables_claiming_more_than_the_file)
 // them), a packed archive of a GiB, a blob of 4 GiB, a CPK entry of 4 GiB expanded, a font's
 // glyph block past its end and tiles of one byte that would make nearly every byte of the file a
 // glyph.
-TEST(allocation_bounds, length_fields_claiming_more_than_their_input)
+TEST_F(allocation_bounds, length_fields_claiming_more_than_their_input)
 {
     bytes lz = nds_lz_comp(bytes(1000, 0x33));
     put_le32(lz, lz.size() - 4, 0xFFFFFF00);
