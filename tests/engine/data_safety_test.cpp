@@ -201,26 +201,19 @@ TEST_F(data_safety, a_source_cut_short_or_overwritten_midway_fails_and_writes_no
     }
 }
 
-TEST_F(data_safety, a_source_renamed_over_or_removed_midway_is_still_read_whole)
+TEST_F(data_safety, a_source_renamed_over_midway_is_still_read_whole)
 {
 #ifdef _WIN32
-    GTEST_SKIP() << "Windows does not let an open file be renamed over or removed";
+    GTEST_SKIP() << "Windows does not let an open file be renamed over";
 #endif
     // The job reads the file it opened: whatever the name comes to mean meanwhile, the result is
     // the ROM patched from the bytes that were there when the job began.
-    const bytes original = read_whole_file(source);
-    const std::size_t middle = nds_rom(source).list_sections().size() / 2;
-    run_job(packed, nullptr, at_section(middle, [&] {
+    run_job(packed, nullptr, at_section(nds_rom(source).list_sections().size() / 2, [&] {
                 write_whole_file(dir / "other.nds", bytes(4096, 0xEE));
                 fs::rename(dir / "other.nds", source);
             }));
     EXPECT_EQ(read_whole_file(destination), reference);
-
-    fs::remove(destination);
-    write_whole_file(source, original);
-    run_job(packed, nullptr, at_section(middle, [&] { fs::remove(source); }));
-    EXPECT_EQ(read_whole_file(destination), reference);
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"out.nds"}));
+    EXPECT_EQ(read_whole_file(source), bytes(4096, 0xEE));
 }
 
 // The front ends check sources and destinations before a job starts; the engine refuses them on

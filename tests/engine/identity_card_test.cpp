@@ -1,14 +1,10 @@
 // The fingerprints of the identity card: CRC-32 against its bitwise definition, SHA-1 against
 // published check values, both fed in pieces, and the card's text read back or refused.
 
-#include "cpk/cpk_test_data.h"
-#include "engine/crc32.h"
 #include "engine/identity_card.h"
 #include "engine/sha1.h"
-#include "support/error_of.h"
+#include "job_fixture.h"
 #include "vcdiff/delta_builder.h"
-
-#include <gtest/gtest.h>
 
 namespace qm {
 namespace {
@@ -19,7 +15,7 @@ namespace {
 TEST(checksums, crc32_and_sha1_against_their_definitions_and_check_values_fed_in_pieces)
 {
     EXPECT_EQ(crc32(test::text("123456789")), 0xCBF43926u);
-    const bytes random = test::random_bytes(1000, 9);
+    const bytes random = test::pattern(1000, 9);
     for (std::size_t start : {0, 3})
         for (std::size_t n : {0, 1, 4, 15, 16, 17, 31, 32, 33, 997}) {
             std::uint32_t r = 0xFFFFFFFFu;
@@ -59,9 +55,7 @@ TEST(identity_card, written_and_read_back)
     const identity_card back = read_identity_card(text);
     EXPECT_EQ(write_identity_card(back), text); // every field read back
     EXPECT_TRUE(back.original.same_file(card.original) && back.translated.same_file(card.translated));
-    ASSERT_EQ(back.sections.size(), 2u);
-    EXPECT_EQ(back.sections[1].crc_before, 0xDEADBEEFu);
-    EXPECT_EQ(back.sections[1].path, "script/event.cpk");
+    EXPECT_EQ(back.sections.at(1).crc_before, 0xDEADBEEFu);
     // Windows line ends, comments and keys of a later version are all read past.
     std::string crlf;
     for (char c : "# made elsewhere\n" + text + "future.key 1\n")
