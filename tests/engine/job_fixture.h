@@ -67,17 +67,16 @@ protected:
 
     void write_game(const rom_description& d) { write_whole_file(source, build_rom_image(d).image); }
 
-    // Runs a job from `from` to the destination; `hook` sees every listener call as it is written down.
+    // Runs a job; `hook` sees every listener call as it is written down.
     test::recording_listener run_job(const bytes& packed, patcher* engine = nullptr,
-                                     std::function<void(patcher&, const std::string&)> hook = {},
-                                     const fs::path* from = nullptr)
+                                     std::function<void(patcher&, const std::string&)> hook = {})
     {
         patcher local;
         patcher& p = engine ? *engine : local;
         test::recording_listener l;
         if (hook)
             l.on_call = [&](const std::string& c) { hook(p, c); };
-        p.run_patch_job(from ? *from : source, destination, packed, l);
+        p.run_patch_job(source, destination, packed, l);
         return l;
     }
 

@@ -208,22 +208,16 @@ TEST(font_depth, keeps_the_lowest_bit_of_each_pixel_moves_what_follows_and_refus
     const auto with = [](bytes f, std::uint8_t bpp, std::uint8_t height, std::uint16_t tile_bytes = 20) {
         return f[0x3A] = bpp, f[0x35] = height, put_le16(f, 0x36, tile_bytes), f;
     };
-    const std::pair<bytes, std::int64_t> cases[] = {
-        {a_and_e_acute, -20},                   // N 2, T1 10, Z1 36
-        {hello, -28},                           // N 6, T1 8, Z1 64
-        {with(a_and_e_acute, 1, 10), -20},      // the same tiles read at one bit
-        {with(a_and_e_acute, 1, 10, 10), 12},   // N 5: the block grows
-        {with(a_and_e_acute, 4, 4), -32},       // T1 4, Z1 24
-        {with(a_and_e_acute, 8, 2), -36},       // T1 2, Z1 20
-        {build_font(used_char_set().set()), 0}, // every glyph, every pixel value
-    };
-    for (const auto& [in, d] : cases) {
+    // N 2, T1 10, Z1 36; N 6, T1 8, Z1 64; the same tiles read at one bit; N 5: the block grows;
+    // T1 4, Z1 24; T1 2, Z1 20; every glyph, every pixel value.
+    for (const bytes& in :
+         {a_and_e_acute, hello, with(a_and_e_acute, 1, 10), with(a_and_e_acute, 1, 10, 10),
+          with(a_and_e_acute, 4, 4), with(a_and_e_acute, 8, 2), build_font(used_char_set().set())}) {
         SCOPED_TRACE(std::to_string(in.size()) + " bytes at " + std::to_string(in[0x3A]) + " bits");
         const bytes out = convert_font_to_1bpp(in);
         const unsigned w = in[0x34], h = in[0x35], z = get_le32(in, 0x30), n = z / get_le16(in, 0x36);
         const std::uint32_t z1 = static_cast<std::uint32_t>(round_up(n * ((w * h + 7) / 8), 4) + 16);
         ASSERT_EQ(out.size(), in.size() - z + z1);
-        EXPECT_TRUE(d == 0 || static_cast<std::int64_t>(z1) - z == d);
         bytes head(in.begin(), in.begin() + 0x3C);
         put_le32(head, 0x08, static_cast<std::uint32_t>(out.size()));
         for (std::size_t link : {0x24, 0x28})
