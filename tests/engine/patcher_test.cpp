@@ -155,7 +155,6 @@ struct harness {
     archive_builder archive;
     patcher engine;
     test::recording_listener listener;
-    bytes packed;
 
     bytes patch(const std::vector<bytes>& files, std::vector<std::uint32_t> list,
                 const std::vector<std::uint32_t>& next_record = {})
@@ -164,9 +163,8 @@ struct harness {
         archive.add_record(make_section_code(banner), list);
         if (!next_record.empty())
             archive.add_record(make_section_code(arm9), next_record);
-        packed = pack_archive(archive.build());
         engine.attach(nullptr, &listener);
-        engine.load_archive(packed);
+        engine.load_archive(pack_archive(archive.build())); // unpacked into the patcher's own blobs
         cpk_builder cpk;
         for (const bytes& f : files)
             cpk.add_file(f);
