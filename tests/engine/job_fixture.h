@@ -81,10 +81,10 @@ protected:
     }
 
     // The message a job ends with (empty when it succeeds); `l` keeps the calls it saw.
-    std::string job_error(const bytes& packed, test::recording_listener& l, const fs::path* from = nullptr)
+    std::string job_error(const bytes& packed, test::recording_listener& l, const fs::path& from = {})
     {
         patcher p;
-        return error_of([&] { p.run_patch_job(from ? *from : source, destination, packed, l); });
+        return error_of([&] { p.run_patch_job(from.empty() ? source : from, destination, packed, l); });
     }
 
     // A type 0 record turning `before` into `after`.
