@@ -97,11 +97,8 @@ protected:
         // It reports in order, files by their path and other sections by none, the closing padding
         // (0) included, and one position per step.
         std::vector<std::string> ev = l.events();
-        EXPECT_EQ(std::count_if(ev.begin(), ev.end(),
-                                [](const std::string& e) {
-                                    return e.ends_with(" talk.cpk") || e == "section 0x3000a (null)";
-                                }),
-                  2);
+        EXPECT_NE(std::find(ev.begin(), ev.end(), "section 0x3000a (null)"), ev.end());
+        EXPECT_TRUE(std::any_of(ev.begin(), ev.end(), [](auto& e) { return e.ends_with(" talk.cpk"); }));
         ASSERT_GE(ev.size(), 8u);
         ev.erase(ev.begin() + 6, ev.end() - 2);
         EXPECT_EQ(ev, (std::vector<std::string>{"opening_source", "source_opened", "initialising",
@@ -175,8 +172,8 @@ TEST_F(data_safety, a_source_cut_short_or_overwritten_midway_fails_and_writes_no
 {
     const bytes original = read_whole_file(source);
     const std::vector<rom_section> sections = nds_rom(source).list_sections();
-    const std::uint16_t readme = nds_rom(source).get_file_id("/readme.txt");
-    const std::uint32_t readme_at = get_le32(nds_rom(source).fat_bytes(), std::size_t{readme} * 8);
+    const std::uint32_t readme_at =
+        get_le32(nds_rom(source).fat_bytes(), 8u * nds_rom(source).get_file_id("/readme.txt"));
     write_whole_file(destination, bytes{4, 4});
     for (std::size_t i = 0; i <= sections.size(); ++i) {
         SCOPED_TRACE("cut at section " + std::to_string(i));

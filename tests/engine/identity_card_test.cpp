@@ -6,6 +6,8 @@
 #include "job_fixture.h"
 #include "vcdiff/delta_builder.h"
 
+#include <regex>
+
 namespace qm {
 namespace {
 
@@ -56,11 +58,9 @@ TEST(identity_card, written_and_read_back)
     EXPECT_EQ(write_identity_card(back), text); // every field read back
     EXPECT_TRUE(back.original.same_file(card.original) && back.translated.same_file(card.translated));
     EXPECT_EQ(back.sections.at(1).crc_before, 0xDEADBEEFu);
-    // Windows line ends, comments and keys of a later version are all read past.
-    std::string crlf;
-    for (char c : "# made elsewhere\n" + text + "future.key 1\n")
-        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    EXPECT_EQ(read_identity_card(crlf.substr(crlf.find("quillmoor"))).sections.size(), 2u);
+    // Windows line ends and keys of a later version are read past.
+    const std::string crlf = std::regex_replace(text + "future.key 1\n", std::regex("\n"), "\r\n");
+    EXPECT_EQ(write_identity_card(read_identity_card(crlf)), text);
 
     const std::pair<std::string, std::string> broken[] = {
         {"", "identity card - not an identity card"},
@@ -68,12 +68,10 @@ TEST(identity_card, written_and_read_back)
         {text.substr(0, text.find("original.sha1")), "identity card - no original.sha1"},
         {text + "section 2 zz 0\n", "identity card - bad CRC-32 \"zz\""},
         {text + "section 123456789 0 0\n", "identity card - bad section code \"123456789\""},
+        {std::regex_replace(text, std::regex("134217728"), "-1"), "identity card - bad size \"-1\""},
     };
     for (const auto& [t, message] : broken)
         EXPECT_EQ(test::error_of([&] { read_identity_card(t); }), message);
-    std::string bad_size = text;
-    bad_size.replace(bad_size.find("134217728"), 9, "-1");
-    EXPECT_EQ(test::error_of([&] { read_identity_card(bad_size); }), "identity card - bad size \"-1\"");
 }
 
 } // namespace

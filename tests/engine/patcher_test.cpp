@@ -24,8 +24,8 @@ struct loaded {
     }
 };
 
-const bytes banner_before(2112, 0x11);
-const bytes banner_after = test::pattern(3000, 0x22); // a delta's target may be longer than its source
+// A delta's target may be longer than its source.
+const bytes banner_before(2112, 0x11), banner_after = test::pattern(3000, 0x22);
 
 // Loading reports the total and clears an early cancel. The writer may skip visit for a section
 // the patcher lets pass: only when it has no record and no cancel is pending, so that a cancelled
