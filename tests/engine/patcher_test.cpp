@@ -59,8 +59,7 @@ TEST(patcher, loading_passing_through_and_records_checked_in_order)
     EXPECT_EQ(t.engine.visit(banner_before, overlay), bytes{2});
     EXPECT_FALSE(t.engine.passes_through(overlay));
     EXPECT_EQ(t.engine.visit(banner_before, make_section_code(banner)), banner_after);
-    bytes changed = banner_before;
-    changed[5] ^= 1;
+    const bytes changed(2112, 0x12);
     for (const auto& [code, body, message] : cases) {
         EXPECT_EQ(error_of([&] { t.engine.visit(banner_before, code); }), message);
         EXPECT_EQ(error_of([&] { t.engine.visit(changed, code); }),
