@@ -3,12 +3,14 @@
 // listener sees the same calls, up to the same first error or the same cancel, whatever the
 // number of workers.
 
+#include "common/phase_timer.h"
 #include "cpk/cpk_builder.h"
 #include "cpk/cpk_test_data.h"
 #include "cpk/cpk_visit.h"
+#include "engine/char_table.h"
+#include "engine/font_depth.h"
 #include "engine/script_font.h"
 #include "job_fixture.h"
-#include "support/error_of.h"
 
 namespace qm {
 namespace {
@@ -21,16 +23,19 @@ protected:
     void SetUp() override
     {
         job_fixture::SetUp();
-        // talk.cpk: a script entry (8 bytes kept), a 2-bit font and a compressible entry, which the
-        // patch changes, one it keeps, and two appended. arc0.cpk and arc1.cpk: a dozen entries
-        // (compressible, short, incompressible, empty), every third changed by a delta, one
-        // appended: work for workers to do ahead. A file and the packed overlay besides.
+        // talk.cpk: every kind of entry change (a script keeping 8 bytes and one keeping none, a
+        // font twice, a whole replacement, a delta, an emptied entry), one entry kept and two
+        // appended. arc0.cpk and arc1.cpk: a dozen entries (compressible, short, incompressible,
+        // empty), every third changed by a delta, one appended: work for workers to do ahead. A
+        // file and the packed overlay besides.
         bytes script(64, 'S');
         put_le32(script, 12, 8);
-        cpk_files = {script, build_font(used_char_set().set(33).set(40)), test::pattern(3000, 11),
-                     bytes(900, 0x41)};
+        const bytes font = build_font(used_char_set().set(33).set(40)), delta_source = test::pattern(2000, 3);
+        const std::vector<bytes> talk_files = {script,           font,        test::pattern(3000, 11),
+                                               bytes(900, 0x41), font,        delta_source,
+                                               script,           bytes(50, 6)};
         cpk_builder talk;
-        for (const bytes& f : cpk_files)
+        for (const bytes& f : talk_files)
             talk.add_file(f);
         rom_description game = test::game_description();
         game.root.push_back(rom_fs_node::file("talk.cpk", talk.write()));
@@ -44,11 +49,10 @@ protected:
                                     : i % 4 == 2 ? test::random_bytes(3000, seed)
                                                  : bytes();
                 cpk.add_file(entry);
-                if (i % 3 == 0) {
-                    const bytes after = test::pattern(4000 + 100 * i, static_cast<std::uint8_t>(seed + 1));
-                    list.insert(list.end(),
-                                {i + 1, crc32(entry), 3, archive.add_blob(vcdiff_encode(entry, after))});
-                }
+                if (i % 3 == 0)
+                    list.insert(list.end(), {i + 1, crc32(entry), 3,
+                                             archive.add_blob(
+                                                 vcdiff_encode(entry, test::pattern(4000 + 100 * i, seed)))});
             }
             list.insert(list.end(),
                         {0xFFFFFFFF, archive.add_blob(test::pattern(9000, static_cast<std::uint8_t>(a)))});
@@ -62,32 +66,58 @@ protected:
         b.add_file_record("/readme.txt", delta_body(b, test::pattern(100, 5), bytes{'o', 'k'}));
         b.add_record(make_section_code(section_kind::arm9_overlay, 3),
                      delta_body(b, bytes(4000, 0x20), bytes(4100, 0x21)));
-        const std::uint32_t container = b.add_blob(test::script_container(u"\u00C9t\u00E9 \u00E0 Quillmoor"));
-        const std::uint32_t replacement = b.add_blob(test::pattern(2500, 12));
-        const std::uint32_t first_added = b.add_blob(bytes{'n', 'e', 'w'});
-        const std::uint32_t second_added = b.add_blob(bytes(1000, 0x42));
-        b.add_file_record("/talk.cpk", {1, 1, crc32(cpk_files[0]), 0, container, 2, crc32(cpk_files[1]), 4, 3,
-                                        crc32(cpk_files[2]), 2, replacement, 0xFFFFFFFF, first_added,
-                                        0xFFFFFFFF, second_added});
-        b.set_total_steps(
-            static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1 + 6 + 2 * 13));
+        const bytes text = test::script_container(u"\u00C9t\u00E9 \u00E0 Quillmoor"),
+                    text2 = test::script_container(u"D\u00E9j\u00E0 vu");
+        const bytes added{'n', 'e', 'w'};
+        const bytes delta_target = test::pattern(2100, 3); // the source and 100 bytes more
+        const std::uint32_t s = crc32(script), f = crc32(font), c3 = crc32(talk_files[2]),
+                            c6 = crc32(delta_source), c8 = crc32(talk_files[7]), t1 = b.add_blob(text),
+                            t2 = b.add_blob(text2), whole = b.add_blob(test::pattern(2500, 12)),
+                            d = b.add_blob(vcdiff_encode(delta_source, delta_target)), empty = b.add_blob({}),
+                            n1 = b.add_blob(added), n2 = b.add_blob(bytes(1000, 0x42)), end = 0xFFFFFFFF;
+        b.add_file_record("/talk.cpk", {1,  1, s, 0, t1, 2, f,  4, 3,  c3, 2,     whole, 5,  f,   4, 6,
+                                        c6, 3, d, 7, s,  1, t2, 8, c8, 5,  empty, end,   n1, end, n2});
+        const auto total =
+            static_cast<std::uint32_t>(nds_rom(source).list_sections().size() + 1 + 10 + 2 * 13);
+        b.set_total_steps(total);
         packed = pack_archive(b.build());
 
-        const test::recording_listener l = run_job(packed);
+        patcher timed;
+        phase_timer timer;
+        timed.time_phases(&timer);
+        const test::recording_listener l = run_job(packed, &timed);
         reference_calls = l.calls;
         reference_sections = l.events("section ");
         reference = read_whole_file(destination);
-        // The reference patches every part.
+        // Timed, the job fills its phases and leaves no timer bound.
+        EXPECT_EQ(phase_timer::of_this_thread().timer, nullptr);
+        for (job_phase p : {job_phase::archive_unpacking, job_phase::reading, job_phase::lz_packing,
+                            job_phase::cpk_compression, job_phase::writing})
+            EXPECT_GT(timer.times_measured(p), 0u) << job_phase_name(p);
+        // It reports in order, files by their path and other sections by none, the closing padding
+        // (0) included, and one position per step.
+        std::vector<std::string> ev = l.events();
+        EXPECT_NE(std::find(ev.begin(), ev.end(), "section 0x3000a (null)"), ev.end());
+        EXPECT_TRUE(std::any_of(ev.begin(), ev.end(), [](auto& e) { return e.ends_with(" talk.cpk"); }));
+        ASSERT_GE(ev.size(), 8u);
+        ev.erase(ev.begin() + 6, ev.end() - 2);
+        EXPECT_EQ(ev, (std::vector<std::string>{"opening_source", "source_opened", "initialising",
+                                                "set_total " + std::to_string(total), "initialised",
+                                                "section 0x1 (null)", "section 0 (null)", "finished"}));
+        EXPECT_EQ(l.positions.size(), total);
+        // Every part is patched.
         nds_rom patched(destination);
-        EXPECT_EQ(patched.read_file(patched.get_file_id("/readme.txt")), (bytes{'o', 'k'}));
         std::vector<bytes> entries;
         cpk_visit(patched.read_file(patched.get_file_id("/talk.cpk")),
                   [&](std::uint32_t, byte_span d) { entries.emplace_back(d.begin(), d.end()); });
-        ASSERT_EQ(entries.size(), 6u);
-        EXPECT_EQ(std::vector<bytes>(entries.begin() + 2, entries.end()),
-                  (std::vector<bytes>{test::pattern(2500, 12), cpk_files[3], bytes{'n', 'e', 'w'},
-                                      bytes(1000, 0x42)}));
-        EXPECT_EQ(get_u8(entries[1], 0x3A), 1); // the font at one bit per pixel
+        const auto script_of = [](const bytes& prefix, const bytes& t) {
+            return assemble_script_entry(prefix, prefix.size(), t,
+                                         build_font(used_chars(make_char_index(), t)));
+        };
+        const bytes font1 = convert_font_to_1bpp(font), kept(script.begin(), script.begin() + 8);
+        EXPECT_EQ(entries, (std::vector<bytes>{script_of(kept, text), font1, test::pattern(2500, 12),
+                                               talk_files[3], font1, delta_target, script_of(bytes(), text2),
+                                               bytes(), added, bytes(1000, 0x42)}));
         fs::remove(destination);
     }
 
@@ -130,7 +160,6 @@ protected:
         return o;
     }
 
-    std::vector<bytes> cpk_files;
     archive_builder archive;
     std::vector<std::uint32_t> arc1_list;
     bytes packed;
@@ -138,79 +167,75 @@ protected:
     std::vector<std::string> reference_calls, reference_sections;
 };
 
-TEST_F(data_safety, a_source_cut_short_at_any_section_fails_and_writes_nothing)
+// A source cut short at any section, or a patched file overwritten in place once the job has begun.
+TEST_F(data_safety, a_source_cut_short_or_overwritten_midway_fails_and_writes_nothing)
 {
     const bytes original = read_whole_file(source);
     const std::vector<rom_section> sections = nds_rom(source).list_sections();
+    const std::uint32_t readme_at =
+        get_le32(nds_rom(source).fat_bytes(), 8u * nds_rom(source).get_file_id("/readme.txt"));
     write_whole_file(destination, bytes{4, 4});
-    for (std::size_t i = 0; i < sections.size(); ++i) {
+    for (std::size_t i = 0; i <= sections.size(); ++i) {
         SCOPED_TRACE("cut at section " + std::to_string(i));
         write_whole_file(source, original);
         const bool later_data =
             std::any_of(sections.begin() + i, sections.end(), [](auto& s) { return s.size > 0; });
         const std::string error = error_of([&] {
-            run_job(packed, nullptr, at_section(i, [&] { fs::resize_file(source, sections[i].offset); }));
+            run_job(packed, nullptr, at_section(i % sections.size(), [&] {
+                        if (i < sections.size())
+                            return fs::resize_file(source, sections[i].offset);
+                        std::fstream f(source, std::ios::binary | std::ios::in | std::ios::out);
+                        f.seekp(readme_at);
+                        f.put('X');
+                    }));
         });
-        EXPECT_EQ(!error.empty(), later_data) << error;
+        EXPECT_TRUE(i < sections.size() ? error.empty() != later_data
+                                        : error == "patcher::visit - bad checksum")
+            << error;
         EXPECT_EQ(read_whole_file(destination), (bytes{4, 4}));
         EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
     }
 }
 
-TEST_F(data_safety, a_patched_file_overwritten_in_place_fails_its_checksum_and_writes_nothing)
-{
-    write_whole_file(destination, bytes{1, 2, 3});
-    const std::uint16_t readme = nds_rom(source).get_file_id("/readme.txt");
-    const std::uint32_t at = get_le32(nds_rom(source).fat_bytes(), std::size_t{readme} * 8);
-    EXPECT_EQ(error_of([&] {
-                  run_job(packed, nullptr, at_section(0, [&] {
-                              std::fstream f(source, std::ios::binary | std::ios::in | std::ios::out);
-                              f.seekp(at);
-                              f.put('X');
-                          }));
-              }),
-              "patcher::visit - bad checksum");
-    EXPECT_EQ(read_whole_file(destination), (bytes{1, 2, 3}));
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "out.nds"}));
-}
-
-TEST_F(data_safety, a_source_renamed_over_or_removed_midway_is_still_read_whole)
+TEST_F(data_safety, a_source_renamed_over_midway_is_still_read_whole)
 {
 #ifdef _WIN32
-    GTEST_SKIP() << "Windows does not let an open file be renamed over or removed";
+    GTEST_SKIP() << "Windows does not let an open file be renamed over";
 #endif
     // The job reads the file it opened: whatever the name comes to mean meanwhile, the result is
     // the ROM patched from the bytes that were there when the job began.
-    const bytes original = read_whole_file(source);
-    const std::size_t middle = nds_rom(source).list_sections().size() / 2;
-    run_job(packed, nullptr, at_section(middle, [&] {
+    run_job(packed, nullptr, at_section(nds_rom(source).list_sections().size() / 2, [&] {
                 write_whole_file(dir / "other.nds", bytes(4096, 0xEE));
                 fs::rename(dir / "other.nds", source);
             }));
     EXPECT_EQ(read_whole_file(destination), reference);
-
-    fs::remove(destination);
-    write_whole_file(source, original);
-    run_job(packed, nullptr, at_section(middle, [&] { fs::remove(source); }));
-    EXPECT_EQ(read_whole_file(destination), reference);
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"out.nds"}));
+    EXPECT_EQ(read_whole_file(source), bytes(4096, 0xEE));
 }
 
-TEST_F(data_safety, a_source_or_destination_that_is_unusable_is_refused_and_left_alone)
+// The front ends check sources and destinations before a job starts; the engine refuses them on
+// its own too. A game is translated only with its exact title and one of its two codes. A path
+// the archive names and the ROM lacks ends the job before any section.
+TEST_F(data_safety, an_unusable_source_or_destination_or_a_missing_path_is_refused_and_nothing_written)
 {
-    // The front ends check these before a job starts; the engine refuses them on its own too.
     write_whole_file(destination, bytes{3});
-    fs::create_directory(dir / "folder.nds");
-    write_whole_file(dir / "short.nds", bytes(0x17F, 0));
-    for (const auto& [name, message] :
-         {std::pair<std::string, std::string>{"folder.nds", ""},
-          {"missing.nds", "nds_rom::nds_rom - can't open input file"},
-          {"short.nds", "nds_rom::nds_rom - input file is not a valid NDS ROM"}}) {
+    fs::create_directories(dir / "other" / "folder.nds");
+    write_whole_file(dir / "other" / "short.nds", bytes(0x17F, 0));
+    std::vector<std::pair<std::string, std::string>> sources = {
+        {"folder.nds", ""},
+        {"missing.nds", "nds_rom::nds_rom - can't open input file"},
+        {"short.nds", "nds_rom::nds_rom - input file is not a valid NDS ROM"}};
+    for (const std::string game : {"QLMOR yqle", "QLMOR YQLJ", "QLMORX YQLE", "QLMO YQLE", "qlmor YQLE"}) {
+        rom_description d = test::game_description();
+        d.title = game.substr(0, game.find(' '));
+        d.game_code = game.substr(game.find(' ') + 1);
+        write_whole_file(dir / "other" / (game + ".nds"), build_rom_image(d).image);
+        sources.emplace_back(game + ".nds", "Input is not a valid Quillmoor game");
+    }
+    for (const auto& [name, message] : sources) {
         test::recording_listener l;
-        const fs::path from = dir / name;
-        const std::string error = job_error(packed, l, &from);
+        const std::string error = job_error(packed, l, dir / "other" / name);
         EXPECT_TRUE(message.empty() ? !error.empty() : error == message) << name << ": " << error;
-        EXPECT_EQ(l.calls, std::vector<std::string>{"opening_source"});
+        EXPECT_EQ(l.calls, std::vector<std::string>{"opening_source"}); // a refused source sees nothing more
         EXPECT_EQ(read_whole_file(destination), bytes{3});
     }
     fs::remove(destination);
@@ -218,7 +243,19 @@ TEST_F(data_safety, a_source_or_destination_that_is_unusable_is_refused_and_left
     write_whole_file(destination / "keep.txt", bytes{1});
     EXPECT_EQ(error_of([&] { run_job(packed); }), "nds_rom::copy_to failed - can't open output file");
     EXPECT_EQ(read_whole_file(destination / "keep.txt"), bytes{1});
-    EXPECT_EQ(leftovers(), (std::vector<std::string>{"folder.nds", "game.nds", "out.nds", "short.nds"}));
+    EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "other", "out.nds"}));
+
+    // The game with the other code passes the game check; a path the ROM lacks ends the job then.
+    rom_description d = test::game_description();
+    d.game_code = "YQLP";
+    write_game(d);
+    archive_builder b;
+    b.add_file_record("/data/nope.bin", {0, 0, 0});
+    test::recording_listener l;
+    EXPECT_EQ(job_error(pack_archive(b.build()), l), "nds_rom::get_file_id failed - path not found");
+    EXPECT_EQ(l.events().back(), "set_total 0");
+    EXPECT_TRUE(l.positions.empty());
+    EXPECT_EQ(read_whole_file(destination / "keep.txt"), bytes{1});
 }
 
 TEST_F(data_safety, a_cancel_at_any_moment_gives_the_whole_rom_or_nothing_whatever_the_workers)
@@ -240,16 +277,12 @@ TEST_F(data_safety, a_cancel_at_any_moment_gives_the_whole_rom_or_nothing_whatev
         EXPECT_EQ(serial.cancelled, !whole);
         EXPECT_EQ(serial.written, whole); // what a front end reports is what is on disk
         EXPECT_EQ(serial.rom, whole ? reference : bytes{6});
-        std::vector<std::string> sections;
-        std::size_t positions = 0;
-        for (const std::string& c : serial.calls) {
-            if (c.rfind("section ", 0) == 0)
-                sections.push_back(c);
-            if (c.rfind("position ", 0) == 0) {
-                EXPECT_EQ(c, "position " + std::to_string(positions++));
-            }
-        }
-        EXPECT_EQ(sections, reference_sections);
+        test::recording_listener seen;
+        seen.calls = serial.calls;
+        EXPECT_EQ(seen.events("section "), reference_sections);
+        const std::vector<std::string> positions = seen.events("position ");
+        for (std::size_t i = 0; i < positions.size(); ++i)
+            EXPECT_EQ(positions[i], "position " + std::to_string(i));
         EXPECT_EQ(serial.calls.back(), "finished");
         EXPECT_TRUE(run(packed, 1 + k % 8, cancel_at_k) == serial) << 1 + k % 8 << " workers";
     }

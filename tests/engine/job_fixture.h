@@ -1,6 +1,5 @@
 #pragma once
-// A small game ROM with every kind of section, and the sections' plain contents read back
-// from any ROM, for the patch job's tests.
+// A small game ROM with every kind of section, and the folder and helpers of the patch job's tests.
 
 #include "common/file_io.h"
 #include "engine/crc32.h"
@@ -16,7 +15,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <random>
 
 namespace qm::test {
@@ -31,16 +29,16 @@ inline bytes pattern(std::size_t n, std::uint8_t seed)
     return b;
 }
 
-// A script container: a 32-byte head whose words at 24 and 28 delimit UTF-16LE text, and a
-// tail after the text that must travel with it.
-inline bytes script_container(const std::u16string& text)
+// A script container: a 32-byte head whose words at 24 and 28 delimit the text in UTF-16LE,
+// `lead` bytes of other data before the text and `tail` bytes after it, which travel with it.
+inline bytes script_container(const std::u16string& text, std::size_t lead = 0, std::size_t tail = 0)
 {
-    bytes c(32, 0xAB);
-    put_le32(c, 24, 32);
-    put_le32(c, 28, static_cast<std::uint32_t>(32 + 2 * text.size()));
+    bytes c(32 + lead, 0xAB);
+    put_le32(c, 24, static_cast<std::uint32_t>(c.size()));
     for (char16_t u : text)
-        append_le16(c, static_cast<std::uint16_t>(u));
-    append_le32(c, 0xC0FFEE);
+        append_le16(c, u);
+    put_le32(c, 28, static_cast<std::uint32_t>(c.size()));
+    c.resize(c.size() + tail, 0xCD);
     return c;
 }
 
@@ -62,57 +60,31 @@ inline rom_description game_description()
     return d;
 }
 
-// Every section's plain contents by section code (overlays expanded, ARM9 with its footer).
-inline std::map<std::uint32_t, bytes> section_contents(const fs::path& rom_path)
-{
-    nds_rom rom(rom_path);
-    std::map<std::uint32_t, bytes> out;
-    struct collector : rom_visitor {
-        std::map<std::uint32_t, bytes>& out;
-        explicit collector(std::map<std::uint32_t, bytes>& o) : out(o) {}
-        bytes visit(const bytes& c, std::uint32_t code) override { return out[code] = c; }
-        void enter_section(std::uint32_t) override {}
-    } v(out);
-    rom.copy_to(rom_path.parent_path() / "collect.tmp", v); // the copy is discarded: only the visits matter
-    return out;
-}
-
 class job_fixture : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        // A random part keeps runs of the same test in different builds apart.
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / ("qm-job-" + std::to_string(std::random_device{}()) + "-" +
-                                           info->test_suite_name() + "-" + info->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        source = dir / "game.nds";
-        destination = dir / "out.nds";
-    }
+    void SetUp() override { fs::create_directories(dir); }
     void TearDown() override { fs::remove_all(dir); }
 
     void write_game(const rom_description& d) { write_whole_file(source, build_rom_image(d).image); }
 
-    // Runs a job from `from` to the destination; `hook` sees every listener call as it is written down.
+    // Runs a job; `hook` sees every listener call as it is written down.
     test::recording_listener run_job(const bytes& packed, patcher* engine = nullptr,
-                                     std::function<void(patcher&, const std::string&)> hook = {},
-                                     const fs::path* from = nullptr)
+                                     std::function<void(patcher&, const std::string&)> hook = {})
     {
         patcher local;
         patcher& p = engine ? *engine : local;
         test::recording_listener l;
         if (hook)
             l.on_call = [&](const std::string& c) { hook(p, c); };
-        p.run_patch_job(from ? *from : source, destination, packed, l);
+        p.run_patch_job(source, destination, packed, l);
         return l;
     }
 
     // The message a job ends with (empty when it succeeds); `l` keeps the calls it saw.
-    std::string job_error(const bytes& packed, test::recording_listener& l, const fs::path* from = nullptr)
+    std::string job_error(const bytes& packed, test::recording_listener& l, const fs::path& from = {})
     {
         patcher p;
-        return error_of([&] { p.run_patch_job(from ? *from : source, destination, packed, l); });
+        return error_of([&] { p.run_patch_job(from.empty() ? source : from, destination, packed, l); });
     }
 
     // A type 0 record turning `before` into `after`.
@@ -142,7 +114,11 @@ protected:
         return names;
     }
 
-    fs::path dir, source, destination;
+    // A random part keeps runs of the same test in different builds apart.
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    fs::path dir = fs::temp_directory_path() / ("qm-job-" + std::to_string(std::random_device{}()) + "-" +
+                                                info->test_suite_name() + "-" + info->name());
+    fs::path source = dir / "game.nds", destination = dir / "out.nds";
 };
 
 } // namespace qm::test

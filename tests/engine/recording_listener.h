@@ -46,8 +46,7 @@ public:
 private:
     void note(std::string s)
     {
-        calls.push_back(s);
-        if (on_call)
+        if (calls.push_back(s); on_call)
             on_call(s);
     }
 };

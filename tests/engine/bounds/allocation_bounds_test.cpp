@@ -2,28 +2,21 @@
 // measures the largest single allocation made before the lying input is refused. Its own
 // executable, since it replaces the global operator new.
 
-#include "common/file_io.h"
 #include "cpk/cpk_builder.h"
 #include "cpk/cpk_visit.h"
 #include "cpk/utf_table.h"
 #include "engine/font_depth.h"
-#include "engine/patch_archive.h"
+#include "engine/job_fixture.h"
 #include "engine/script_font.h"
 #include "lz/nds_lz.h"
 #include "rom/nds_format.h"
-#include "rom/nds_rom.h"
-#include "tools/rom_image_builder.h"
 #include "vcdiff/vcdiff_decoder.h"
 
-#include "support/error_of.h"
-
-#include <gtest/gtest.h>
+#include "vcdiff/delta_builder.h"
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <new>
-#include <random>
 
 namespace {
 std::atomic<std::size_t> largest{0};
@@ -31,9 +24,7 @@ std::atomic<std::size_t> largest{0};
 
 void* operator new(std::size_t n)
 {
-    std::size_t seen = largest.load(std::memory_order_relaxed);
-    while (n > seen && !largest.compare_exchange_weak(seen, n, std::memory_order_relaxed)) {
-    }
+    largest = std::max(largest.load(), n); // the refusals measured here run on one thread
     if (void* p = std::malloc(n ? n : 1))
         return p;
     throw std::bad_alloc();
@@ -64,122 +55,79 @@ template <class F> std::size_t largest_allocation_of_refusal(F&& f, const std::s
 
 constexpr std::size_t kib = 1024;
 
-TEST(allocation_bounds, rom_tables_claiming_more_than_the_file)
+using allocation_bounds = test::job_fixture;
+
+TEST_F(allocation_bounds, rom_tables_claiming_more_than_the_file)
 {
-    rom_description d;
-    d.banner = bytes(0x840, 1);
-    d.root = {rom_fs_node::file("a.bin", bytes(100, 2))};
-    bytes image = build_rom_image(d).image;
-    const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                       ("qm-bounds-" + std::to_string(std::random_device{}()) + ".nds");
+    const bytes image = build_rom_image(test::game_description()).image;
     for (const std::size_t field :
          {nds::hdr_fnt_size, nds::hdr_fat_size, nds::hdr_arm9_ovt_size, nds::hdr_header_size}) {
         SCOPED_TRACE(field);
         bytes lying = image;
         put_le32(lying, field, 0xFFFFFFF0);
-        write_whole_file(path, lying);
+        write_whole_file(source, lying);
         // The stream's own buffer is the only allocation beyond the header.
-        EXPECT_LE(largest_allocation_of_refusal([&] { nds_rom rom(path); },
+        EXPECT_LE(largest_allocation_of_refusal([&] { nds_rom rom(source); },
                                                 "nds_rom::nds_rom - input file is not a valid NDS ROM"),
                   64 * kib);
     }
-    std::filesystem::remove(path);
 }
 
-TEST(allocation_bounds, lz_footer_claiming_four_gib)
+// Length fields claiming far more than their input: an LZ footer nearly 4 GiB long, four billion
+// table rows of width 0 (which all lie inside the table, so only the cost of their cells stops
+// them), a packed archive of a GiB, a blob of 4 GiB, a CPK entry of 4 GiB expanded, a font's
+// glyph block past its end and tiles of one byte that would make nearly every byte of the file a
+// glyph.
+TEST_F(allocation_bounds, length_fields_claiming_more_than_their_input)
 {
-    bytes stored = nds_lz_comp(bytes(1000, 0x33));
-    put_le32(stored, stored.size() - 4, 0xFFFFFF00); // decoded length: nearly 4 GiB
-    EXPECT_LE(
-        largest_allocation_of_refusal([&] { nds_lz_inplace_decomp(stored); },
-                                      "nds_lz_decomp failed - decoded size out of reach of the token stream"),
-        2 * stored.size());
-}
-
-TEST(allocation_bounds, cpk_entry_claiming_four_gib_expanded)
-{
-    // 70,000 bytes that pack to a few hundred, whose ITOC row then claims 0xFFFFFFF0 expanded.
+    bytes lz = nds_lz_comp(bytes(1000, 0x33));
+    put_le32(lz, lz.size() - 4, 0xFFFFFF00);
+    bytes table = utf_table("T", {{"A", utf_u32, false}}).serialize();
+    put_be32(table, 28, 0xFFFFFFFF);
+    bytes packed = pack_archive(bytes(100, 0x55));
+    put_le32(packed, 0, 0x3FFFFFFF);
+    static const bytes two_blobs{2, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0xFF}; // an empty index, 4 GiB
+    // A CPK archive of 70,000 bytes that pack to a few hundred, whose ITOC row then claims
+    // 0xFFFFFFF0 expanded.
     cpk_builder b;
     b.add_file(bytes(70000, 0x44));
-    bytes archive = b.write();
-    const utf_table header = utf_table::from_chunk(archive);
+    bytes cpk = b.write();
+    const utf_table header = utf_table::from_chunk(cpk);
     const auto itoc_offset = static_cast<std::size_t>(header.cell(0, header.column_index("ItocOffset")));
-    utf_table itoc = utf_table::from_chunk(byte_span(archive).subspan(itoc_offset));
+    utf_table itoc = utf_table::from_chunk(byte_span(cpk).subspan(itoc_offset));
     const std::uint32_t data_h = itoc.column_index("DataH");
     utf_table high = itoc.sub_table(itoc.cell(0, data_h));
     high.cell(0, high.column_index("ExtractSize")) = 0xFFFFFFF0;
     itoc.set_table(0, data_h, high);
-    archive.resize(itoc_offset);
-    append_bytes(archive, itoc.to_chunk("ITOC"));
-
-    EXPECT_LE(largest_allocation_of_refusal(
-                  [&] { cpk_visit(archive, [](std::uint32_t, byte_span) {}); },
-                  "cpk_visit failed - file 1 claims more expanded bytes than its form can hold"),
-              16 * kib);
-}
-
-TEST(allocation_bounds, utf_table_claiming_four_billion_rows)
-{
-    // Rows of width 0 all lie inside the table, so only the cost of their cells stops them.
-    utf_table t("T", {{"A", utf_u32, false}});
-    bytes table = t.serialize();
-    put_be32(table, 28, 0xFFFFFFFF);
-    EXPECT_LE(largest_allocation_of_refusal([&] { utf_table::parse(table); },
-                                            "utf_table::parse failed - table too large for its bytes"),
-              4 * kib);
-}
-
-TEST(allocation_bounds, packed_archive_claiming_a_gib)
-{
-    bytes packed = pack_archive(bytes(100, 0x55));
-    put_le32(packed, 0, 0x3FFFFFFF);
-    EXPECT_LE(largest_allocation_of_refusal([&] { unpack_archive(packed); },
-                                            "Decompression of main archive failed"),
-              4 * kib);
-
-    bytes unpacked(12, 0);
-    put_le32(unpacked, 0, 2);          // two blobs
-    put_le32(unpacked, 4, 0);          // an empty index
-    put_le32(unpacked, 8, 0xFFFFFFF0); // and one of 4 GiB
-    EXPECT_LE(largest_allocation_of_refusal([&] { split_archive(unpacked); },
-                                            "load_archive failed - blob 1 runs past the end of the archive"),
-              4 * kib);
-}
-
-TEST(allocation_bounds, font_blocks_claiming_more_than_the_font)
-{
+    cpk.resize(itoc_offset);
+    append_bytes(cpk, itoc.to_chunk("ITOC"));
     const bytes font = build_font(used_char_set().set(33).set(34));
-    bytes lying = font;
-    put_le32(lying, 0x30, 0xFFFFFFF0); // glyph block size
-    const auto convert = [&] { convert_font_to_1bpp(lying); };
-    EXPECT_LE(largest_allocation_of_refusal(convert, "convert_font_to_1bpp - glyph block outside the font"),
-              font.size());
-    lying = font;
-    put_le16(lying, 0x36, 1); // one byte per tile: nearly every byte of the file a glyph
-    EXPECT_LE(
-        largest_allocation_of_refusal(convert, "convert_font_to_1bpp - tiles too small for their pixels"),
-        font.size());
-}
-
-TEST(allocation_bounds, vcdiff_window_sizes_are_capped_at_64_mib)
-{
-    // A RUN of millions of bytes takes a few, so target sizes are capped at 64 MiB instead of
-    // bounded by the delta; a window claiming more is refused before anything is allocated.
-    const auto delta_claiming = [](std::uint32_t target_length) {
-        bytes d{0xD6, 0xC3, 0xC4, 0x00, 0x00, 0x00};
-        bytes window;
-        for (int shift = 28; shift > 0; shift -= 7)
-            window.push_back(static_cast<std::uint8_t>(0x80 | ((target_length >> shift) & 0x7F)));
-        window.push_back(static_cast<std::uint8_t>(target_length & 0x7F));
-        window.insert(window.end(), {0x00, 0x00, 0x00, 0x00}); // indicator, three empty sections
-        d.push_back(static_cast<std::uint8_t>(window.size()));
-        append_bytes(d, window);
-        return d;
+    bytes far_block = font, tiny_tiles = font;
+    put_le32(far_block, 0x30, 0xFFFFFFF0);
+    put_le16(tiny_tiles, 0x36, 1);
+    const std::tuple<std::function<void()>, std::string, std::size_t> cases[] = {
+        {[&] { nds_lz_inplace_decomp(lz); },
+         "nds_lz_decomp failed - decoded size out of reach of the token stream", 2 * lz.size()},
+        {[&] { utf_table::parse(table); }, "utf_table::parse failed - table too large for its bytes",
+         4 * kib},
+        {[&] { unpack_archive(packed); }, "Decompression of main archive failed", 4 * kib},
+        {[] { split_archive(two_blobs); }, "load_archive failed - blob 1 runs past the end of the archive",
+         4 * kib},
+        {[&] { cpk_visit(cpk, [](std::uint32_t, byte_span) {}); },
+         "cpk_visit failed - file 1 claims more expanded bytes than its form can hold", 16 * kib},
+        {[&] { convert_font_to_1bpp(far_block); }, "convert_font_to_1bpp - glyph block outside the font",
+         font.size()},
+        {[&] { convert_font_to_1bpp(tiny_tiles); }, "convert_font_to_1bpp - tiles too small for their pixels",
+         font.size()},
     };
+    for (const auto& [run, message, bound] : cases)
+        EXPECT_LE(largest_allocation_of_refusal(run, message), bound) << message;
+    // A RUN of millions of bytes takes a few, so VCDIFF target sizes are capped at 64 MiB instead
+    // of bounded by the delta; a window claiming more is refused before anything is allocated.
     bytes target;
     for (const std::uint32_t claim : {(64u << 20) + 1, 64u << 20}) {
         largest = 0;
-        EXPECT_FALSE(vcdiff_decode({}, delta_claiming(claim), target));
+        EXPECT_FALSE(vcdiff_decode({}, test::make_delta({{.target_length = claim}}), target));
         EXPECT_LE(largest.load(), claim > (64u << 20) ? 4 * kib : claim + 4 * kib) << claim;
     }
 }
