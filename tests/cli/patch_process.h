@@ -37,14 +37,10 @@ protected:
         archive = write_game_and_readme_patch();
     }
 
-    static patch_run run(const std::vector<std::string>& arguments) { return run_patch_process(arguments); }
-    // SOURCE DEST --archive dir/patch.bin, then `extra`.
-    patch_run run(const fs::path& from, const fs::path& to, const patch_run_options& options = {},
-                  const std::vector<std::string>& extra = {})
+    // SOURCE DEST --archive dir/patch.bin.
+    patch_run run(const fs::path& from, const fs::path& to, const patch_run_options& options = {})
     {
-        std::vector<std::string> arguments = {from.string(), to.string(), "--archive", archive.string()};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        return run_patch_process(arguments, options);
+        return run_patch_process({from.string(), to.string(), "--archive", archive.string()}, options);
     }
 
     // Exit status 1 with `message` under the error heading.
