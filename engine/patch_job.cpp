@@ -41,7 +41,7 @@ void patcher::commit_unless_cancelled(pending_output& output)
 // the source only while the job runs.
 class patcher::job_start {
 public:
-    job_start(patcher& p, nds_rom& source, byte_span packed, patch_listener& l) : p_(p)
+    job_start(patcher& p, nds_rom& source, byte_span packed, patch_listener& l) : engine(p)
     {
         if (!is_expected_game(source))
             throw std::runtime_error("Input is not a valid Quillmoor game");
@@ -51,12 +51,12 @@ public:
         p.load_archive(packed);
         l.initialised();
     }
-    ~job_start() { p_.rom = nullptr; }
+    ~job_start() { engine.rom = nullptr; }
     job_start(const job_start&) = delete;
     job_start& operator=(const job_start&) = delete;
 
 private:
-    patcher& p_;
+    patcher& engine;
 };
 
 void patcher::run_patch_job(const std::filesystem::path& source, const std::filesystem::path& destination,

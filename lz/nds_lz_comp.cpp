@@ -50,13 +50,13 @@ public:
     };
 
     explicit match_finder(byte_span src)
-        : s_(src), n_(src.size()), short_chains(short_hash_bits), long_chains(long_hash_bits)
+        : input(src), input_size(src.size()), short_chains(short_hash_bits), long_chains(long_hash_bits)
     {
     }
 
     void insert(std::size_t q)
     {
-        const auto e = static_cast<std::uint32_t>(n_ - q);
+        const auto e = static_cast<std::uint32_t>(input_size - q);
         short_chains.link(short_hash(q), e);
         if (q + 1 >= long_width) // a position nearer than that to 0 can't match 8 bytes
             long_chains.link(long_hash(q), e);
@@ -108,14 +108,14 @@ private:
     std::uint32_t walk(const chains& ch, std::uint32_t e, std::size_t c, std::size_t bound, match& best,
                        std::size_t budget) const
     {
-        const std::uint8_t* const cur = s_.data() + (c - 1);
+        const std::uint8_t* const cur = input.data() + (c - 1);
         for (; e != 0; e = ch.chain[e % chain_slots]) {
             if (budget-- == 0)
                 return e;
-            const std::size_t p = n_ - e;
+            const std::size_t p = input_size - e;
             if (p - c > max_gap)
                 return 0;
-            const std::uint8_t* const cand = s_.data() + p;
+            const std::uint8_t* const cand = input.data() + p;
             if (*(cand - best.len) != *(cur - best.len))
                 continue;
             std::size_t len = 0;
@@ -133,12 +133,12 @@ private:
     // The bytes s[top - 2 .. top], and s[top - 7 .. top], hashed.
     std::size_t short_hash(std::size_t top) const
     {
-        const std::uint32_t v = s_[top] | (s_[top - 1] << 8) | (s_[top - 2] << 16);
+        const std::uint32_t v = input[top] | (input[top - 1] << 8) | (input[top - 2] << 16);
         return (v * 0x9E3779B1u) >> (32 - short_hash_bits);
     }
     std::size_t long_hash(std::size_t top) const
     {
-        const std::uint8_t* p = s_.data() + (top - 7);
+        const std::uint8_t* p = input.data() + (top - 7);
         const std::uint64_t v = std::uint64_t{p[0]} | std::uint64_t{p[1]} << 8 | std::uint64_t{p[2]} << 16 |
                                 std::uint64_t{p[3]} << 24 | std::uint64_t{p[4]} << 32 |
                                 std::uint64_t{p[5]} << 40 | std::uint64_t{p[6]} << 48 |
@@ -146,8 +146,8 @@ private:
         return static_cast<std::size_t>((v * 0x9E3779B97F4A7C15ull) >> (64 - long_hash_bits));
     }
 
-    byte_span s_;
-    std::size_t n_;
+    byte_span input;
+    std::size_t input_size;
     chains short_chains;
     chains long_chains;
 };

@@ -27,12 +27,12 @@ constexpr rgb descender_width_tint{208, 220, 246};
 // A canvas in font pixels, scaled up only when the image is made.
 class canvas {
 public:
-    canvas(unsigned w, unsigned h) : w_(w), h_(h), px(std::size_t{w} * h, paper) {}
+    canvas(unsigned w, unsigned h) : width(w), height(h), px(std::size_t{w} * h, paper) {}
 
     void set(long x, long y, rgb c)
     {
-        if (x >= 0 && y >= 0 && x < static_cast<long>(w_) && y < static_cast<long>(h_))
-            px[static_cast<std::size_t>(y) * w_ + static_cast<std::size_t>(x)] = c;
+        if (x >= 0 && y >= 0 && x < static_cast<long>(width) && y < static_cast<long>(height))
+            px[static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x)] = c;
     }
 
     void fill(long x, long y, unsigned w, unsigned h, rgb c)
@@ -59,12 +59,12 @@ public:
     rgb_image scaled(unsigned scale) const
     {
         rgb_image img;
-        img.width = w_ * scale;
-        img.height = h_ * scale;
+        img.width = width * scale;
+        img.height = height * scale;
         img.pixels.resize(std::size_t{img.width} * img.height * 3);
         for (unsigned y = 0; y < img.height; ++y)
             for (unsigned x = 0; x < img.width; ++x) {
-                rgb c = px[std::size_t{y / scale} * w_ + x / scale];
+                rgb c = px[std::size_t{y / scale} * width + x / scale];
                 std::size_t o = (std::size_t{y} * img.width + x) * 3;
                 img.pixels[o] = c.r;
                 img.pixels[o + 1] = c.g;
@@ -74,7 +74,7 @@ public:
     }
 
 private:
-    unsigned w_, h_;
+    unsigned width, height;
     std::vector<rgb> px;
 };
 
