@@ -154,6 +154,7 @@ TEST(vcdiff_decoder, bad_deltas_are_refused_with_their_reason)
     } cases[] = {
         {"not a VCDIFF delta (wrong magic bytes)", {0xD6, 0xC3, 0xC5, 0x00, 0x00}},
         {"file header: delta ends early", {0xD6, 0xC3, 0xC4}},
+        {"Hdr_Indicator: delta ends early", {0xD6, 0xC3, 0xC4, 0x00}},
         {"unsupported VCDIFF version 0x01", file_header(0x01)},
         {"secondary compression is not supported",
          cat({file_header(0x00, 0x01), {0x02}, bytes(good.begin() + 5, good.end())})},
@@ -171,6 +172,9 @@ TEST(vcdiff_decoder, bad_deltas_are_refused_with_their_reason)
              w.addresses = {0x88, 0x80, 0x80, 0x80, 0x00};
          })},
         {"COPY address: delta ends early", bad([](auto& w) { w.addresses = {0x82}; })},
+        {"RUN byte: delta ends early", bad([](auto& w) {
+             w.instructions = {add(2), run0, 1}, w.target_length = 3;
+         })},
         {"instruction runs past the end of the target window", bad([](auto& w) { w.target_length = 5; })},
         {"instructions end before the target window is complete", bad([](auto& w) { w.target_length = 7; })},
         {"data left over after the target window is complete", bad([](auto& w) { w.data.push_back('!'); })},
