@@ -201,8 +201,11 @@ struct dsi_sample {
             {0x210, area_offset + 0x700}, {0x1E0, 0x4000}, {0x1E4, 0x100}}; // the DS region's digest stays
         for (auto [field, value] : fields)
             put_le32(image, field, value);
-        put_le32(image, 0x1E8, 0x4000); // a digest range outside the area, which stays as it is
-        put_le32(image, 0x1EC, 0x100);
+        // A digest range and an encrypted range outside the area: neither moves nor belongs to it.
+        for (const std::size_t field : {0x1E8, 0x228}) {
+            put_le32(image, field, 0x4000);
+            put_le32(image, field + 4, 0x100);
+        }
         image[0x012] = 3;
         if (start_in_units) {
             put_le16(image, 0x090, static_cast<std::uint16_t>(area_offset >> 19));
@@ -230,8 +233,9 @@ TEST_F(rebuild_test, a_dsi_area_is_carried_behind_the_ds_sections_with_its_field
         ASSERT_LE(at + sample.area.size(), out.size());
         EXPECT_TRUE(std::equal(sample.area.begin(), sample.area.end(), out.begin() + at));
         const std::pair<std::size_t, std::uint32_t> moved[] = {
-            {0x1CC, 0x300},      {0x1F0, at + 0x400}, {0x1D0, at + 0x500}, {0x220, at + 0x10},
-            {0x210, at + 0x700}, {0x1E0, 0x4000},     {0x1E4, 0x100},      {0x1E8, 0x4000}};
+            {0x1CC, 0x300},     {0x1F0, at + 0x400}, {0x1D0, at + 0x500},
+            {0x220, at + 0x10}, {0x210, at + 0x700}, {0x1E0, 0x4000},
+            {0x1E4, 0x100},     {0x1E8, 0x4000},     {0x228, 0x4000}};
         for (auto [field, value] : moved)
             EXPECT_EQ(get_le32(out, field), value) << field;
         EXPECT_EQ(out.size(), std::size_t{1} << image_size_exponent(at + 0x700));
