@@ -105,11 +105,13 @@ protected:
                                                 "set_total " + std::to_string(total), "initialised",
                                                 "section 0x1 (null)", "section 0 (null)", "finished"}));
         EXPECT_EQ(l.positions.size(), total);
-        // Every part is patched.
-        nds_rom patched(destination);
+        // Every part is patched. The ROM is closed before it is removed (Windows refuses otherwise).
         std::vector<bytes> entries;
-        cpk_visit(patched.read_file(patched.get_file_id("/talk.cpk")),
-                  [&](std::uint32_t, byte_span d) { entries.emplace_back(d.begin(), d.end()); });
+        {
+            nds_rom patched(destination);
+            cpk_visit(patched.read_file(patched.get_file_id("/talk.cpk")),
+                      [&](std::uint32_t, byte_span d) { entries.emplace_back(d.begin(), d.end()); });
+        }
         const auto script_of = [](const bytes& prefix, const bytes& t) {
             return assemble_script_entry(prefix, prefix.size(), t,
                                          build_font(used_chars(make_char_index(), t)));
