@@ -99,10 +99,31 @@ bytes generated_input(int shape, int variant, std::size_t n, std::mt19937& rng)
             data.insert(data.end(), variant % 5 == 4 ? 3 + rng() % 4 : 1 + rng() % longest_run, value);
         }
         data.resize(n);
+        // Long runs at the top of the file (the first positions filed) and at the bottom.
+        if (variant % 4 == 1)
+            std::fill(data.end() - static_cast<std::ptrdiff_t>(rng() % 300), data.end(), palette[0]);
+        if (variant % 4 == 2)
+            std::fill(data.begin(), data.begin() + 256 + rng() % 100, palette[0]);
         return data;
     }
     }
     data.resize(n);
+    return data;
+}
+
+// A file whose block of `length` bytes repeats the bytes `distance` higher up, surrounded by
+// noise, so the compressor must emit exactly that match. A run of zeros at the bottom (encoded
+// last) pays for the noise, so the form is used.
+bytes planted_match(std::uint32_t length, std::uint32_t distance, std::uint32_t seed)
+{
+    const std::uint32_t start = 256 + 2048 + 40;
+    const std::uint32_t n = start + length + distance + 64;
+    bytes data = test::random_bytes(n, seed);
+    std::fill(data.begin() + 256, data.begin() + 256 + 2048, 0);
+    data[start + length] = static_cast<std::uint8_t>(data[start + length + distance] ^ 1); // ends it above
+    for (std::uint32_t j = length; j > 0; --j) // from high to low, as the expansion does
+        data[start + j - 1] = data[start + j - 1 + distance];
+    data[start - 1] = static_cast<std::uint8_t>(data[start - 1 + distance] ^ 1); // ends it below
     return data;
 }
 
@@ -164,18 +185,32 @@ bool pack_into(std::uint64_t& h, const bytes& data)
 TEST(cpk_compress, forms_of_generated_files_are_as_recorded)
 {
     std::mt19937 rng(2024);
-    std::uint64_t h = 0xCBF29CE484222325;
+    std::uint64_t h[3] = {0xCBF29CE484222325, 0xCBF29CE484222325, 0xCBF29CE484222325};
     int used[6][2] = {};
     for (int i = 0; i < 108; ++i) {
         // Mostly small files; every tenth reaches well past the 8 KiB window.
         const std::size_t n = 384 + rng() % (i % 10 == 9 ? 40000 : 4000);
-        ++used[i % 6][pack_into(h, generated_input(i % 6, i / 6, n, rng))];
+        ++used[i % 6][pack_into(h[0], generated_input(i % 6, i / 6, n, rng))];
     }
     // The noise with repeats lands on both sides of the decision.
     EXPECT_GT(used[4][0], 2);
     EXPECT_GT(used[4][1], 2);
     EXPECT_GT(used[5][1] + used[1][1] + used[3][1], 30);
-    EXPECT_EQ(h, 8206212287255276323u);
+    for (std::size_t n : {384u, 385u, 386u, 387u, 388u, 511u, 512u, 513u, 8450u, 8451u, 70000u}) {
+        pack_into(h[1], bytes(n, 0xAB));
+        pack_into(h[1], test::make_text_like(n, static_cast<std::uint32_t>(n)));
+        bytes mixed = test::make_text_like(n, 3);
+        for (std::size_t j = 0; j < n; j += 97)
+            mixed[j] = static_cast<std::uint8_t>(j);
+        pack_into(h[1], mixed);
+    }
+    // Lengths at each step of the length code, distances at both ends of the window.
+    for (std::uint32_t length : {3u, 5u, 6u, 12u, 13u, 43u, 44u, 298u, 299u, 554u, 1000u})
+        for (std::uint32_t distance : {3u, 7u, 8194u})
+            EXPECT_TRUE(pack_into(h[2], planted_match(length, distance, length * 31 + distance)));
+    EXPECT_EQ(
+        std::vector<std::uint64_t>(h, h + 3),
+        (std::vector<std::uint64_t>{1905444265306247396u, 13841872893007524378u, 5780421264237743626u}));
 }
 
 } // namespace

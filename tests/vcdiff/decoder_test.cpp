@@ -48,6 +48,9 @@ TEST(vcdiff_decoder, golden_deltas_decode)
     // Segment "def"; after ADD "XY" the COPY starts at segment byte 1 and runs on into the
     // target, re-reading bytes it has itself just written.
     const window_plan into_target{1, 3, 3, 12, 0, text("XY"), {add(2), copy(0, 10)}, {1}};
+    // Periods 1 and 3 copied from the window's own target, 17 bytes long.
+    const window_plan period1{0, 0, 0, 18, 0, text("a"), {add(1), copy(0, 0), 17}, {0}};
+    const window_plan period3{0, 0, 0, 20, 0, text("abc"), {add(3), copy(0, 0), 17}, {0}};
     // ADD 2 + COPY 5 (SELF), then COPY 4 + ADD 1, in one opcode each.
     const window_plan combined{1, 10, 0, 12, 0, text("ab!"), {add_copy(2, 5, 0), copy4_add1(0)}, {3, 6}};
     // A VCD_TARGET segment "456789!?" spanning two earlier windows.
@@ -57,6 +60,10 @@ TEST(vcdiff_decoder, golden_deltas_decode)
     // Empty windows, an empty segment right at the source's end, and a VCD_TARGET one at the
     // start of an empty output.
     const window_plan empty, empty_segment{1, 10}, at_end{1, 0, 10}, target_empty{2};
+    // Unassigned Hdr_Indicator bits, the checksum bit of a plain window, Delta_Indicator bits
+    // above the three compression flags: all ignored.
+    bytes ignored_bits = file_header(0x00, 0xF8);
+    test::append_window(ignored_bits, {4, 0, 0, 3, 0x08, text("xyz"), {add(0), 3}});
     // ADD "ab", COPY 4 from source 2, RUN 3 'z', each with its data or address right after its
     // opcode and size; then with an Adler-32 of the window.
     window_plan interleaved{1, 10, 0, 9, 0, {}, {add(2), 'a', 'b', copy(0, 4), 2, run0, 3, 'z'}};
@@ -69,10 +76,15 @@ TEST(vcdiff_decoder, golden_deltas_decode)
     } cases[] = {
         {text("abcdefghijklmnop"), make_delta({rfc}), "abcdwxyzefghefghefghefghzzzz"},
         {text("abcdef"), make_delta({into_target}), "XYefXYefXYef"},
+        {{}, make_delta({period1, period3}), "aaaaaaaaaaaaaaaaaaabcabcabcabcabcabcab"},
         {digits, make_delta({combined}), "ab345676789!"},
         {digits, make_delta({from_source, add_two, from_target}), "0123456789!?456789!?"},
+        {digits, make_delta({empty}), ""},
         {digits, make_delta({empty, add_two, empty_segment, at_end, target_empty}), "!?"},
+        {digits, {}, ""},
         {digits, file_header(), ""},
+        {digits, file_header('S'), ""},
+        {{}, ignored_bits, "xyz"},
         // Integers may carry leading zero groups.
         {{},
          cat({file_header(),
@@ -80,6 +92,8 @@ TEST(vcdiff_decoder, golden_deltas_decode)
          "xyz"},
         {digits, make_delta({interleaved}, 'S'), "ab2345zzz"},
         {digits, make_delta({summed, summed}, 'S'), "ab2345zzzab2345zzz"},
+        // The 'S' version still reads the plain layout when the data or address section is used.
+        {digits, make_delta({add_two}, 'S'), "!?"},
     };
     for (const auto& c : cases) {
         bytes out{0xEE}; // must be replaced, not appended to
@@ -95,22 +109,26 @@ TEST(vcdiff_decoder, every_address_mode_and_cache_update)
     bytes source(2000);
     for (auto& b : source)
         b = static_cast<std::uint8_t>(rng());
-    // One COPY of 4 bytes per mode: mode, encoded address, address it must give. here = 2000 + 4 *
-    // step; near is round robin over 4 slots, same[a % 768] = a.
+    // Each step is one COPY of 4 bytes: mode, encoded address bytes, address it must give.
+    // here = 2000 + 4 * step. The caches: near is round robin over 4 slots, same[a % 768] = a.
     const struct {
         unsigned mode;
         bytes encoded;
         std::uint64_t address;
     } steps[] = {
-        {0, {0x84, 0x58}, 600},  // SELF; near[0], same[600]
-        {1, {0x8D, 0x28}, 300},  // HERE: 2004 - 1704; near[1], same[300]
-        {2, {0x07}, 607},        // NEAR0: 600 + 7; near[2]
-        {3, {0x03}, 303},        // NEAR1: 300 + 3; near[3]
-        {4, {0x00}, 607},        // NEAR2: 607 + 0; near[0]
-        {5, {0x85, 0x39}, 1000}, // NEAR3: 303 + 697; near[1], same[232]
-        {6, {232}, 1000},        // SAME block 0
-        {7, {44}, 300},          // SAME block 1
-        {8, {88}, 600},          // SAME block 2
+        {0, {0x64}, 100},               // SELF; near[0]=100
+        {0, {0x87, 0x68}, 1000},        // SELF; near[1]=1000, same[232]=1000
+        {0, {0x82, 0x2C}, 300},         // SELF; near[2]=300, same[300]=300 (block 1, byte 44)
+        {0, {0x84, 0x58}, 600},         // SELF; near[3]=600, same[600]=600 (block 2, byte 88)
+        {1, {0x8F, 0x0C}, 2016 - 1932}, // HERE: 2016 - 1932 = 84; near[0]=84
+        {2, {0x07}, 91},                // NEAR0: 84 + 7; near[1]=91
+        {3, {0x03}, 94},                // NEAR1: 91 + 3; near[2]=94
+        {4, {0x00}, 94},                // NEAR2: 94 + 0; near[3]=94
+        {5, {0x81, 0x00}, 222},         // NEAR3: 94 + 128; near[0]=222
+        {6, {232}, 1000},               // SAME block 0, byte 232
+        {7, {44}, 300},                 // SAME block 1, byte 44
+        {8, {88}, 600},                 // SAME block 2, byte 88
+        {1, {0x8E, 0x7C}, 2048 - 1916}, // HERE again: 2048 - 1916 = 132
     };
     window_plan w{.indicator = 0x01, .segment_length = source.size()};
     bytes expected, out;
@@ -122,6 +140,11 @@ TEST(vcdiff_decoder, every_address_mode_and_cache_update)
     w.target_length = expected.size();
     ASSERT_TRUE(vcdiff_decode(source, make_delta({w}), out));
     EXPECT_EQ(out, expected);
+    // Exactly 64 MiB in one window, by a single RUN.
+    ASSERT_TRUE(vcdiff_decode({}, make_delta({run_window(64u << 20)}), out));
+    EXPECT_EQ(out, bytes(64u << 20, 0x5A));
+    EXPECT_EQ(vcdiff::adler32({}), 1u);
+    EXPECT_EQ(vcdiff::adler32(text("Wikipedia")), 0x11E60398u);
     // Long enough to need the periodic reduction (value from zlib's adler32).
     EXPECT_EQ(vcdiff::adler32(bytes(100000, 0xFF)), 0x149A302Cu);
 }
@@ -144,38 +167,54 @@ bytes bad(const std::function<void(window_plan&)>& change)
 TEST(vcdiff_decoder, bad_deltas_are_refused_with_their_reason)
 {
     const bytes good = make_delta({good_window()});
+    const auto patched = [&](std::size_t at, std::uint8_t v) {
+        bytes d = good;
+        d[at] = v;
+        return d;
+    };
     const window_plan early{2, 1, 0, 1, 0, {}, {copy(0, 0), 1}, {0}};
+    window_plan later = early;
+    later.segment_length = 7; // one byte beyond the earlier output
     const window_plan bad_sum{4, 0, 0, 2, 0, {}, {add(2), 'o', 'k'}, {}, 0x12345678};
     // What an encoder that adds Adler-32 to plain windows writes: the lengths no longer add up.
     const window_plan plain_sum{4, 0, 0, 2, 0, text("ok"), {add(2)}, {}, 0x00F7009D};
+    const std::string magic = "not a VCDIFF delta (wrong magic bytes)",
+                      outside = "source segment lies outside the ";
+    const std::string lengths = "section lengths do not add up to the delta encoding length";
+    const std::string past = "instruction runs past the end of the target window";
     const struct {
         std::string why;
         bytes delta;
     } cases[] = {
-        {"not a VCDIFF delta (wrong magic bytes)", {0xD6, 0xC3, 0xC5, 0x00, 0x00}},
+        {magic, patched(2, 0xC5)},
+        {magic, {0xD6, 0x00}},
         {"file header: delta ends early", {0xD6, 0xC3, 0xC4}},
         {"Hdr_Indicator: delta ends early", {0xD6, 0xC3, 0xC4, 0x00}},
-        {"unsupported VCDIFF version 0x01", file_header(0x01)},
+        {"unsupported VCDIFF version 0x01", patched(3, 0x01)},
         {"secondary compression is not supported",
          cat({file_header(0x00, 0x01), {0x02}, bytes(good.begin() + 5, good.end())})},
         {"custom code tables are not supported", file_header(0x00, 0x02)},
         {"compressed delta sections are not supported", bad([](auto& w) { w.delta_indicator = 0x01; })},
+        {"compressed delta sections are not supported", bad([](auto& w) { w.delta_indicator = 0x04; })},
         {"window has both VCD_SOURCE and VCD_TARGET set", bad([](auto& w) { w.indicator = 0x03; })},
-        {"source segment lies outside the source",
-         bad([](auto& w) { w.segment_length = source.size() + 1; })},
-        {"source segment lies outside the target decoded so far", make_delta({early})},
+        {outside + "source", bad([](auto& w) { w.segment_length = source.size() + 1; })},
+        {outside + "source", bad([](auto& w) { w.segment_length = 5, w.segment_position = 8; })},
+        {outside + "source", make_delta({{1, 0, source.size() + 1}})},
+        {outside + "target decoded so far", make_delta({early})},
+        {outside + "target decoded so far", make_delta({good_window(), later})},
         // here = 12 + 2 for the COPY
         {"COPY address 14 not before the current position 14", bad([](auto& w) { w.addresses = {14}; })},
         {"COPY address before the start of the window",
          bad([](auto& w) { w.instructions[1] = copy(1, 4), w.addresses = {15}; })},
+        {"COPY address 14 not before the current position 14",
+         bad([](auto& w) { w.instructions[1] = copy(2, 4), w.addresses = {14}; })},
         {"COPY address: integer too large", bad([](auto& w) {
              w.addresses = {0x88, 0x80, 0x80, 0x80, 0x00};
          })},
         {"COPY address: delta ends early", bad([](auto& w) { w.addresses = {0x82}; })},
-        {"RUN byte: delta ends early", bad([](auto& w) {
-             w.instructions = {add(2), run0, 1}, w.target_length = 3;
-         })},
-        {"instruction runs past the end of the target window", bad([](auto& w) { w.target_length = 5; })},
+        {past, bad([](auto& w) { w.target_length = 5; })},
+        {past, bad([](auto& w) { w.instructions[1] = copy4_add1(0); })},
+        {"ADD data: delta ends early", bad([](auto& w) { w.instructions[0] = add(3), w.target_length = 7; })},
         {"instructions end before the target window is complete", bad([](auto& w) { w.target_length = 7; })},
         {"data left over after the target window is complete", bad([](auto& w) { w.data.push_back('!'); })},
         {"addresses left over after the target window is complete",
@@ -183,12 +222,27 @@ TEST(vcdiff_decoder, bad_deltas_are_refused_with_their_reason)
         {"instructions left over after the target window is complete", bad([](auto& w) {
              append_bytes(w.instructions, bytes{add(0), 0});
          })},
+        {"instruction size: delta ends early",
+         bad([](auto& w) { w.instructions[1] = run0, w.target_length = 3; })},
+        {"RUN byte: delta ends early", bad([](auto& w) {
+             w.instructions = {add(2), run0, 1}, w.target_length = 3;
+         })},
+        {lengths, bad([](auto& w) { w.encoding_length_error = -1; })},
+        {lengths, bad([](auto& w) { w.encoding_length_error = 1; })},
+        {"target window length: integer too large",
+         cat({file_header(), {0x00, 0x0A, 0x88, 0x80, 0x80, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00}})},
+        // Five groups holding exactly 0x7FFFFFFF still parse, and are then refused by the limit.
+        {"target window of 2147483647 bytes exceeds the limit",
+         cat({file_header(), {0x00, 0x0A, 0x87, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x00}})},
         {"target window of 67108865 bytes exceeds the limit", make_delta({run_window((64u << 20) + 1)})},
         {"decoded target would exceed the size limit",
          make_delta({run_window(32u << 20), run_window((32u << 20) + 1)})},
         {"delta encoding length: delta ends early", cat({good, {0x00}})},
         {"window checksum does not match its target", make_delta({bad_sum}, 'S')},
-        {"section lengths do not add up to the delta encoding length", make_delta({plain_sum})},
+        {"window checksum: integer too large",
+         cat({file_header('S'),
+              {0x04, 0x0D, 0x02, 0x00, 0x00, 0x03, 0x00, 0x90, 0x80, 0x80, 0x80, 0x00, add(2), 'o', 'k'}})},
+        {lengths, make_delta({plain_sum})},
     };
     bytes out;
     ASSERT_TRUE(vcdiff_decode(source, make_delta({good_window(), good_window()}), out));
@@ -199,6 +253,19 @@ TEST(vcdiff_decoder, bad_deltas_are_refused_with_their_reason)
         EXPECT_FALSE(vcdiff_decode(source, c.delta, out, &why)) << c.why;
         EXPECT_EQ(why, c.why);
         EXPECT_TRUE(out.empty()) << c.why;
+    }
+}
+
+TEST(vcdiff_decoder, every_cut_inside_a_window_is_refused)
+{
+    window_plan second = good_window();
+    second.data = text("pq");
+    const bytes one = make_delta({good_window()});
+    const bytes delta = make_delta({good_window(), second});
+    for (std::size_t cut = 0; cut <= delta.size(); ++cut) {
+        bytes out;
+        const bool complete = cut == 0 || cut == 5 || cut == one.size() || cut == delta.size();
+        EXPECT_EQ(vcdiff_decode(source, byte_span(delta).first(cut), out), complete) << "cut at " << cut;
     }
 }
 

@@ -50,6 +50,8 @@ struct window_plan {
     bytes instructions{};
     bytes addresses{};
     std::optional<std::uint32_t> checksum{}; // written after the address length
+    // Added to the correct delta encoding length, to make it wrong.
+    std::int64_t encoding_length_error = 0;
 };
 
 inline bytes file_header(std::uint8_t version = 0x00, std::uint8_t indicator = 0x00)
@@ -73,7 +75,8 @@ inline void append_window(bytes& out, const window_plan& w)
         put_varint(out, w.segment_length);
         put_varint(out, w.segment_position);
     }
-    put_varint(out, enc.size());
+    put_varint(out,
+               static_cast<std::uint64_t>(static_cast<std::int64_t>(enc.size()) + w.encoding_length_error));
     append_bytes(out, enc);
 }
 
