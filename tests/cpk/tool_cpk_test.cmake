@@ -1,13 +1,7 @@
 # Drives the quillmoor-tool CPK commands end to end: cmake -DTOOL=... -DWORK=... -P tool_cpk_test.cmake
 cmake_minimum_required(VERSION 3.20)
 
-function(run expected_exit)
-  execute_process(COMMAND ${TOOL} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL expected_exit)
-    message(FATAL_ERROR "quillmoor-tool ${ARGN}: exit ${rc}, expected ${expected_exit}\n${out}${err}")
-  endif()
-  set(last_output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../support/run_tool.cmake)
 
 function(expect_same a b)
   file(READ ${a} ha HEX)

@@ -3,13 +3,7 @@
 # exit 2 on a wrong argument count.
 cmake_minimum_required(VERSION 3.20)
 
-function(run expected_exit)
-  execute_process(COMMAND ${TOOL} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL expected_exit)
-    message(FATAL_ERROR "quillmoor-tool ${ARGN}: exit ${rc}, expected ${expected_exit}\n${out}${err}")
-  endif()
-  set(last_error "${err}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../support/run_tool.cmake)
 
 function(expect_hex file expected)
   file(READ ${file} hex HEX)
