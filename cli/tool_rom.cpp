@@ -3,6 +3,8 @@
 #include "cli/tool_command.h"
 #include "common/file_io.h"
 #include "engine/identity_card.h"
+#include "rom/dsi_area.h"
+#include "rom/file_sink.h"
 #include "rom/fnt.h"
 #include "rom/nds_format.h"
 #include "rom/nds_rom.h"
@@ -76,10 +78,12 @@ std::string section_label(const nds_rom& rom, const rom_section& section)
     return label;
 }
 
+// Changes nothing: every section is copied as stored (packed overlays are packed again).
 class identity_visitor : public rom_visitor {
 public:
     bytes visit(const bytes& contents, std::uint32_t) override { return contents; }
     void enter_section(std::uint32_t) override {}
+    bool passes_through(std::uint32_t) override { return true; }
 };
 
 int rom_info(const args& a)
@@ -124,10 +128,15 @@ int rom_info(const args& a)
     block("arm7 ovt      ", nds::hdr_arm7_ovt_offset, nds::hdr_arm7_ovt_size,
           "  (" + std::to_string(rom.arm7_ovt_bytes().size() / nds::ovt_entry_length) + " overlays)");
     std::cout << "banner        "
-              << (field(nds::hdr_banner_offset) ? "offset " + hex(field(nds::hdr_banner_offset)) : "none")
-              << "\n";
+              << (field(nds::hdr_banner_offset) ? "offset " + hex(field(nds::hdr_banner_offset)) : "none");
+    if (rom.banner_extension() != 0)
+        std::cout << "  version " << hex(get_le16(rom.read_range(field(nds::hdr_banner_offset), 2), 0), 4)
+                  << ", " << hex(nds::banner_length + rom.banner_extension()) << " bytes";
+    std::cout << "\n";
 
     const std::vector<rom_section> sections = rom.list_sections();
+    std::cout << "dsi area      " << dsi_area::of(rom, sections).status() << "\n";
+
     std::cout << "\nsections in writing order (" << sections.size() << "):\n"
               << "  offset      size        code        section\n";
     for (const rom_section& s : sections)
@@ -171,8 +180,9 @@ int rom_rebuild(const args& a)
     expect_args(a, 2, 2);
     nds_rom rom(a[0]);
     identity_visitor visitor;
-    pending_output output = rom.copy_to(a[1], visitor);
-    output.commit();
+    file_sink sink(a[1]);
+    rom.copy_to(sink, visitor);
+    sink.commit();
     std::cout << "wrote " << a[1] << " (" << std::filesystem::file_size(a[1]) << " bytes)\n";
     return 0;
 }

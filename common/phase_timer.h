@@ -26,14 +26,15 @@ enum class job_phase : std::uint8_t {
     cpk_waiting,       // the job's thread waiting for entries that workers are still on (wall clock)
     lz_packing,        // packing overlays back into backward LZ form
     writing,           // writes of the destination, up to its close
+    fingerprinting,    // CRC-32 and SHA-1 of the written ROM, the proof of the result
 };
-constexpr std::size_t job_phase_count = 8;
+constexpr std::size_t job_phase_count = 9;
 
 constexpr const char* job_phase_name(job_phase p) noexcept
 {
     constexpr const char* names[job_phase_count] = {
-        "archive unpacking",   "reading",    "CPK decoding", "CPK patching", "CPK re-compression",
-        "waiting for workers", "LZ packing", "writing",
+        "archive unpacking",   "reading",    "CPK decoding", "CPK patching",   "CPK re-compression",
+        "waiting for workers", "LZ packing", "writing",      "fingerprinting",
     };
     return names[static_cast<std::size_t>(p)];
 }

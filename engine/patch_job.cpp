@@ -1,8 +1,8 @@
 #include "engine/patcher.h"
 
 #include "common/phase_timer.h"
+#include "rom/file_sink.h"
 #include "rom/nds_rom.h"
-#include "rom/section_contents.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -21,18 +21,18 @@ bool is_expected_game(const nds_rom& rom)
 
 // The run's result is decided here and only here, in one atomic step: either no cancel was
 // requested and the destination is replaced (a request from now on is refused), or one was and
-// the temporary file, a ROM of empty sections, is dropped. What a front end reports then matches
-// what is on disk, whenever the user pressed Cancel.
-void patcher::commit_unless_cancelled(pending_output& output)
+// the image, a ROM of empty sections, is dropped. What a front end reports then matches what is on
+// disk, whenever the user pressed Cancel.
+void patcher::commit_unless_cancelled(rom_sink& sink)
 {
     if (commit_hook)
         commit_hook(commit_moment::before);
     std::uint8_t running = 0;
     if (!cancel_flag.compare_exchange_strong(running, decided_to_write, std::memory_order_relaxed)) {
-        output.discard();
+        sink.discard();
         return;
     }
-    output.commit();
+    sink.commit();
     if (commit_hook)
         commit_hook(commit_moment::after);
 }
@@ -59,52 +59,31 @@ private:
     patcher& engine;
 };
 
-void patcher::run_patch_job(const std::filesystem::path& source, const std::filesystem::path& destination,
-                            byte_span packed, patch_listener& l)
+void patcher::run_patch_job(const source_opener& open_source, rom_sink& sink, byte_span packed,
+                            patch_listener& l)
 {
     listener = &l;
     const phase_timer_binding timing(phase_times);
     const timed_job_thread job_timing(phase_times);
     l.opening_source();
-    nds_rom source_rom(source);
+    nds_rom source_rom(open_source());
     const job_start start(*this, source_rom, packed, l);
-    pending_output output = source_rom.copy_to(destination, *this);
-    commit_unless_cancelled(output);
+    source_rom.copy_to(sink, *this);
+    commit_unless_cancelled(sink);
     l.finished();
+}
+
+void patcher::run_patch_job(const std::filesystem::path& source, const std::filesystem::path& destination,
+                            byte_span packed, patch_listener& l, sink_tap* tap)
+{
+    file_sink sink(destination, tap);
+    run_patch_job([&] { return std::make_unique<file_source>(source); }, sink, packed, l);
 }
 
 void patcher::check_patch_job(const std::filesystem::path& source, byte_span packed, patch_listener& l)
 {
-    listener = &l;
-    l.opening_source();
-    nds_rom source_rom(source);
-    const job_start start(*this, source_rom, packed, l);
-    for (const rom_section& section : source_rom.list_sections()) {
-        enter_section(section.code);
-        // What the writer hands to the visitor; the sections it copies and rewrites itself are
-        // never patched.
-        switch (section_kind_of(section.code)) {
-        case section_kind::header:
-        case section_kind::fnt:
-        case section_kind::fat:
-        case section_kind::arm9_ovt:
-        case section_kind::arm7_ovt:
-            continue;
-        case section_kind::arm9_overlay:
-        case section_kind::arm7_overlay:
-            // A packed overlay is expanded even when nothing changes it.
-            if (overlay_is_compressed(overlay_entry_of(source_rom, section))) {
-                (void)visit(read_section_contents(source_rom, section), section.code);
-                continue;
-            }
-            [[fallthrough]];
-        default:
-            if (!passes_through(section.code))
-                (void)visit(read_section_contents(source_rom, section), section.code);
-        }
-    }
-    enter_section(make_section_code(section_kind::padding));
-    l.finished();
+    null_sink sink;
+    run_patch_job([&] { return std::make_unique<file_source>(source); }, sink, packed, l);
 }
 
 } // namespace qm

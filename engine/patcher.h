@@ -19,8 +19,10 @@
 namespace qm {
 
 class nds_rom;
-class pending_output;
 class phase_timer;
+class rom_sink;
+class rom_source;
+class sink_tap;
 
 class patcher : public rom_visitor, public cpk_patch_job {
 public:
@@ -28,13 +30,21 @@ public:
 
     // Opens `source`, checks the game, unpacks the packed archive and writes the patched ROM.
     // The ROM is written to a temporary file beside `destination` and renamed over it only when
-    // the job ends without error and without a cancel request.
+    // the job ends without error and without a cancel request. `tap`, when given, sees the
+    // written ROM go by (to fingerprint it).
     void run_patch_job(const std::filesystem::path& source, const std::filesystem::path& destination,
-                       byte_span packed, patch_listener& listener);
+                       byte_span packed, patch_listener& listener, sink_tap* tap = nullptr);
 
-    // Everything run_patch_job does but write: opens and checks the source, unpacks the archive
-    // and patches every section it changes in memory, failing as the job would. Nothing is written.
+    // The same job into nothing: it refuses exactly what the run refuses, with the same message,
+    // in the same order, and writes nothing.
     void check_patch_job(const std::filesystem::path& source, byte_span packed, patch_listener& listener);
+
+    // The job from any source into any sink. `open_source` is called once the listener has been
+    // told that the source is being opened. The sink is committed when the job ends without a
+    // cancel request, and discarded otherwise.
+    using source_opener = std::function<std::unique_ptr<rom_source>()>;
+    void run_patch_job(const source_opener& open_source, rom_sink& sink, byte_span packed,
+                       patch_listener& listener);
 
     // Unpacks the packed archive into `blobs` and builds `records` (needs `rom` and `listener`).
     void load_archive(byte_span packed);
@@ -101,11 +111,10 @@ public:
     }
 
     const bytes& blob(std::uint32_t n) const override;
-    patch_listener* job_listener() const noexcept { return listener; }
 
 private:
     class job_start;
-    void commit_unless_cancelled(pending_output& output);
+    void commit_unless_cancelled(rom_sink& sink);
     work_pool& workers();
 
     // A CPK archive begun ahead of its turn.

@@ -6,7 +6,7 @@
 #include "rom/nds_rom.h"
 #include "rom/section_contents.h"
 
-#include <fstream>
+#include <array>
 #include <memory>
 #include <stdexcept>
 #include <system_error>
@@ -40,14 +40,13 @@ std::optional<std::uint32_t> section_crc(nds_rom& rom,
 }
 
 // The header's count of bytes the ROM's data takes (0 when the file is too short to say).
-std::uint64_t used_size(const std::filesystem::path& path)
+std::uint64_t used_size(rom_source& file)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::uint8_t field[4] = {};
-    in.seekg(static_cast<std::streamoff>(nds::hdr_used_rom_size));
-    if (!in.read(reinterpret_cast<char*>(field), sizeof field))
+    std::array<std::uint8_t, 4> field{};
+    if (!in_bounds(file.size(), nds::hdr_used_rom_size, field.size()))
         return 0;
-    return get_le32(byte_span(field), 0);
+    file.read_at(nds::hdr_used_rom_size, field);
+    return get_le32(field, 0);
 }
 
 } // namespace
@@ -76,16 +75,22 @@ source_diagnosis diagnose_source(const std::filesystem::path& path, const identi
         d.whole_file = true;
         return d;
     }
-    // Cut short: the file ends before the data its header says it holds (a trimmed ROM, without
-    // its final padding, is whole).
-    if (names_match && d.found.size < card->original.size && d.found.size < used_size(path)) {
-        d.verdict = source_verdict::cut;
-        return d;
+    std::unique_ptr<rom_source> file;
+    try {
+        file = std::make_unique<file_source>(path);
+        // Cut short: the file ends before the data its header says it holds (a trimmed ROM,
+        // without its final padding, is whole).
+        if (names_match && d.found.size < card->original.size && d.found.size < used_size(*file)) {
+            d.verdict = source_verdict::cut;
+            return d;
+        }
+    } catch (const std::exception&) {
+        return d; // unreadable after all
     }
 
     std::unique_ptr<nds_rom> rom;
     try {
-        rom = std::make_unique<nds_rom>(path);
+        rom = std::make_unique<nds_rom>(std::move(file));
     } catch (const std::exception&) {
         d.verdict = source_verdict::not_a_rom;
         return d;

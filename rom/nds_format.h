@@ -39,8 +39,23 @@ constexpr std::uint32_t min_header_section = 0x180;
 // Capacity code n means a chip of 2^(n + 17) bytes.
 constexpr unsigned capacity_base_exponent = 17;
 
-// The banner is always taken as 0x840 bytes, whatever its version.
+// The banner: the visitor and the patch always see its first 0x840 bytes, which every version
+// has. Later versions add titles and a DSi animated icon behind them; each stores a CRC-16 of
+// its version's range.
 constexpr std::uint32_t banner_length = 0x840;
+constexpr std::size_t banner_version = 0x000; // u16: 1, 2, 3 or 0x0103
+struct banner_layout {
+    std::uint16_t version;
+    std::uint32_t length;  // of the whole banner
+    std::size_t crc_field; // u16 CRC-16 of [crc_begin, crc_end)
+    std::uint32_t crc_begin;
+    std::uint32_t crc_end;
+};
+constexpr banner_layout later_banners[] = {
+    {0x0002, 0x0940, 0x004, 0x0020, 0x0940}, // + Chinese title
+    {0x0003, 0x1240, 0x006, 0x0020, 0x0A40}, // + Korean title
+    {0x0103, 0x23C0, 0x008, 0x1240, 0x23C0}, // + DSi animated icon
+};
 
 // Optional 12 bytes right after the ARM9 binary, starting with this word.
 constexpr std::uint32_t arm9_footer_length = 12;
@@ -77,6 +92,30 @@ constexpr std::uint16_t dir_index_mask = 0x0FFF;
 constexpr std::uint8_t fnt_end = 0x00;
 constexpr std::uint8_t fnt_dir_flag = 0x80;
 constexpr std::uint8_t fnt_name_mask = 0x7F;
+
+// Header fields of DSi-enhanced ROMs, beyond the DS ones (the extended header runs from 0x180).
+constexpr std::size_t hdr_unit_code = 0x012; // bit 1 set: DSi-enhanced (2) or DSi only (3)
+constexpr std::uint8_t unit_code_dsi = 0x02;
+constexpr std::size_t hdr_ntr_region_size = 0x090;  // u16, in 512 KiB units; 0 when not given
+constexpr std::size_t hdr_twl_region_start = 0x092; // u16, in 512 KiB units; 0 when not given
+constexpr std::size_t hdr_dsi_fields = 0x180;       // the extended header
+constexpr std::size_t hdr_arm9i_offset = 0x1C0;
+constexpr std::size_t hdr_arm9i_size = 0x1CC;
+constexpr std::size_t hdr_arm7i_offset = 0x1D0;
+constexpr std::size_t hdr_arm7i_size = 0x1DC;
+constexpr std::size_t hdr_digest_twl_offset = 0x1E8; // the range the DSi region's digest covers
+constexpr std::size_t hdr_digest_twl_size = 0x1EC;
+constexpr std::size_t hdr_sector_hashes_offset = 0x1F0; // digest sector hash table
+constexpr std::size_t hdr_sector_hashes_size = 0x1F4;
+constexpr std::size_t hdr_block_hashes_offset = 0x1F8; // digest block hash table
+constexpr std::size_t hdr_block_hashes_size = 0x1FC;
+constexpr std::size_t hdr_total_used_size = 0x210; // DSi area included; 0 when not given
+constexpr std::size_t hdr_encrypted1_offset = 0x220;
+constexpr std::size_t hdr_encrypted1_size = 0x224;
+constexpr std::size_t hdr_encrypted2_offset = 0x228;
+constexpr std::size_t hdr_encrypted2_size = 0x22C;
+constexpr std::size_t hdr_dsi_fields_end = 0x230;
+constexpr std::uint64_t dsi_region_unit = 0x80000; // the units of 0x090 and 0x092
 
 // The rebuilt ROM places every section at a multiple of this.
 constexpr std::uint32_t section_alignment = 0x200;

@@ -1,5 +1,5 @@
 // Opening a ROM: the validity test, the tables kept in memory, and the readers that fetch
-// everything else from the file on demand.
+// everything else from the source on demand.
 
 #include "rom/nds_rom.h"
 
@@ -9,19 +9,16 @@
 
 #include <limits>
 #include <stdexcept>
-#include <system_error>
 
 namespace qm {
 
-nds_rom::nds_rom(const std::filesystem::path& path) : std::ifstream(path, std::ios::binary)
+nds_rom::nds_rom(const std::filesystem::path& path) : nds_rom(std::make_unique<file_source>(path)) {}
+
+nds_rom::nds_rom(std::unique_ptr<rom_source> source) : image(std::move(source))
 {
-    // Some systems open a folder for reading as if it were a file; it is no input file all the same.
-    std::error_code error;
-    if (fail() || std::filesystem::is_directory(path, error))
-        throw std::runtime_error("nds_rom::nds_rom - can't open input file");
-    exceptions(std::ios::failbit | std::ios::badbit);
     if (!load_tables())
         throw std::runtime_error("nds_rom::nds_rom - input file is not a valid NDS ROM");
+    find_banner_extension();
 }
 
 std::uint32_t nds_rom::game_code() const noexcept
@@ -31,16 +28,13 @@ std::uint32_t nds_rom::game_code() const noexcept
 
 bool nds_rom::load_tables()
 {
-    seekg(0, std::ios::end);
-    const std::streamoff length = tellg();
+    const std::uint64_t length = image->size();
     // Offsets in the format are 32-bit: a file of 4 GiB or more cannot be a ROM.
-    if (length < static_cast<std::streamoff>(rom_header_length) ||
-        length > static_cast<std::streamoff>(std::numeric_limits<std::uint32_t>::max()))
+    if (length < rom_header_length || length > std::numeric_limits<std::uint32_t>::max())
         return false;
     file_size = static_cast<std::uint32_t>(length);
 
-    seekg(0);
-    read(reinterpret_cast<char*>(raw_header.data()), rom_header_length);
+    image->read_at(0, raw_header);
     const auto field = [this](std::size_t offset) { return get_le32(raw_header, offset); };
     const auto inside = [this](std::uint32_t offset, std::uint32_t size) {
         return in_bounds(file_size, offset, size);
@@ -105,9 +99,29 @@ bytes nds_rom::read_range(std::uint32_t offset, std::uint32_t size)
         throw std::runtime_error("nds_rom::read_range failed - range outside the input file");
     bytes data(size);
     const timed_phase timing(job_phase::reading);
-    seekg(offset);
-    read(reinterpret_cast<char*>(data.data()), size);
+    image->read_at(offset, data);
     return data;
+}
+
+void nds_rom::find_banner_extension()
+{
+    // Only a banner that is plainly of a later version counts: its version field says so, the
+    // file holds all of it, and the CRC-16 it stores for its version's range is right. Any other
+    // is taken as its first 0x840 bytes, as every banner is.
+    const std::uint32_t offset = get_le32(raw_header, nds::hdr_banner_offset);
+    if (offset == 0)
+        return;
+    const std::uint16_t version = get_le16(read_range(offset, 2), 0);
+    for (const nds::banner_layout& layout : nds::later_banners) {
+        if (layout.version != version || !in_bounds(file_size, offset, layout.length))
+            continue;
+        const bytes banner = read_range(offset, layout.length);
+        const byte_span covered =
+            byte_span(banner).subspan(layout.crc_begin, layout.crc_end - layout.crc_begin);
+        if (get_le16(banner, layout.crc_field) == crc16(covered))
+            banner_extra = layout.length - nds::banner_length;
+        return;
+    }
 }
 
 bytes nds_rom::read_arm9(bool with_footer)

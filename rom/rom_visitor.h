@@ -78,15 +78,6 @@ public:
     virtual bytes end_ahead(std::uint32_t code) { return (void)code, bytes(); }
     // Called when the writer stops, also on an error: sections begun and not ended are dropped.
     virtual void drop_ahead() noexcept {}
-
-    // Asked before the writer copies `size` bytes of the source at `offset` unchanged to
-    // `destination` in the output: true when the visitor puts them there itself, by reference to
-    // the source (the browser edition composes its result from the source file and the bytes
-    // written). The writer then leaves that range of the output unwritten.
-    virtual bool places_unchanged(std::uint32_t offset, std::uint32_t size, std::uint64_t destination)
-    {
-        return (void)offset, (void)size, (void)destination, false;
-    }
 };
 
 } // namespace qm

@@ -1,5 +1,7 @@
-// copy_to: the rebuilt ROM, written front to back in one pass into a temporary file, with the
-// header and the tables written again at the end once every section has its new place.
+// copy_to: the rebuild. A first pass walks the sections in writing order, hands them to the
+// visitor and lays them out, so that every header field and table entry is known; a second pass
+// hands the finished image to the sink front to back. Changed sections are held in memory between
+// the two passes; unchanged ones are only named, and copied from the source by the sink.
 
 #include "common/phase_timer.h"
 #include "lz/nds_lz.h"
@@ -11,25 +13,30 @@
 
 #include <algorithm>
 #include <deque>
-#include <optional>
 #include <stdexcept>
-#include <system_error>
 
 namespace qm {
 
 namespace {
 
-constexpr std::size_t copy_block = 1u << 20;
+// One section's place in the rebuilt image: its new contents (or, for the header and the tables,
+// the working copy that is final only once every section is placed), then the bytes of the
+// source it keeps unchanged right behind them.
+struct placed_section {
+    std::uint64_t at = 0;
+    std::uint16_t kind = 0;
+    bytes contents;
+    const bytes* table = nullptr; // the FAT or an overlay table
+    std::uint32_t kept_from = 0;
+    std::uint32_t kept_size = 0;
+};
 
-// The working copies of one rebuild: the header and the tables that the new layout rewrites.
-// The source ROM itself is only read.
 class rom_rebuild {
 public:
-    rom_rebuild(nds_rom& rom, std::ofstream& out, rom_visitor& visitor,
-                const std::vector<rom_section>& sections, dsi_area dsi)
-        : rom(rom), out(out), visitor(visitor), sections(sections),
-          header(rom.header().begin(), rom.header().end()), fat(rom.fat_bytes()),
-          arm9_ovt(rom.arm9_ovt_bytes()), arm7_ovt(rom.arm7_ovt_bytes()), dsi(std::move(dsi))
+    rom_rebuild(nds_rom& rom, rom_visitor& visitor, const std::vector<rom_section>& sections, dsi_area dsi)
+        : rom(rom), visitor(visitor), sections(sections), header(rom.header().begin(), rom.header().end()),
+          fat(rom.fat_bytes()), arm9_ovt(rom.arm9_ovt_bytes()), arm7_ovt(rom.arm7_ovt_bytes()),
+          dsi(std::move(dsi))
     {
     }
     ~rom_rebuild() { visitor.drop_ahead(); }
@@ -42,83 +49,87 @@ public:
         const std::size_t turn = next_turn++;
         visitor.enter_section(section.code);
         offer_ahead(turn);
-        const std::uint64_t start = section_start(layout_end);
-        const std::uint16_t kind = section_kind_of(section.code);
-        bytes contents;
-        switch (kind) {
+        placed_section placed;
+        placed.at = section_start(layout_end);
+        placed.kind = section_kind_of(section.code);
+        switch (placed.kind) {
         case section_kind::header:
         case section_kind::fnt:
+            keep(placed, section.offset, section.size); // copied as stored
+            break;
         case section_kind::fat:
+            placed.table = &fat;
+            break;
         case section_kind::arm9_ovt:
+            placed.table = &arm9_ovt;
+            break;
         case section_kind::arm7_ovt:
-            contents = rom.read_range(section.offset, section.size); // copied as stored
+            placed.table = &arm7_ovt;
             break;
         case section_kind::arm9_overlay:
         case section_kind::arm7_overlay:
-            if (std::optional<bytes> rebuilt = rebuild_overlay(section, start)) {
-                contents = std::move(*rebuilt);
-                break;
+            rebuild_overlay(section, placed);
+            break;
+        case section_kind::banner:
+            // A later version's extra bytes follow the banner that the visitor sees, as stored.
+            if (passes_through(section, turn)) {
+                keep(placed, section.offset, section.size + rom.banner_extension());
+            } else {
+                placed.contents = visit(section, turn);
+                keep(placed, section.offset + section.size, rom.banner_extension());
             }
-            layout_end = section_end(start, section.size);
-            return;
+            break;
         default:
-            if (!begun.empty() && begun.front() == turn) {
-                begun.pop_front();
-                contents = visitor.end_ahead(section.code);
-                break;
-            }
-            if (visitor.passes_through(section.code)) {
-                const std::uint64_t end = section_end(start, section.size);
-                copy_unchanged(section.offset, section.size, start);
-                place(section, static_cast<std::uint32_t>(start), section.size);
-                layout_end = end;
-                return;
-            }
-            contents = visitor.visit(read_section_contents(rom, section), section.code);
+            if (passes_through(section, turn))
+                keep(placed, section.offset, section.size);
+            else
+                placed.contents = visit(section, turn);
             break;
         }
-        const std::uint64_t end = section_end(start, contents.size());
-        if (!contents.empty()) {
-            const timed_phase timing(job_phase::writing);
-            out.seekp(static_cast<std::streamoff>(start));
-            out.write(reinterpret_cast<const char*>(contents.data()),
-                      static_cast<std::streamsize>(contents.size()));
-            written_end = end;
-        }
-        place(section, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(contents.size()));
+        const std::uint64_t length =
+            placed.contents.size() + placed.kept_size + (placed.table ? placed.table->size() : 0);
+        const std::uint64_t end = section_end(placed.at, length);
+        place(section, static_cast<std::uint32_t>(placed.at), static_cast<std::uint32_t>(length));
         layout_end = end;
+        image.push_back(std::move(placed));
     }
 
-    void finish()
+    // The header's own fields, then the whole image to the sink.
+    void finish(rom_sink& sink)
     {
         // The used size covers the DS sections; a DSi area follows them, unchanged.
         put_le32(header, nds::hdr_used_rom_size, static_cast<std::uint32_t>(layout_end));
         const std::uint64_t dsi_start = dsi.place_after(layout_end);
-        const std::uint64_t image_end = dsi.empty() ? layout_end : section_end(dsi_start, dsi.size());
+        const std::uint64_t image_end = dsi.carried() ? section_end(dsi_start, dsi.size()) : layout_end;
         const unsigned exponent = image_size_exponent(image_end);
         put_u8(header, nds::hdr_capacity, capacity_code(exponent));
 
         visitor.enter_section(make_section_code(section_kind::padding));
-        bytes dsi_fields;
-        if (!dsi.empty()) {
-            copy_unchanged(dsi.offset(), dsi.size(), dsi_start);
-            dsi_fields = dsi.relocate(header, dsi_start, layout_end);
+        bytes header_block = header;
+        if (dsi.carried()) {
+            const bytes fields = dsi.relocate(header_block, dsi_start, layout_end);
+            header_block.insert(header_block.end(), fields.begin(), fields.end());
         }
-        // Gaps were skipped by seeking, so they read as zero; the padding up to the power of two
-        // is made the same way, by writing its last byte.
-        const std::uint64_t image_size = std::uint64_t{1} << exponent;
-        const timed_phase timing(job_phase::writing);
-        if (written_end < image_size) {
-            out.seekp(static_cast<std::streamoff>(image_size - 1));
-            out.put(0);
-        }
+        put_le16(header_block, nds::hdr_crc16, crc16(byte_span(header_block).first(nds::hdr_crc16)));
 
-        put_le16(header, nds::hdr_crc16, crc16(byte_span(header).first(nds::hdr_crc16)));
-        write_at(0, header);
-        write_at(dsi_area::extended_header_offset, dsi_fields);
-        write_at(get_le32(header, nds::hdr_fat_offset), fat);
-        write_at(get_le32(header, nds::hdr_arm9_ovt_offset), arm9_ovt);
-        write_at(get_le32(header, nds::hdr_arm7_ovt_offset), arm7_ovt);
+        for (const placed_section& s : image) {
+            if (s.kind == section_kind::header) {
+                // The header section as stored, its first bytes replaced by the working header.
+                const std::uint32_t replaced = std::min<std::uint32_t>(s.kept_size, header_block.size());
+                sink.write(0, byte_span(header_block).first(replaced));
+                if (replaced < s.kept_size)
+                    sink.keep(replaced, rom.source(), s.kept_from + replaced, s.kept_size - replaced);
+                continue;
+            }
+            const byte_span contents = s.table ? byte_span(*s.table) : byte_span(s.contents);
+            if (!contents.empty())
+                sink.write(s.at, contents);
+            if (s.kept_size != 0)
+                sink.keep(s.at + contents.size(), rom.source(), s.kept_from, s.kept_size);
+        }
+        if (dsi.carried())
+            sink.keep(dsi_start, rom.source(), dsi.offset(), dsi.size());
+        sink.finish(std::uint64_t{1} << exponent);
     }
 
 private:
@@ -141,19 +152,40 @@ private:
             try {
                 contents = read_section_contents(rom, s);
             } catch (...) {
-                // Read again at its turn, and failing there if it fails again.
-                rom.clear();
-                continue;
+                continue; // read again at its turn, and failing there if it fails again
             }
             visitor.begin_ahead(std::move(contents), s.code);
             begun.push_back(offered);
         }
     }
 
+    bool passes_through(const rom_section& section, std::size_t turn)
+    {
+        return (begun.empty() || begun.front() != turn) && visitor.passes_through(section.code);
+    }
+
+    // The visitor's new contents for a section, begun ahead or handed over now.
+    bytes visit(const rom_section& section, std::size_t turn)
+    {
+        if (!begun.empty() && begun.front() == turn) {
+            begun.pop_front();
+            return visitor.end_ahead(section.code);
+        }
+        return visitor.visit(read_section_contents(rom, section), section.code);
+    }
+
+    // Names `size` bytes of the source to be copied unchanged, behind the piece's contents.
+    void keep(placed_section& placed, std::uint32_t offset, std::uint32_t size)
+    {
+        if (!in_bounds(rom.size(), offset, size))
+            throw std::runtime_error("nds_rom::read_range failed - range outside the input file");
+        placed.kept_from = offset;
+        placed.kept_size = size;
+    }
+
     // The overlay as the visitor returns it, packed again when its entry says it is stored
-    // compressed; updates the entry it came from and the FAT entry of its file. Nothing when the
-    // overlay went through unchanged, already written.
-    std::optional<bytes> rebuild_overlay(const rom_section& section, std::uint64_t start)
+    // compressed; updates the entry it came from and the FAT entry of its file.
+    void rebuild_overlay(const rom_section& section, placed_section& placed)
     {
         bytes& table = section_kind_of(section.code) == section_kind::arm9_overlay ? arm9_ovt : arm7_ovt;
         const std::size_t entry = std::size_t{section.entry} * nds::ovt_entry_length;
@@ -161,24 +193,22 @@ private:
         const std::uint32_t stored_word = get_le32(table, entry + nds::ovt_stored);
         const bool compressed = overlay_is_compressed(byte_span(table).subspan(entry, nds::ovt_entry_length));
 
+        std::uint64_t ram_size = section.size;
         if (!compressed && visitor.passes_through(section.code)) {
-            const std::uint64_t end = section_end(start, section.size);
-            copy_unchanged(section.offset, section.size, start);
-            put_le32(table, entry + nds::ovt_ram_size, section.size);
-            set_fat_entry(file, start, end);
-            return std::nullopt;
+            keep(placed, section.offset, section.size);
+        } else {
+            placed.contents = visitor.visit(read_section_contents(rom, section), section.code);
+            ram_size = placed.contents.size();
+            if (compressed) {
+                const timed_phase timing(job_phase::lz_packing);
+                placed.contents = nds_lz_comp(placed.contents);
+                put_le32(table, entry + nds::ovt_stored,
+                         overlay_stored_word(stored_word, placed.contents.size()));
+            }
         }
-        bytes contents = visitor.visit(read_section_contents(rom, section), section.code);
-        const std::uint64_t ram_size = contents.size();
-        if (compressed) {
-            const timed_phase timing(job_phase::lz_packing);
-            contents = nds_lz_comp(contents);
-            put_le32(table, entry + nds::ovt_stored, overlay_stored_word(stored_word, contents.size()));
-        }
-        const std::uint64_t end = section_end(start, contents.size());
+        const std::uint64_t length = placed.contents.size() + placed.kept_size;
         put_le32(table, entry + nds::ovt_ram_size, static_cast<std::uint32_t>(ram_size));
-        set_fat_entry(file, start, end);
-        return contents;
+        set_fat_entry(file, placed.at, section_end(placed.at, length));
     }
 
     void place(const rom_section& section, std::uint32_t start, std::uint32_t length)
@@ -227,44 +257,7 @@ private:
         put_le32(fat, entry + 4, static_cast<std::uint32_t>(end));
     }
 
-    // Bytes of the source as stored, copied a block at a time to their place in the output.
-    void copy_unchanged(std::uint32_t offset, std::uint32_t size, std::uint64_t start)
-    {
-        if (size == 0)
-            return;
-        if (!in_bounds(rom.size(), offset, size))
-            throw std::runtime_error("nds_rom::read_range failed - range outside the input file");
-        if (visitor.places_unchanged(offset, size, start))
-            return; // a gap for the visitor to fill, as if skipped by seeking
-        block.resize(std::min<std::size_t>(size, copy_block));
-        {
-            const timed_phase timing(job_phase::writing);
-            out.seekp(static_cast<std::streamoff>(start));
-        }
-        for (std::uint32_t done = 0; done < size;) {
-            const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(size - done, block.size()));
-            {
-                const timed_phase timing(job_phase::reading);
-                rom.seekg(offset + done);
-                rom.read(reinterpret_cast<char*>(block.data()), n);
-            }
-            const timed_phase timing(job_phase::writing);
-            out.write(reinterpret_cast<const char*>(block.data()), n);
-            done += n;
-        }
-        written_end = start + size;
-    }
-
-    void write_at(std::uint32_t offset, const bytes& data)
-    {
-        if (data.empty())
-            return;
-        out.seekp(offset);
-        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    }
-
     nds_rom& rom;
-    std::ofstream& out;
     rom_visitor& visitor;
     const std::vector<rom_section>& sections;
     std::size_t next_turn = 0;     // the index of the next section added
@@ -275,45 +268,20 @@ private:
     bytes arm9_ovt;
     bytes arm7_ovt;
     dsi_area dsi;
-    std::uint64_t layout_end = 0;  // the end of the last section placed
-    std::uint64_t written_end = 0; // the end of the last bytes actually written
-    bytes block;                   // for sections copied unchanged
+    std::uint64_t layout_end = 0; // the end of the last section placed
+    std::vector<placed_section> image;
 };
 
 } // namespace
 
-pending_output nds_rom::copy_to(const std::filesystem::path& destination, rom_visitor& visitor)
+void nds_rom::copy_to(rom_sink& sink, rom_visitor& visitor)
 {
-    // The file is written under another name and renamed at the end. The rename could not
-    // replace a folder, and would replace a file this user may not write; both are refused here,
-    // before any section is handled. Opening an existing file to write, without truncating it,
-    // asks the system exactly that.
-    std::error_code error;
-    if (std::filesystem::is_directory(destination, error))
-        throw std::runtime_error("nds_rom::copy_to failed - can't open output file");
-    if (std::filesystem::exists(destination, error)) {
-        std::ofstream probe(destination, std::ios::binary | std::ios::in | std::ios::out);
-        if (!probe)
-            throw std::runtime_error("nds_rom::copy_to failed - can't open output file");
-    }
+    sink.begin();
     const std::vector<rom_section> sections = list_sections();
-    dsi_area dsi = dsi_area::of(*this, sections); // refused here when it cannot be carried over
-
-    // Declared before the stream, so that on an error the stream is closed before the temporary
-    // file is removed.
-    pending_output output(destination);
-    std::ofstream out(output.temporary_path(), std::ios::binary | std::ios::trunc);
-    if (!out)
-        throw std::runtime_error("nds_rom::copy_to failed - can't open output file");
-    out.exceptions(std::ios::failbit | std::ios::badbit);
-
-    rom_rebuild rebuild(*this, out, visitor, sections, std::move(dsi));
+    rom_rebuild rebuild(*this, visitor, sections, dsi_area::of(*this, sections));
     for (const rom_section& section : sections)
         rebuild.add(section);
-    rebuild.finish();
-    const timed_phase timing(job_phase::writing);
-    out.close(); // a failed flush or close throws here, before anything is handed back
-    return output;
+    rebuild.finish(sink);
 }
 
 } // namespace qm

@@ -144,8 +144,10 @@ built_rom build_rom_image(const rom_description& d)
     const rom_layout_options& layout = d.layout;
     if (layout.alignment == 0 || (layout.alignment & (layout.alignment - 1)) != 0)
         throw std::invalid_argument("rom image: alignment must be a power of two");
-    if (d.banner && d.banner->size() != nds::banner_length)
-        throw std::invalid_argument("rom image: a banner is 0x840 bytes");
+    if (d.banner && d.banner->size() != nds::banner_length &&
+        std::none_of(std::begin(nds::later_banners), std::end(nds::later_banners),
+                     [&](const nds::banner_layout& l) { return l.length == d.banner->size(); }))
+        throw std::invalid_argument("rom image: a banner is 0x840 bytes, or as long as a later version's");
 
     built_rom result;
     const auto overlay_count = static_cast<std::uint32_t>(d.arm9_overlays.size() + d.arm7_overlays.size());

@@ -66,7 +66,7 @@ struct rom_description {
     std::vector<rom_fs_node> root; // the root directory's entries
     std::vector<rom_overlay> arm9_overlays;
     std::vector<rom_overlay> arm7_overlays;
-    std::optional<bytes> banner; // exactly 0x840 bytes
+    std::optional<bytes> banner; // 0x840 bytes, or the length of a later version (0x940, 0x1240, 0x23C0)
     rom_layout_options layout;
 };
 

@@ -1,6 +1,7 @@
 #include "tools/sample_game.h"
 
 #include "common/file_io.h"
+#include "rom/file_sink.h"
 #include "rom/nds_format.h"
 #include "rom/nds_rom.h"
 #include "tools/homebrew_programs.h"
@@ -277,6 +278,7 @@ public:
         return contents;
     }
     void enter_section(std::uint32_t) override {}
+    bool passes_through(std::uint32_t code) override { return !replacements.contains(code); }
 };
 
 // Builds the archives side by side: packing their entries is most of the sample's making.
@@ -390,8 +392,9 @@ sample_summary make_sample(const std::filesystem::path& dir, const sample_option
             std::move(built_archives[i]);
 
     const std::filesystem::path translated_path = dir / sample_translation_name;
-    pending_output output = rom.copy_to(translated_path, visitor);
-    output.commit();
+    file_sink sink(translated_path);
+    rom.copy_to(sink, visitor);
+    sink.commit();
     summary.translated_bytes = std::filesystem::file_size(translated_path);
     return summary;
 }

@@ -1,9 +1,10 @@
 // The destination is only ever replaced whole: rebuilds go to a temporary file beside it, which
-// is renamed over it on commit and removed otherwise.
+// is renamed over it on commit and removed otherwise; the file holds what a memory sink holds.
 
 #include "rom_test_support.h"
 
 #include "common/file_io.h"
+#include "rom/file_sink.h"
 #include "rom/pending_output.h"
 #include "support/error_of.h"
 
@@ -56,23 +57,32 @@ TEST_F(pending_output_test, commit_replaces_the_destination_and_anything_else_re
     EXPECT_EQ(dir.names(), names{"out.nds"});
 }
 
-TEST_F(pending_output_test, copy_to_hands_back_a_complete_closed_file_or_refuses_before_any_section)
+TEST_F(pending_output_test,
+       a_file_sink_replaces_the_destination_only_at_the_commit_or_refuses_before_any_section)
 {
     const bytes image = build_rom_image(sample_description()).image;
     write_whole_file(destination, old_contents);
     recording_visitor identity;
     nds_rom rom(dir.write("source.nds", image));
-    pending_output output = rom.copy_to(destination, identity);
-    EXPECT_EQ(read_whole_file(destination), old_contents);
-    const bytes written = read_whole_file(output.temporary_path());
-    output.commit();
-    EXPECT_EQ(read_whole_file(destination), written);
+    memory_sink in_memory;
+    rom.copy_to(in_memory, identity);
+    {
+        file_sink sink(destination);
+        rom.copy_to(sink, identity);
+        EXPECT_EQ(read_whole_file(destination), old_contents);
+        sink.commit();
+        EXPECT_EQ(read_whole_file(destination), in_memory.image());
+        file_sink dropped(destination);
+        rom.copy_to(dropped, identity);
+    } // uncommitted: its file goes
+    EXPECT_EQ(dir.names(), (names{"out.nds", "source.nds"}));
 
     // A folder is no output file; a missing folder and a read-only one are quillmoor-patch's fault
     // tests. Refused before any section is visited.
     std::filesystem::create_directory(dir.path / "folder");
     recording_visitor untouched;
-    EXPECT_EQ(error_of([&] { rom.copy_to(dir.path / "folder", untouched); }), cant_open);
+    file_sink folder(dir.path / "folder");
+    EXPECT_EQ(error_of([&] { rom.copy_to(folder, untouched); }), cant_open);
     EXPECT_TRUE(untouched.entered.empty());
     EXPECT_EQ(dir.names(), (names{"folder", "out.nds", "source.nds"}));
 }

@@ -1,11 +1,13 @@
 // copy_to on fixed ROMs: a layout checked against literal offsets, the capacity boundaries,
-// visitors that empty, pass through, place, grow or fail, the DSi area, and the layout
-// arithmetic at its limits.
+// visitors that empty, pass through, grow or fail, the sinks, banners of later versions, the DSi
+// area, and the layout arithmetic at its limits.
 
 #include "rom_test_support.h"
 
 #include "common/file_io.h"
 #include "lz/nds_lz.h"
+#include "rom/dsi_area.h"
+#include "rom/file_sink.h"
 #include "rom/nds_format.h"
 #include "rom/nds_rom.h"
 #include "rom/rom_layout.h"
@@ -91,24 +93,22 @@ TEST_F(rebuild_test, image_is_padded_to_a_power_of_two_and_a_cancel_empties_what
     EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_ram_size), 0u);
 }
 
-// Lets every section it is asked about pass through, records which ones those were, and when
-// `places` is set, puts them in place itself.
+// Lets every section it is asked about pass through, and records which ones those were.
 struct passing_visitor : recording_visitor {
     std::vector<std::uint32_t> asked;
-    bool places = false;
-    std::vector<std::array<std::uint64_t, 3>> placed; // offset, size, destination
 
     bool passes_through(std::uint32_t code) override
     {
         asked.push_back(code);
         return true;
     }
-    bool places_unchanged(std::uint32_t offset, std::uint32_t size, std::uint64_t destination) override
-    {
-        if (places)
-            placed.push_back({offset, size, destination});
-        return places;
-    }
+};
+
+// Everything a sink is given, in the order given.
+struct recording_tap : sink_tap {
+    bytes seen;
+    void take(byte_span data) override { seen.insert(seen.end(), data.begin(), data.end()); }
+    void take_zeros(std::uint64_t count) override { seen.resize(seen.size() + count, 0); }
 };
 
 TEST_F(rebuild_test, header_size_overlay_ids_and_flags_other_than_bit_0_do_not_decide_the_layout)
@@ -141,7 +141,7 @@ TEST_F(rebuild_test, header_size_overlay_ids_and_flags_other_than_bit_0_do_not_d
     EXPECT_EQ(arm9_ovt_word(out, 0, nds::ovt_stored), 0x03000000u | file_bytes(out, 0).size());
 }
 
-TEST_F(rebuild_test, sections_passed_through_or_placed_by_the_visitor_give_the_same_rom)
+TEST_F(rebuild_test, sections_passed_through_give_the_same_rom_to_every_sink_in_file_order)
 {
     bytes big(2'500'000, 0x3C); // copied in several blocks
     for (std::size_t i = 0; i < big.size(); i += 4099)
@@ -151,28 +151,59 @@ TEST_F(rebuild_test, sections_passed_through_or_placed_by_the_visitor_give_the_s
     recording_visitor identity;
     const bytes expected = rebuild_image(source, identity);
     // The visitor is asked about every visited section but the packed overlays, which must be
-    // expanded anyway and are visited as before; what it places is left as a zero gap for it to fill.
+    // expanded anyway and are visited as before.
     std::vector<std::uint32_t> asked, visited;
     for (std::uint32_t c : identity.visited)
         (c == make_section_code(arm9_overlay, 0) || c == make_section_code(arm7_overlay, 0) ? visited : asked)
             .push_back(c);
-    for (const bool places : {false, true}) {
-        SCOPED_TRACE(places);
-        passing_visitor v;
-        v.places = places;
-        bytes out = rebuild_image(source, v);
-        EXPECT_EQ(std::tuple(v.entered, v.asked, v.visited), std::tuple(identity.entered, asked, visited));
-        ASSERT_EQ(out.size(), expected.size());
-        EXPECT_EQ(v.placed.empty(), !places);
-        for (const auto& [offset, size, at] : v.placed) {
-            ASSERT_LE(at + size, out.size());
-            const auto gap = out.begin() + static_cast<std::ptrdiff_t>(at);
-            EXPECT_EQ(static_cast<std::uint64_t>(std::count(gap, gap + static_cast<std::ptrdiff_t>(size), 0)),
-                      size);
-            std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(offset), size, gap);
-        }
-        EXPECT_EQ(out, expected);
-    }
+    passing_visitor passing;
+    EXPECT_EQ(rebuild_image(source, passing), expected);
+    EXPECT_EQ(std::tuple(passing.entered, passing.asked, passing.visited),
+              std::tuple(identity.entered, asked, visited));
+
+    // From memory into memory, and through a file sink with a tap: the same image, and the tap
+    // sees it whole, in file order.
+    nds_rom rom(std::make_unique<memory_source>(source));
+    recording_tap in_memory_tap, file_tap;
+    memory_sink in_memory(&in_memory_tap);
+    passing_visitor again;
+    rom.copy_to(in_memory, again);
+    EXPECT_EQ(in_memory.image(), expected);
+    EXPECT_EQ(in_memory_tap.seen, expected);
+    file_sink to_file(dir.path / "tapped.nds", &file_tap);
+    rom.copy_to(to_file, again);
+    to_file.commit();
+    EXPECT_EQ(file_tap.seen, expected);
+    EXPECT_EQ(read_whole_file(dir.path / "tapped.nds"), expected);
+}
+
+TEST_F(rebuild_test, a_banner_of_a_later_version_is_carried_whole_and_any_other_is_cut_as_before)
+{
+    // A version 3 banner: its Korean title ends at 0xA40, its stored length is 0x1240.
+    bytes banner(0x1240, 0);
+    for (std::size_t i = 0x20; i < banner.size(); ++i)
+        banner[i] = static_cast<std::uint8_t>(i * 31 + 5);
+    put_le16(banner, 0, 3);
+    put_le16(banner, 6, crc16(byte_span(banner).subspan(0x20, 0xA40 - 0x20)));
+    description.banner = banner;
+    recording_visitor identity;
+    bytes out = rebuild_sample(identity);
+    const std::uint32_t at = get_le32(out, nds::hdr_banner_offset);
+    ASSERT_LE(at + banner.size(), out.size());
+    EXPECT_TRUE(std::equal(banner.begin(), banner.end(), out.begin() + at));
+    EXPECT_EQ(identity.returned.at(make_section_code(section_kind::banner)),
+              bytes(banner.begin(), banner.begin() + 0x840)); // what the visitor sees
+    // The next section starts behind the whole banner.
+    for (const rom_section& s : nds_rom(dir.path / "out.nds").list_sections())
+        EXPECT_TRUE(s.offset <= at || s.offset >= at + banner.size()) << s.code;
+
+    // The same bytes with a stale checksum are no banner of version 3: cut at 0x840 as always.
+    put_le16(description.banner.value(), 6, static_cast<std::uint16_t>(get_le16(banner, 6) ^ 1));
+    out = rebuild_sample(identity);
+    const std::uint32_t cut_at = get_le32(out, nds::hdr_banner_offset);
+    EXPECT_EQ(nds_rom(dir.path / "out.nds").banner_extension(), 0u);
+    EXPECT_TRUE(std::all_of(out.begin() + cut_at + 0x840, out.begin() + cut_at + 0xA00,
+                            [](auto b) { return b == 0; }));
 }
 
 // The sample made DSi-enhanced: behind its DS sections and some filler, the DSi area of an ARM9i
@@ -245,20 +276,21 @@ TEST_F(rebuild_test, a_dsi_area_is_carried_behind_the_ds_sections_with_its_field
     }
 }
 
-TEST_F(rebuild_test, a_dsi_area_that_cannot_be_carried_is_refused_before_anything_is_written)
+TEST_F(rebuild_test, a_dsi_area_that_cannot_be_carried_leaves_a_rom_rebuilt_as_any_ds_rom)
 {
-    for (const auto& [field, value, message] :
-         {std::tuple{0x1DC, 0x2000u,
-                     "the DSi area lies outside the input file"}, // the ARM7i runs past the end
-          std::tuple{0x1F0, 0x4000u,                              // the hash table lies among the DS sections
-                     "the DSi area overlaps the DS sections, so it can't be carried over"}}) {
+    for (const auto& [field, value, status] :
+         {std::tuple{0x1DC, 0x2000u, "not carried: it lies outside the file"}, // the ARM7i runs past the end
+          std::tuple{0x1F0, 0x4000u, "not carried: it overlaps the DS sections"}}) {
         dsi_sample sample(description, false);
         put_le32(sample.image, field, value);
         recording_visitor identity;
-        EXPECT_EQ(error_of([&] { rebuild_image(sample.image, identity); }),
-                  std::string("nds_rom::copy_to failed - ") + message);
-        EXPECT_TRUE(identity.entered.empty());
-        EXPECT_EQ(dir.names(), std::vector<std::string>{"source.nds"});
+        const bytes out = rebuild_image(sample.image, identity);
+        nds_rom source(dir.path / "source.nds");
+        EXPECT_EQ(dsi_area::of(source, source.list_sections()).status(), status);
+        // The extended header as stored, nothing behind the DS sections.
+        EXPECT_TRUE(std::equal(out.begin() + 0x180, out.begin() + 0x230, sample.image.begin() + 0x180));
+        EXPECT_EQ(out.size(), std::size_t{1} << image_size_exponent(get_le32(out, nds::hdr_used_rom_size)));
+        EXPECT_EQ(identity.entered.size(), source.list_sections().size() + 1);
     }
 }
 

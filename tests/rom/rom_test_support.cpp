@@ -1,6 +1,7 @@
 #include "rom_test_support.h"
 
 #include "common/file_io.h"
+#include "rom/file_sink.h"
 #include "rom/nds_format.h"
 
 #include <algorithm>
@@ -49,7 +50,9 @@ bytes rebuild(const std::filesystem::path& source, const std::filesystem::path& 
               rom_visitor& visitor)
 {
     nds_rom rom(source);
-    rom.copy_to(destination, visitor).commit();
+    file_sink sink(destination);
+    rom.copy_to(sink, visitor);
+    sink.commit();
     return read_whole_file(destination);
 }
 
