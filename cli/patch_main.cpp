@@ -3,7 +3,8 @@
 // Runs the patch job with the archive built into the program (or PACKED). Exit status: 0 success,
 // 1 error, 2 bad usage, 130 cancelled with Ctrl-C (nothing left at DEST). After an error it says
 // what the source is and what to do; after a success, the written ROM's SHA-1 and whether it is
-// the expected translation. --check runs the job in memory and writes nothing. --timing prints,
+// the expected translation. --check runs the same job into nothing: it refuses what the run
+// refuses and writes nothing. --timing prints,
 // once the job has run, how long each of its phases took (for benchmarks).
 
 #include "cli/console_progress.h"
@@ -11,6 +12,7 @@
 #include "common/file_io.h"
 #include "common/phase_timer.h"
 #include "engine/identity_card.h"
+#include "engine/output_fingerprint.h"
 #include "engine/patcher.h"
 #include "engine/source_diagnosis.h"
 #include "ui/explanations.h"
@@ -18,6 +20,7 @@
 #include "ui/progress_state.h"
 #include "ui/ui_texts.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -31,13 +34,15 @@
 
 namespace {
 
-qm::patcher* running = nullptr;
+// The running job, for the Ctrl-C handler. Both the pointer and the cancel flag are lock-free
+// atomics, which a signal handler may use.
+std::atomic<qm::patcher*> running{nullptr};
+static_assert(std::atomic<qm::patcher*>::is_always_lock_free);
 
 extern "C" void on_interrupt(int)
 {
-    // The cancel flag is a lock-free atomic byte: storing to it is safe in a signal handler.
-    if (running)
-        running->request_cancel();
+    if (qm::patcher* engine = running.load())
+        engine->request_cancel();
 }
 
 constexpr const char* usage_text =
@@ -218,6 +223,10 @@ int main(int argc, char** argv)
                  : ::isatty(STDERR_FILENO) ? qm::console_progress::style::bar
                                            : qm::console_progress::style::lines;
     qm::console_progress progress(engine, style);
+    // The proof of the result is taken as the ROM is written; a quiet run shows none.
+    std::optional<qm::output_fingerprint> fingerprint;
+    if (!quiet)
+        fingerprint.emplace();
     try {
         running = &engine;
         std::signal(SIGINT, on_interrupt);
@@ -228,7 +237,7 @@ int main(int argc, char** argv)
         std::signal(SIGPIPE, SIG_IGN);
 #endif
         const auto start = std::chrono::steady_clock::now();
-        engine.run_patch_job(source, destination, archive, progress);
+        engine.run_patch_job(source, destination, archive, progress, fingerprint ? &*fingerprint : nullptr);
         job_time = std::chrono::steady_clock::now() - start;
         running = nullptr;
     } catch (const std::exception& e) {
@@ -245,13 +254,12 @@ int main(int argc, char** argv)
         progress.close_line();
         return 130;
     }
-    if (!quiet) {
+    if (fingerprint) {
         std::fprintf(stderr, "%s\n", qm::ui::text_success);
-        // The proof of the result: the written file's fingerprint against the card's translation.
+        // The proof of the result: the written ROM's fingerprint against the card's translation.
         try {
             const qm::identity_card* c = card ? &*card : nullptr;
-            std::fprintf(stderr, "%s\n",
-                         qm::ui::describe_result(qm::fingerprint_file(destination), c).c_str());
+            std::fprintf(stderr, "%s\n", qm::ui::describe_result(fingerprint->result(), c).c_str());
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", e.what());
         }

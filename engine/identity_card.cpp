@@ -1,8 +1,7 @@
 #include "engine/identity_card.h"
 
 #include "common/bytes.h"
-#include "engine/crc32.h"
-#include "engine/sha1.h"
+#include "engine/output_fingerprint.h"
 
 #include <charconv>
 #include <cstdio>
@@ -98,28 +97,18 @@ rom_fingerprint fingerprint_file(const std::filesystem::path& path)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::runtime_error("can't open " + path.string());
-    rom_fingerprint f;
-    sha1 hash;
+    output_fingerprint fingerprint;
     bytes block(read_block);
-    std::string head;
     while (in) {
         in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
         const auto n = static_cast<std::size_t>(in.gcount());
         if (n == 0)
             break;
-        const byte_span got(block.data(), n);
-        if (head.size() < 16)
-            head.append(reinterpret_cast<const char*>(got.data()),
-                        std::min<std::size_t>(n, 16 - head.size()));
-        f.crc32 = crc32_continue(f.crc32, got);
-        hash.update(got);
-        f.size += n;
+        fingerprint.take(byte_span(block.data(), n));
     }
     if (in.bad())
         throw std::runtime_error("can't read " + path.string());
-    f.sha1 = sha1::hex(hash.finish());
-    read_header_names(head, f);
-    return f;
+    return fingerprint.result();
 }
 
 std::string write_identity_card(const identity_card& card)

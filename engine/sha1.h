@@ -1,11 +1,16 @@
 #pragma once
 // SHA-1 (FIPS 180-4): the fingerprint by which players and ROM lists name a dump. Used here to
 // tell a player's ROM apart from the release a patch was made for, and to prove a result.
+//
+// The digest itself comes from the platform where it has a well-kept implementation, which uses
+// the processor's SHA instructions: the system's libcrypto on Linux and macOS, CNG on Windows.
+// Only the WebAssembly build, which has neither, carries a portable one (sha1_portable.cpp).
 
 #include "common/bytes.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace qm {
@@ -14,21 +19,22 @@ class sha1 {
 public:
     using digest = std::array<std::uint8_t, 20>;
 
-    void update(byte_span data) noexcept;
-    // The digest of everything given; the object is spent afterwards.
-    digest finish() noexcept;
+    sha1();
+    ~sha1();
+    sha1(const sha1&) = delete;
+    sha1& operator=(const sha1&) = delete;
 
-    static digest of(byte_span data) noexcept;
+    void update(byte_span data);
+    // The digest of everything given; the object is spent afterwards.
+    digest finish();
+
+    static digest of(byte_span data);
     // 40 lowercase hexadecimal digits.
     static std::string hex(const digest& d);
 
 private:
-    void compress(const std::uint8_t* block) noexcept;
-
-    std::array<std::uint32_t, 5> state{0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
-    std::array<std::uint8_t, 64> buffer{};
-    std::size_t buffered = 0;
-    std::uint64_t length = 0; // bytes given so far
+    struct state;
+    std::unique_ptr<state> running;
 };
 
 } // namespace qm

@@ -1,3 +1,6 @@
+// SHA-1 in portable C++, for the one build that has no system library to take it from (the
+// browser edition's WebAssembly).
+
 #include "engine/sha1.h"
 
 #include <cstring>
@@ -13,7 +16,21 @@ constexpr std::uint32_t rotl(std::uint32_t x, int n) noexcept
 
 } // namespace
 
-void sha1::compress(const std::uint8_t* block) noexcept
+struct sha1::state {
+    void compress(const std::uint8_t* block) noexcept;
+    void update(byte_span data) noexcept;
+    digest finish() noexcept;
+
+    std::array<std::uint32_t, 5> h{0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+    std::array<std::uint8_t, 64> buffer{};
+    std::size_t buffered = 0;
+    std::uint64_t length = 0; // bytes given so far
+};
+
+sha1::sha1() : running(std::make_unique<state>()) {}
+sha1::~sha1() = default;
+
+void sha1::state::compress(const std::uint8_t* block) noexcept
 {
     std::uint32_t w[80];
     for (int i = 0; i < 16; ++i)
@@ -21,7 +38,7 @@ void sha1::compress(const std::uint8_t* block) noexcept
                std::uint32_t{block[4 * i + 2]} << 8 | block[4 * i + 3];
     for (int i = 16; i < 80; ++i)
         w[i] = rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
+    std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
     for (int i = 0; i < 80; ++i) {
         std::uint32_t f, k;
         if (i < 20) {
@@ -44,14 +61,14 @@ void sha1::compress(const std::uint8_t* block) noexcept
         b = a;
         a = t;
     }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
+    h[0] += a;
+    h[1] += b;
+    h[2] += c;
+    h[3] += d;
+    h[4] += e;
 }
 
-void sha1::update(byte_span data) noexcept
+void sha1::state::update(byte_span data) noexcept
 {
     // An empty span may have no data pointer at all, which memcpy must not be given.
     if (data.empty())
@@ -75,7 +92,7 @@ void sha1::update(byte_span data) noexcept
     buffered = data.size() - at;
 }
 
-sha1::digest sha1::finish() noexcept
+sha1::digest sha1::state::finish() noexcept
 {
     // Padding: a one bit, zeros up to 56 bytes modulo 64, then the length in bits, big-endian.
     const std::uint64_t bits = length * 8;
@@ -86,26 +103,18 @@ sha1::digest sha1::finish() noexcept
     update(byte_span(tail, pad + 8));
     digest out;
     for (int i = 0; i < 20; ++i)
-        out[i] = static_cast<std::uint8_t>(state[i / 4] >> (24 - 8 * (i % 4)));
+        out[i] = static_cast<std::uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
     return out;
 }
 
-sha1::digest sha1::of(byte_span data) noexcept
+void sha1::update(byte_span data)
 {
-    sha1 h;
-    h.update(data);
-    return h.finish();
+    running->update(data);
 }
 
-std::string sha1::hex(const digest& d)
+sha1::digest sha1::finish()
 {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t b : d) {
-        text.push_back(digits[b >> 4]);
-        text.push_back(digits[b & 0xF]);
-    }
-    return text;
+    return running->finish();
 }
 
 } // namespace qm

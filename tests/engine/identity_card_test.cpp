@@ -9,15 +9,15 @@
 namespace qm {
 namespace {
 
-// CRC-32: the check value, and the definition one bit at a time against the table-driven code
-// at the lengths around its 16-byte blocks, from an even and an odd start. SHA-1: published
+// CRC-32: the check value, and the definition one bit at a time against the fast code at the
+// lengths around its 16- and 64-byte blocks, from an even and an odd start. SHA-1: published
 // check values. Both fed in pieces.
 TEST(checksums, crc32_and_sha1_against_their_definitions_and_check_values_fed_in_pieces)
 {
     EXPECT_EQ(crc32(test::text("123456789")), 0xCBF43926u);
     const bytes random = test::pattern(1000, 9);
     for (std::size_t start : {0, 3})
-        for (std::size_t n : {0, 1, 4, 15, 16, 17, 31, 32, 33, 997}) {
+        for (std::size_t n : {0, 1, 4, 15, 16, 17, 31, 32, 33, 63, 64, 65, 80, 127, 128, 143, 997}) {
             std::uint32_t r = 0xFFFFFFFFu;
             for (std::size_t i = start; i < start + n; ++i)
                 for (int k = 0, b = random[i]; k < 8; ++k, b >>= 1)

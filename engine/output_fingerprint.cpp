@@ -1,0 +1,170 @@
+#include "engine/output_fingerprint.h"
+
+#include "common/phase_timer.h"
+#include "engine/crc32.h"
+#include "engine/sha1.h"
+
+#include <algorithm>
+#include <array>
+
+namespace qm {
+
+namespace {
+
+// Blocks handed to the helper at most, and how many may wait for it: the memory the proof takes
+// stays small and fixed, whatever the size of the ROM.
+constexpr std::size_t block_size = 1u << 20;
+constexpr std::size_t max_waiting = 8;
+
+constexpr std::array<std::uint8_t, 64 * 1024> zero_block{};
+
+template <class F> void for_each_zero_block(std::uint64_t count, F&& f)
+{
+    for (; count != 0;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, zero_block.size()));
+        f(byte_span(zero_block.data(), n));
+        count -= n;
+    }
+}
+
+} // namespace
+
+bool output_fingerprint::default_helper() noexcept
+{
+#ifdef QM_NO_THREADS
+    return false;
+#else
+    return std::thread::hardware_concurrency() > 1;
+#endif
+}
+
+output_fingerprint::output_fingerprint(bool helper) : use_helper(helper), hash(std::make_unique<sha1>()) {}
+
+output_fingerprint::~output_fingerprint()
+{
+    if (helper.joinable()) {
+        {
+            const std::lock_guard guard(lock);
+            closing = true;
+        }
+        changed.notify_all();
+        helper.join();
+    }
+}
+
+void output_fingerprint::take(byte_span data)
+{
+    if (head.size() < 16)
+        head.append(reinterpret_cast<const char*>(data.data()),
+                    std::min<std::size_t>(data.size(), 16 - head.size()));
+    length += data.size();
+    // CRC-32 here, SHA-1 on the helper: the two take about the same time.
+    const timed_phase timing(job_phase::fingerprinting);
+    crc = crc32_continue(crc, data);
+    if (!use_helper) {
+        hash->update(data);
+        return;
+    }
+    while (!data.empty()) {
+        const std::size_t n = std::min(data.size(), block_size);
+        piece p;
+        {
+            const std::lock_guard guard(lock);
+            if (!spares.empty()) {
+                p.data = std::move(spares.back());
+                spares.pop_back();
+            }
+        }
+        p.data.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n));
+        hand_over(std::move(p));
+        data = data.subspan(n);
+    }
+}
+
+void output_fingerprint::take_zeros(std::uint64_t count)
+{
+    if (count == 0)
+        return;
+    if (head.size() < 16)
+        head.append(static_cast<std::size_t>(std::min<std::uint64_t>(count, 16 - head.size())), '\0');
+    length += count;
+    const timed_phase timing(job_phase::fingerprinting);
+    for_each_zero_block(count, [&](byte_span zeros) { crc = crc32_continue(crc, zeros); });
+    if (!use_helper) {
+        for_each_zero_block(count, [&](byte_span zeros) { hash->update(zeros); });
+        return;
+    }
+    piece p;
+    p.zeros = count;
+    hand_over(std::move(p));
+}
+
+void output_fingerprint::hand_over(piece p)
+{
+    if (!helper.joinable()) {
+        timer = phase_timer::of_this_thread().timer;
+        helper = std::thread([this] { helper_loop(); });
+    }
+    std::unique_lock guard(lock);
+    changed.wait(guard, [&] { return queue.size() < max_waiting; });
+    queue.push_back(std::move(p));
+    guard.unlock();
+    changed.notify_all();
+}
+
+void output_fingerprint::helper_loop()
+{
+    const phase_timer_binding binding(timer, true);
+    for (;;) {
+        piece p;
+        {
+            std::unique_lock guard(lock);
+            changed.wait(guard, [&] { return closing || !queue.empty(); });
+            if (queue.empty())
+                return;
+            p = std::move(queue.front());
+            queue.pop_front();
+        }
+        changed.notify_all();
+        try {
+            const timed_phase timing(job_phase::fingerprinting);
+            if (p.zeros != 0)
+                for_each_zero_block(p.zeros, [&](byte_span zeros) { hash->update(zeros); });
+            else
+                hash->update(p.data);
+        } catch (...) {
+            const std::lock_guard guard(lock);
+            if (!failure)
+                failure = std::current_exception(); // raised by result()
+        }
+        if (p.data.capacity() != 0) {
+            const std::lock_guard guard(lock);
+            spares.push_back(std::move(p.data));
+        }
+    }
+}
+
+rom_fingerprint output_fingerprint::result()
+{
+    if (spent)
+        throw std::logic_error("output_fingerprint::result - already taken");
+    spent = true;
+    if (helper.joinable()) {
+        {
+            const std::lock_guard guard(lock);
+            closing = true;
+        }
+        changed.notify_all();
+        helper.join(); // it empties the queue before it ends
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+    rom_fingerprint f;
+    f.size = length;
+    f.crc32 = crc;
+    f.sha1 = sha1::hex(hash->finish());
+    read_header_names(head, f);
+    return f;
+}
+
+} // namespace qm
