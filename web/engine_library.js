@@ -1,12 +1,19 @@
 // The functions the engine's C++ side imports from JavaScript (web/web_progress.cpp,
-// web/referring_patcher.h). They hand over to callbacks that whoever creates the module sets on
-// it: the page's worker script or the node test.
+// web/web_sink.cpp). They hand over to callbacks that whoever creates the module sets on it: the
+// page's worker script or the node test.
 mergeInto(LibraryManager.library, {
   qm_post_event: function (kind, text, number) {
     Module['on_engine_event'](kind, UTF8ToString(text), number >>> 0);
   },
-  qm_place_unchanged: function (offset, size, destination) {
-    Module['on_unchanged_range'](offset >>> 0, size >>> 0, destination);
+  // The bytes are copied out of the module's memory, which the next piece may reuse.
+  qm_sink_write: function (at, data, size) {
+    Module['on_sink_write'](at, HEAPU8.slice(data, data + (size >>> 0)));
+  },
+  qm_sink_keep: function (at, from, size) {
+    Module['on_sink_keep'](at, from, size);
+  },
+  qm_sink_finish: function (size) {
+    Module['on_sink_finish'](size);
   },
   // Where the browser can suspend WebAssembly, the worker script replaces this import with one
   // that waits for a turn of its event loop (worker.js).

@@ -28,6 +28,7 @@ let chosen = null;       // the player's File
 let running = false;
 let cancelling = false;
 let result_url = null;
+let proof = '';          // the written ROM's SHA-1 line, from the engine
 
 function start_worker() {
   const url = new URL('worker.js', import.meta.url);
@@ -62,6 +63,9 @@ const handlers = {
   },
   error(message) {
     show_error(message.text);
+  },
+  proof(message) {
+    proof = message.text;
   },
   events(message) {
     for (const event of message.events) handlers[event.type](event);
@@ -115,6 +119,7 @@ function choose(file) {
 function start_run() {
   running = true;
   cancelling = false;
+  proof = '';
   clear_result();
   status_line.textContent = '';
   progress.value = 0;
@@ -150,7 +155,8 @@ function finish_run(outcome, blob) {
     download.href = result_url;
     download.textContent = 'Télécharger ' + download.download;
     download.hidden = false;
-    status_line.textContent = texts.success;
+    // As quillmoor-patch ends: the success, then the proof of what was written.
+    status_line.textContent = proof ? texts.success + '\n' + proof : texts.success;
   } else if (outcome === 'cancelled') {
     status_line.textContent = cancelled_text;
   } else {

@@ -1,15 +1,20 @@
 // The browser edition's entry points, called by the worker script (worker.js) and by the node
-// test of the engine: one patch job from a source path to a destination path in the module's
-// file system (a failure explained with the patch's identity card, as by the command-line
-// patcher), and the progress dialog's texts that the page shows itself.
+// test of the engine: one patch job from a source path in the module's file system to the
+// worker script, piece by piece (web_sink), with the proof of the result or a failure explained
+// with the patch's identity card, as by the command-line patcher; and the progress dialog's texts
+// that the page shows itself.
 
 #include "engine/identity_card.h"
+#include "engine/output_fingerprint.h"
+#include "engine/patcher.h"
 #include "engine/source_diagnosis.h"
 #include "ui/explanations.h"
 #include "ui/progress_state.h"
 #include "ui/ui_texts.h"
-#include "web/referring_patcher.h"
 #include "web/web_progress.h"
+#include "web/web_sink.h"
+
+#include <memory>
 
 #include <cstdint>
 #include <exception>
@@ -62,21 +67,28 @@ enum class page_text : int { caption = 0, cancelling = 1, success = 2, error_pre
 
 } // namespace
 
-// With `refer_unchanged`, the sections that pass through are left unwritten and their ranges
-// handed to the caller (referring_patcher).
-extern "C" int qm_run(const char* source, const char* destination, int refer_unchanged)
+// After a written result, the proof event carries the line that quillmoor-patch prints: the
+// result's SHA-1, "vérifiée" when it is the card's translated ROM.
+extern "C" int qm_run(const char* source)
 {
-    qm::web::referring_patcher engine(refer_unchanged != 0);
+    qm::patcher engine;
     qm::web::web_progress progress(engine);
+    qm::output_fingerprint fingerprint;
+    qm::web::web_sink sink(&fingerprint);
     try {
-        engine.run_patch_job(source, destination,
+        engine.run_patch_job([&] { return std::make_unique<qm::file_source>(source); }, sink,
                              qm::byte_span(qm_embedded_archive, qm_embedded_archive_size), progress);
+        // What the engine decided at the commit, whenever the cancel came.
+        if (!engine.destination_written())
+            return static_cast<int>(run_outcome::cancelled);
+        const std::optional<qm::identity_card> card = built_in_card();
+        qm::web::post_event(qm::web::event_kind::proof,
+                            qm::ui::describe_result(fingerprint.result(), card ? &*card : nullptr));
     } catch (const std::exception& e) {
         qm::web::post_event(qm::web::event_kind::error, failure_text(e.what(), source));
         return static_cast<int>(run_outcome::failed);
     }
-    // What the engine decided at the commit, whenever the cancel came.
-    return static_cast<int>(engine.destination_written() ? run_outcome::written : run_outcome::cancelled);
+    return static_cast<int>(run_outcome::written);
 }
 
 extern "C" const char* qm_ui_text(int which)

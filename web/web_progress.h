@@ -22,6 +22,7 @@ enum class event_kind : int {
     total = 1,    // first number: the number of steps, the progress bar's maximum
     position = 2, // first number: steps done; text: the new caption, or empty to keep it
     error = 3,    // text: the French error message of a failed run
+    proof = 4,    // text: the written ROM's SHA-1, and whether it is the expected translation
 };
 
 // Hands an event to the worker script (through the engine's JavaScript library).

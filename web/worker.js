@@ -1,19 +1,18 @@
 // The page's worker: runs the patch engine (WebAssembly) on the player's file, away from the
 // page's thread, and tells the page what the progress dialog of the Windows program would show.
-// Nothing leaves the machine: the file is read where it lies, and the result, the bytes the
-// engine wrote (kept in memory) around slices of the file for what it left unchanged, is handed
-// to the page as a Blob.
+// Nothing leaves the machine: the file is read where it lies, and the result, the pieces the
+// engine hands over in file order (bytes it wrote, slices of the file it kept unchanged, zeros),
+// is handed to the page as a Blob.
 //
 // Messages from the page: {type: 'run', file, hold_at}, {type: 'cancel'}.
 // Messages to the page: 'ready' (texts, can_cancel), 'events' (the engine's 'status', 'total',
-// 'position' and 'error', in order), 'done' (outcome 'written' with the Blob, 'cancelled' or
-// 'failed') and 'broken'.
+// 'position', 'error' and 'proof', in order), 'done' (outcome 'written' with the Blob,
+// 'cancelled' or 'failed') and 'broken'.
 import create_engine from './quillmoor-engine.js';
 
 const source_path = '/in/source.nds';
-const result_path = '/out/result.nds';
 // web/web_progress.h and web/web_job.cpp number these.
-const event_types = ['status', 'total', 'position', 'error'];
+const event_types = ['status', 'total', 'position', 'error', 'proof'];
 const outcomes = ['written', 'failed', 'cancelled'];
 const text_ids = { caption: 0, cancelling: 1, success: 2, error_prefix: 3 };
 
@@ -53,9 +52,28 @@ function take_cancel() {
   return 1;
 }
 
-// The ranges of the source that the engine left to us, for the result (referring_patcher.h).
-let unchanged_ranges = [];
-const on_unchanged_range = (offset, size, destination) => unchanged_ranges.push({ offset, size, destination });
+// The result as the engine hands it over (web_sink.h): the Blob's parts, in file order.
+let result = null;
+
+function result_part_at(at) {
+  if (at > result.end) result.parts.push(...zeros(at - result.end));
+}
+const sink = {
+  on_sink_write(at, bytes) {
+    result_part_at(at);
+    result.parts.push(bytes);
+    result.end = at + bytes.length;
+  },
+  on_sink_keep(at, from, size) {
+    result_part_at(at);
+    result.parts.push(result.file.slice(from, from + size));
+    result.end = at + size;
+  },
+  on_sink_finish(size) {
+    result_part_at(size);
+    result.end = size;
+  },
+};
 
 // The engine's events go to the page in batches, in order: a message per step (thousands in a
 // run) would cost the job more than the steps themselves.
@@ -90,7 +108,7 @@ async function instantiate_suspending(imports) {
 }
 
 async function load_engine() {
-  const options = { on_engine_event, on_unchanged_range, poll_cancel: take_cancel };
+  const options = { on_engine_event, ...sink, poll_cancel: take_cancel };
   let failed = new Promise(() => {});
   if (can_suspend) {
     let fail;
@@ -106,7 +124,6 @@ async function load_engine() {
   }
   engine = await Promise.race([create_engine(options), failed]);
   engine.FS.filesystems.WORKERFS.stream_ops.read = read_through_window;
-  make_room_up_front(engine.FS.filesystems.MEMFS);
   if (!run_job) run_job = async (...parameters) => engine._qm_run(...parameters);
   const texts = {};
   for (const [name, id] of Object.entries(text_ids)) texts[name] = engine.UTF8ToString(engine._qm_ui_text(id));
@@ -134,16 +151,6 @@ function read_through_window(stream, buffer, offset, length, position) {
   return end - position;
 }
 
-// The result is written to MEMFS, whose files grow by an eighth at a time past 1 MiB and copy
-// themselves each time. While a job runs, a file's first growth makes room for a ROM the size
-// of the source at once (the rebuilt ROM is seldom larger; when it is, growth goes on as usual).
-let result_room = 0;
-
-function make_room_up_front(MEMFS) {
-  const expand = MEMFS.expandFileStorage;
-  MEMFS.expandFileStorage = (node, capacity) => expand(node, Math.max(capacity, result_room));
-}
-
 function c_string(text) {
   const size = engine.lengthBytesUTF8(text) + 1;
   const pointer = engine._malloc(size);
@@ -166,66 +173,27 @@ function zeros(count) {
   return parts;
 }
 
-// Where the zeros at the end of `bytes` begin: a byte at a time down to a word boundary of its
-// buffer, then a word at a time (there may be tens of MiB), then a byte at a time again.
-function zero_tail_start(bytes) {
-  let end = bytes.length;
-  while (end > 0 && (bytes.byteOffset + end) % 4 !== 0 && bytes[end - 1] === 0) --end;
-  if ((bytes.byteOffset + end) % 4 === 0) {
-    const first_word = Math.ceil(bytes.byteOffset / 4);
-    const words = new Uint32Array(bytes.buffer, first_word * 4, (bytes.byteOffset + end) / 4 - first_word);
-    let w = words.length;
-    while (w > 0 && words[w - 1] === 0) --w;
-    end = (first_word + w) * 4 - bytes.byteOffset;
-  }
-  while (end > 0 && bytes[end - 1] === 0) --end;
-  return end;
-}
-
-// The result as a Blob: the bytes written, straight from the file's storage in memory (the one
-// copy a Blob needs), with the unchanged ranges of the source in their gaps as slices of the
-// File and the final zeros as zero_block, neither of which the browser copies. The file is then
-// removed so that its memory can go.
-function take_result(file) {
-  const node = engine.FS.lookupPath(result_path).node;
-  const written = node.contents.subarray(0, node.usedBytes);
-  const parts = [];
-  let at = 0;
-  for (const range of unchanged_ranges.sort((a, b) => a.destination - b.destination)) {
-    parts.push(written.subarray(at, range.destination), file.slice(range.offset, range.offset + range.size));
-    at = range.destination + range.size;
-  }
-  const tail = written.subarray(at);
-  const zeros_from = zero_tail_start(tail);
-  parts.push(tail.subarray(0, zeros_from), ...zeros(tail.length - zeros_from));
-  const blob = new Blob(parts, { type: 'application/octet-stream' });
-  engine.FS.unlink(result_path);
-  return blob;
-}
-
 async function run({ file, hold_at: hold }) {
   cancel_requested = false;
   last_position = 0;
   hold_at = can_suspend && Number.isInteger(hold) ? hold : null;
   ensure_folder('/in');
-  ensure_folder('/out');
   engine.FS.mount(engine.FS.filesystems.WORKERFS, { blobs: [{ name: 'source.nds', data: file }] }, '/in');
-  result_room = file.size;
   const source = c_string(source_path);
-  const destination = c_string(result_path);
-  unchanged_ranges = [];
+  result = { file, parts: [], end: 0 };
   let outcome;
+  let blob = null;
   try {
-    outcome = outcomes[await run_job(source, destination, 1)];
+    outcome = outcomes[await run_job(source)];
+    if (outcome === 'written') blob = new Blob(result.parts, { type: 'application/octet-stream' });
   } finally {
     engine._free(source);
-    engine._free(destination);
     engine.FS.unmount('/in');
     read_window = { file: null, start: 0, bytes: new Uint8Array(0) };
-    result_room = 0;
+    result = null;
   }
   send_batch();
-  postMessage({ type: 'done', outcome, blob: outcome === 'written' ? take_result(file) : null });
+  postMessage({ type: 'done', outcome, blob });
 }
 
 // Anything that goes wrong outside the engine's own errors (the module cannot load, memory runs

@@ -1,0 +1,64 @@
+#include "web/web_sink.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+extern "C" {
+// Defined in engine_library.js: the worker script (or the node test) records each piece. Offsets
+// and sizes travel as doubles, exact below 2^53.
+void qm_sink_write(double at, const std::uint8_t* data, std::uint32_t size);
+void qm_sink_keep(double at, double from, double size);
+void qm_sink_finish(double size);
+}
+
+namespace qm::web {
+
+namespace {
+
+constexpr std::size_t read_block = 1u << 20;
+
+} // namespace
+
+void web_sink::skip_to(std::uint64_t at)
+{
+    if (at < end)
+        throw std::logic_error("web_sink - pieces out of order");
+    if (tap)
+        tap->take_zeros(at - end);
+    end = at;
+}
+
+void web_sink::write(std::uint64_t at, byte_span data)
+{
+    skip_to(at);
+    if (tap)
+        tap->take(data);
+    // A piece larger than 4 GiB cannot come: the rebuilt ROM stays below 2 GiB.
+    qm_sink_write(static_cast<double>(at), data.data(), static_cast<std::uint32_t>(data.size()));
+    end += data.size();
+}
+
+void web_sink::keep(std::uint64_t at, rom_source& source, std::uint64_t from, std::uint64_t size)
+{
+    skip_to(at);
+    if (tap) {
+        block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, read_block)));
+        for (std::uint64_t done = 0; done < size;) {
+            const mutable_byte_span part = mutable_byte_span(block).first(
+                static_cast<std::size_t>(std::min<std::uint64_t>(size - done, block.size())));
+            source.read_at(from + done, part);
+            tap->take(part);
+            done += part.size();
+        }
+    }
+    qm_sink_keep(static_cast<double>(at), static_cast<double>(from), static_cast<double>(size));
+    end += size;
+}
+
+void web_sink::finish(std::uint64_t size)
+{
+    skip_to(size);
+    qm_sink_finish(static_cast<double>(size));
+}
+
+} // namespace qm::web
