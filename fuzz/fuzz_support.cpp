@@ -1,13 +1,11 @@
 #include "fuzz_support.h"
 
-#include "common/file_io.h"
 #include "cpk/cpk_builder.h"
 #include "engine/script_font.h"
 #include "tools/rom_image_builder.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace qm::fuzz {
 
@@ -28,14 +26,6 @@ bytes repeated(const std::string& s, std::size_t n)
 }
 
 namespace {
-
-// A folder of this process, removed at exit.
-struct scratch {
-    std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("qm-fuzz-" + std::to_string(::getpid()));
-    scratch() { std::filesystem::create_directories(dir); }
-    ~scratch() { std::filesystem::remove_all(dir); }
-};
 
 bytes noise(std::size_t n, std::uint32_t seed)
 {
@@ -63,20 +53,28 @@ fixed_game make_game()
     g.readme = repeated("Read me. ", 200);
     g.overlay = repeated("overlay code ", 1000);
 
-    const rom_description d{
-        .title = "QLMOR",
-        .game_code = "YQLE",
-        .header_size = 0x200,
-        .arm9 = noise(600, 1),
-        .arm9_footer = std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8},
-        .arm7 = noise(300, 2),
-        .root = {rom_fs_node::file("readme.txt", g.readme),
-                 rom_fs_node::directory(
-                     "dir", {rom_fs_node::file("empty.bin"), rom_fs_node::file("data.cpk", g.cpk)})},
-        .arm9_overlays = {rom_overlay{.id = 0, .contents = g.overlay, .compressed = true}},
-        .arm7_overlays = {rom_overlay{.id = 5, .contents = noise(200, 3)}},
-        .banner = noise(0x840, 5),
-        .layout = {.alignment = 0x10, .pad_to_power_of_two = false}};
+    rom_description d;
+    d.title = "QLMOR";
+    d.game_code = "YQLE";
+    d.header_size = 0x200;
+    d.arm9 = noise(600, 1);
+    d.arm9_footer = std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8};
+    d.arm7 = noise(300, 2);
+    d.root = {rom_fs_node::file("readme.txt", g.readme),
+              rom_fs_node::directory("dir",
+                                     {rom_fs_node::file("empty.bin"), rom_fs_node::file("data.cpk", g.cpk)})};
+    rom_overlay packed;
+    packed.id = 0;
+    packed.contents = g.overlay;
+    packed.compressed = true;
+    rom_overlay plain;
+    plain.id = 5;
+    plain.contents = noise(200, 3);
+    d.arm9_overlays = {packed};
+    d.arm7_overlays = {plain};
+    d.banner = noise(0x840, 5);
+    d.layout.alignment = 0x10;
+    d.layout.pad_to_power_of_two = false;
     g.rom = build_rom_image(d).image;
     g.arm9 = d.arm9;
     append_bytes(g.arm9, bytes{0x21, 0x06, 0xC0, 0xDE, 1, 2, 3, 4, 5, 6, 7, 8});
@@ -84,13 +82,6 @@ fixed_game make_game()
 }
 
 } // namespace
-
-std::filesystem::path scratch_file(const std::string& name, byte_span data)
-{
-    static const scratch s;
-    write_whole_file(s.dir / name, data);
-    return s.dir / name;
-}
 
 const fixed_game& the_fixed_game()
 {

@@ -1,12 +1,12 @@
 #pragma once
-// Shared by the libFuzzer targets and the seed writer: the targets themselves (each executable
-// calls one of them from entry.cpp), cutting one input into parts, a failed property that the
-// fuzzer reports as a crash, files for the code that reads and writes paths, and the small game
-// that the archive target patches.
+// Shared by the libFuzzer targets, the corpus replay and the seed writer: the targets themselves
+// (each executable calls one of them from entry.cpp), cutting one input into parts, a failed
+// property that the fuzzer reports as a crash, and the small game that the archive target patches.
 
 #include "common/bytes.h"
 
-#include <filesystem>
+#include <string>
+#include <vector>
 
 namespace qm::fuzz {
 
@@ -58,10 +58,6 @@ constexpr std::size_t max_lookups = 64;
 
 // The first n bytes of s repeated.
 bytes repeated(const std::string& s, std::size_t n);
-
-// Writes data to a file of that name in a folder of this process (removed at exit) and gives its
-// path.
-std::filesystem::path scratch_file(const std::string& name, byte_span data);
 
 // The small game ROM that the archive target patches, and the facts about it that seed archives
 // need. Built the same way every time.

@@ -28,33 +28,52 @@ namespace qm::fuzz {
 struct identity_visitor : rom_visitor {
     bytes visit(const bytes& contents, std::uint32_t) override { return contents; }
     void enter_section(std::uint32_t) override {}
+    bool passes_through(std::uint32_t) override { return true; }
 };
 
-// A ROM image: opening and validation, the section list and an identity rebuild.
+// The message a rebuild fails with, empty when it succeeds.
+std::string outcome_of(nds_rom& rom, rom_sink& sink)
+{
+    std::string message;
+    attempt([&] {
+        try {
+            identity_visitor visitor;
+            rom.copy_to(sink, visitor);
+        } catch (const std::runtime_error& e) {
+            message = e.what();
+            throw;
+        }
+    });
+    return message;
+}
+
+// A ROM image: opening and validation, the section list and an identity rebuild, from memory to
+// memory. A rebuild into nothing (a check) fails exactly when this one does, with its message.
 void rom_open(byte_span input)
 {
     std::unique_ptr<nds_rom> rom;
-    if (!attempt([&] { rom = std::make_unique<nds_rom>(scratch_file("input.nds", input)); }))
+    if (!attempt([&] { rom = std::make_unique<nds_rom>(std::make_unique<memory_source>(input)); }))
         return; // not a ROM: refusing it is all that is asked
     for (const rom_section& s : rom->list_sections())
         expect(in_bounds(rom->size(), s.offset, s.size), "section outside the file");
-    const std::filesystem::path destination = scratch_file("rebuilt.nds", {});
-    attempt([&] {
-        identity_visitor visitor;
-        rom->copy_to(destination, visitor).commit();
-        // The rebuilt ROM opens again (unless it is too short for the banner block that a
-        // banner offset of 0 still asks for) and holds the same binaries and FNT.
-        std::unique_ptr<nds_rom> rebuilt;
-        if (attempt([&] { rebuilt = std::make_unique<nds_rom>(destination); }))
-            expect(rebuilt->read_arm9(false) == rom->read_arm9(false) &&
-                       rebuilt->read_arm7() == rom->read_arm7() && rebuilt->fnt_bytes() == rom->fnt_bytes() &&
-                       rebuilt->fat_bytes().size() == rom->fat_bytes().size(),
-                   "binaries, FNT or FAT size differ");
-        else
-            expect(get_le32(rom->header(), nds::hdr_banner_offset) == 0 &&
-                       std::filesystem::file_size(destination) < nds::banner_length,
-                   "rebuilt ROM does not open");
-    });
+    memory_sink image;
+    null_sink nothing;
+    const std::string failure = outcome_of(*rom, image);
+    expect(outcome_of(*rom, nothing) == failure, "a check and a rebuild disagree");
+    if (!failure.empty())
+        return;
+    // The rebuilt ROM opens again (unless it is too short for the banner block that a banner
+    // offset of 0 still asks for) and holds the same binaries and FNT.
+    std::unique_ptr<nds_rom> rebuilt;
+    if (attempt([&] { rebuilt = std::make_unique<nds_rom>(std::make_unique<memory_source>(image.image())); }))
+        expect(rebuilt->read_arm9(false) == rom->read_arm9(false) &&
+                   rebuilt->read_arm7() == rom->read_arm7() && rebuilt->fnt_bytes() == rom->fnt_bytes() &&
+                   rebuilt->fat_bytes().size() == rom->fat_bytes().size(),
+               "binaries, FNT or FAT size differ");
+    else
+        expect(get_le32(rom->header(), nds::hdr_banner_offset) == 0 &&
+                   image.image().size() < nds::banner_length,
+               "rebuilt ROM does not open");
 }
 
 // Path and file-id lookups over a file name table. Input: u16 FAT entry count, u16 file id to
@@ -180,8 +199,7 @@ void script_font(byte_span input)
 //         at the chosen progress position.
 void load_archive(byte_span input)
 {
-    static const std::filesystem::path game = scratch_file("game.nds", the_fixed_game().rom);
-    nds_rom rom(game);
+    nds_rom rom(std::make_unique<memory_source>(byte_span(the_fixed_game().rom)));
     struct cancelling_listener : silent_listener {
         patcher engine;
         std::uint32_t cancel_at = no_cancel;
@@ -200,12 +218,8 @@ void load_archive(byte_span input)
     listener.cancel_at = in.u8();
     if (!attempt([&] { listener.engine.load_archive(pack_archive(in.all())); }))
         return;
-    const std::filesystem::path destination = scratch_file("patched.nds", {});
-    attempt([&] {
-        pending_output out = rom.copy_to(destination, listener.engine);
-        if (!listener.engine.cancel_requested())
-            out.commit();
-    });
+    memory_sink patched;
+    attempt([&] { rom.copy_to(patched, listener.engine); });
 }
 
 // Backward LZ expansion of a stored overlay: a form that expands gives exactly the length its
