@@ -130,5 +130,39 @@ TEST(explanations, a_check_names_the_release_and_a_run_proves_its_result)
         << out;
 }
 
+// DSi-enhanced dumps whose DSi area cannot be carried over: trimmed to their DS part (the ARM9i
+// lies past the end) or with the area laid over the DS sections. Checked and patched like any DS
+// ROM: the translation, with the header's DSi fields as they were.
+TEST(explanations, a_dsi_dump_whose_area_cannot_be_carried_is_checked_and_patched_alike)
+{
+    const bytes original = read_whole_file(sample_original());
+    const bytes translation = read_whole_file(sample_translation());
+    scratch_dir dir;
+    for (const std::uint32_t arm9i_offset : {static_cast<std::uint32_t>(original.size()), 0x4000u}) {
+        SCOPED_TRACE(arm9i_offset);
+        bytes dump = original;
+        dump[0x012] = 2; // DSi-enhanced
+        put_le32(dump, 0x1C0, arm9i_offset);
+        put_le32(dump, 0x1CC, 0x1000);
+        write_whole_file(dir / "dsi.nds", dump);
+        std::string err;
+        EXPECT_EQ(run_program("quillmoor-patch",
+                              {"--check", dir / "dsi.nds", "--archive", sample_dir() / "patch.bin"}, err,
+                              true),
+                  0)
+            << err;
+        EXPECT_EQ(run_program(
+                      "quillmoor-patch",
+                      {dir / "dsi.nds", dir / "out.nds", "--archive", sample_dir() / "patch.bin", "--quiet"},
+                      err, true),
+                  0)
+            << err;
+        const bytes out = read_whole_file(dir / "out.nds");
+        ASSERT_EQ(out.size(), translation.size());
+        EXPECT_TRUE(std::equal(out.begin() + 0x180, out.begin() + 0x230, dump.begin() + 0x180));
+        EXPECT_TRUE(std::equal(out.begin() + 0x230, out.end(), translation.begin() + 0x230));
+    }
+}
+
 } // namespace
 } // namespace qm::test
