@@ -14,7 +14,7 @@ namespace {
 // Blocks handed to the helper at most, and how many may wait for it: the memory the proof takes
 // stays small and fixed, whatever the size of the ROM.
 constexpr std::size_t block_size = 1u << 20;
-constexpr std::size_t max_waiting = 8;
+constexpr std::size_t max_waiting = 4;
 
 constexpr std::array<std::uint8_t, 64 * 1024> zero_block{};
 

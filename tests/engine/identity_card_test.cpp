@@ -2,6 +2,7 @@
 // published check values, both fed in pieces, and the card's text read back or refused.
 
 #include "engine/identity_card.h"
+#include "engine/output_fingerprint.h"
 #include "engine/sha1.h"
 #include "job_fixture.h"
 #include "vcdiff/delta_builder.h"
@@ -41,6 +42,28 @@ TEST(checksums, crc32_and_sha1_against_their_definitions_and_check_values_fed_in
             EXPECT_EQ(h.finish(), sha1::of(data)) << n << " " << cut;
             EXPECT_EQ(crc32_continue(crc32_continue(0, data.first(cut)), data.subspan(cut)), crc32(data));
         }
+    }
+}
+
+// The proof of a written ROM: whatever way the bytes come (pieces, runs of zeros, blocks larger
+// than the helper's), on a helper thread or not, the fingerprint of the whole.
+TEST(checksums, a_fingerprint_taken_on_the_way_is_that_of_the_whole)
+{
+    bytes whole = test::pattern(3'000'000, 4);
+    std::copy_n("QLMOR\0\0\0\0\0\0\0YQLE", 16, whole.begin());
+    std::fill(whole.begin() + 100, whole.begin() + 2'200'100, 0);
+    for (const bool helper : {false, true}) {
+        output_fingerprint f(helper);
+        const byte_span all(whole);
+        f.take(all.first(10));
+        f.take(all.subspan(10, 90));
+        f.take_zeros(2'200'000);
+        f.take(all.subspan(2'200'100));
+        const rom_fingerprint got = f.result();
+        EXPECT_EQ(std::tuple(got.size, got.crc32, got.sha1, got.title, got.game_code),
+                  std::tuple(std::uint64_t{whole.size()}, crc32(whole), sha1::hex(sha1::of(whole)), "QLMOR",
+                             "YQLE"))
+            << helper;
     }
 }
 
