@@ -2,15 +2,12 @@
 
 #include "common/phase_timer.h"
 
-#include <algorithm>
 #include <stdexcept>
 #include <system_error>
 
 namespace qm {
 
 namespace {
-
-constexpr std::size_t copy_block = 1u << 20;
 
 [[noreturn]] void cant_open()
 {
@@ -71,20 +68,12 @@ void file_sink::write(std::uint64_t at, byte_span data)
 void file_sink::keep(std::uint64_t at, rom_source& source, std::uint64_t from, std::uint64_t size)
 {
     skip_to(at);
-    block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, copy_block)));
-    for (std::uint64_t done = 0; done < size;) {
-        const mutable_byte_span part = mutable_byte_span(block).first(
-            static_cast<std::size_t>(std::min<std::uint64_t>(size - done, block.size())));
-        {
-            const timed_phase timing(job_phase::reading);
-            source.read_at(from + done, part);
-        }
+    read_in_blocks(source, from, size, block, [&](mutable_byte_span part) {
         if (tap)
             tap->take(part);
         const timed_phase timing(job_phase::writing);
         out.write(reinterpret_cast<const char*>(part.data()), static_cast<std::streamsize>(part.size()));
-        done += part.size();
-    }
+    });
     end += size;
 }
 

@@ -1,5 +1,7 @@
 #include "rom/rom_source.h"
 
+#include "common/phase_timer.h"
+
 #include <algorithm>
 #include <stdexcept>
 #include <system_error>
@@ -24,6 +26,23 @@ void file_source::read_at(std::uint64_t offset, mutable_byte_span into)
     in.clear(); // an earlier failed read, already reported, leaves the stream usable
     in.seekg(static_cast<std::streamoff>(offset));
     in.read(reinterpret_cast<char*>(into.data()), static_cast<std::streamsize>(into.size()));
+}
+
+void read_in_blocks(rom_source& source, std::uint64_t from, std::uint64_t size, bytes& block,
+                    const std::function<void(mutable_byte_span)>& take)
+{
+    constexpr std::uint64_t block_size = 1u << 20;
+    block.resize(static_cast<std::size_t>(std::min(size, block_size)));
+    for (std::uint64_t done = 0; done < size;) {
+        const mutable_byte_span part = mutable_byte_span(block).first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(size - done, block.size())));
+        {
+            const timed_phase timing(job_phase::reading);
+            source.read_at(from + done, part);
+        }
+        take(part);
+        done += part.size();
+    }
 }
 
 void memory_source::read_at(std::uint64_t offset, mutable_byte_span into)

@@ -1,6 +1,5 @@
 #include "web/web_sink.h"
 
-#include <algorithm>
 #include <stdexcept>
 
 extern "C" {
@@ -12,12 +11,6 @@ void qm_sink_finish(double size);
 }
 
 namespace qm::web {
-
-namespace {
-
-constexpr std::size_t read_block = 1u << 20;
-
-} // namespace
 
 void web_sink::skip_to(std::uint64_t at)
 {
@@ -41,16 +34,8 @@ void web_sink::write(std::uint64_t at, byte_span data)
 void web_sink::keep(std::uint64_t at, rom_source& source, std::uint64_t from, std::uint64_t size)
 {
     skip_to(at);
-    if (tap) {
-        block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, read_block)));
-        for (std::uint64_t done = 0; done < size;) {
-            const mutable_byte_span part = mutable_byte_span(block).first(
-                static_cast<std::size_t>(std::min<std::uint64_t>(size - done, block.size())));
-            source.read_at(from + done, part);
-            tap->take(part);
-            done += part.size();
-        }
-    }
+    if (tap)
+        read_in_blocks(source, from, size, block, [&](mutable_byte_span part) { tap->take(part); });
     qm_sink_keep(static_cast<double>(at), static_cast<double>(from), static_cast<double>(size));
     end += size;
 }
