@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace qm {
 
@@ -52,33 +53,54 @@ output_fingerprint::~output_fingerprint()
     }
 }
 
-void output_fingerprint::take(byte_span data)
+void output_fingerprint::note(byte_span data)
 {
     if (head.size() < 16)
         head.append(reinterpret_cast<const char*>(data.data()),
                     std::min<std::size_t>(data.size(), 16 - head.size()));
     length += data.size();
-    // CRC-32 here, SHA-1 on the helper: the two take about the same time.
+    // CRC-32 here, SHA-1 on the helper.
     const timed_phase timing(job_phase::fingerprinting);
     crc = crc32_continue(crc, data);
+}
+
+bytes output_fingerprint::spare_block()
+{
+    const std::lock_guard guard(lock);
+    if (spares.empty())
+        return {};
+    bytes block = std::move(spares.back());
+    spares.pop_back();
+    return block;
+}
+
+void output_fingerprint::take(byte_span data)
+{
+    note(data);
     if (!use_helper) {
+        const timed_phase timing(job_phase::fingerprinting);
         hash->update(data);
         return;
     }
     while (!data.empty()) {
         const std::size_t n = std::min(data.size(), block_size);
         piece p;
-        {
-            const std::lock_guard guard(lock);
-            if (!spares.empty()) {
-                p.data = std::move(spares.back());
-                spares.pop_back();
-            }
-        }
+        p.data = spare_block();
         p.data.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n));
         hand_over(std::move(p));
         data = data.subspan(n);
     }
+}
+
+void output_fingerprint::take_block(bytes& block)
+{
+    if (!use_helper)
+        return take(block);
+    note(block);
+    // The block goes to the helper as it is; the caller gets a spare back in its place.
+    piece p;
+    p.data = std::exchange(block, spare_block());
+    hand_over(std::move(p));
 }
 
 void output_fingerprint::take_zeros(std::uint64_t count)

@@ -32,6 +32,7 @@ public:
 
     void take(byte_span data) override;
     void take_zeros(std::uint64_t count) override;
+    void take_block(bytes& block) override;
 
     // Everything taken so far, fingerprinted (title and game code from its first 16 bytes). The
     // object is spent afterwards.
@@ -46,6 +47,10 @@ private:
         bytes data;
         std::uint64_t zeros = 0;
     };
+    // Notes the bytes for the size, the header's names and the CRC-32.
+    void note(byte_span data);
+    // A block for the helper to hash: a spare, or a new one.
+    bytes spare_block();
     void hand_over(piece p);
     void helper_loop();
 

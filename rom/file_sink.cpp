@@ -68,11 +68,13 @@ void file_sink::write(std::uint64_t at, byte_span data)
 void file_sink::keep(std::uint64_t at, rom_source& source, std::uint64_t from, std::uint64_t size)
 {
     skip_to(at);
-    read_in_blocks(source, from, size, block, [&](mutable_byte_span part) {
+    read_in_blocks(source, from, size, block, [&](bytes& part) {
+        {
+            const timed_phase timing(job_phase::writing);
+            out.write(reinterpret_cast<const char*>(part.data()), static_cast<std::streamsize>(part.size()));
+        }
         if (tap)
-            tap->take(part);
-        const timed_phase timing(job_phase::writing);
-        out.write(reinterpret_cast<const char*>(part.data()), static_cast<std::streamsize>(part.size()));
+            tap->take_block(part);
     });
     end += size;
 }

@@ -18,6 +18,9 @@ public:
     virtual ~sink_tap() = default;
     virtual void take(byte_span data) = 0;
     virtual void take_zeros(std::uint64_t count) = 0;
+    // The bytes of `block`, which the tap may keep: it may leave another buffer of the same size
+    // in its place, so that the bytes need not be copied (ranges copied from the source).
+    virtual void take_block(bytes& block) { take(block); }
 };
 
 class rom_sink {

@@ -29,19 +29,17 @@ void file_source::read_at(std::uint64_t offset, mutable_byte_span into)
 }
 
 void read_in_blocks(rom_source& source, std::uint64_t from, std::uint64_t size, bytes& block,
-                    const std::function<void(mutable_byte_span)>& take)
+                    const std::function<void(bytes&)>& take)
 {
     constexpr std::uint64_t block_size = 1u << 20;
-    block.resize(static_cast<std::size_t>(std::min(size, block_size)));
     for (std::uint64_t done = 0; done < size;) {
-        const mutable_byte_span part = mutable_byte_span(block).first(
-            static_cast<std::size_t>(std::min<std::uint64_t>(size - done, block.size())));
+        block.resize(static_cast<std::size_t>(std::min(size - done, block_size)));
         {
             const timed_phase timing(job_phase::reading);
-            source.read_at(from + done, part);
+            source.read_at(from + done, block);
         }
-        take(part);
-        done += part.size();
+        done += block.size();
+        take(block);
     }
 }
 

@@ -21,10 +21,11 @@ public:
     virtual void read_at(std::uint64_t offset, mutable_byte_span into) = 0;
 };
 
-// Reads `size` bytes of `source` from `from` a block at a time into `block` (1 MiB at most) and
-// hands each block to `take`: ranges copied without holding them whole.
+// Reads `size` bytes of `source` from `from` a block at a time into `block` (1 MiB at most, the
+// block's size set to what it holds) and hands each block to `take`, which may swap the buffer
+// for another: ranges copied without holding them whole.
 void read_in_blocks(rom_source& source, std::uint64_t from, std::uint64_t size, bytes& block,
-                    const std::function<void(mutable_byte_span)>& take);
+                    const std::function<void(bytes&)>& take);
 
 class file_source final : public rom_source {
 public:

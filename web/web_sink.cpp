@@ -35,7 +35,7 @@ void web_sink::keep(std::uint64_t at, rom_source& source, std::uint64_t from, st
 {
     skip_to(at);
     if (tap)
-        read_in_blocks(source, from, size, block, [&](mutable_byte_span part) { tap->take(part); });
+        read_in_blocks(source, from, size, block, [&](bytes& part) { tap->take_block(part); });
     qm_sink_keep(static_cast<double>(at), static_cast<double>(from), static_cast<double>(size));
     end += size;
 }
