@@ -148,12 +148,55 @@ TEST_F(rom_folder_test, names_that_would_leave_the_folder_or_collide_are_refused
         EXPECT_NE(error.find(path), std::string::npos) << error;
         EXPECT_FALSE(fs::exists(out)) << path;
     }
+    // An overlay that does not expand fails while the folder is being written: what was written
+    // is removed again.
+    rom_description broken = description;
+    broken.arm9_overlays[1].compressed = true;
+    broken.arm9_overlays[1].stored = bytes(16, 0xFF);
+    const fs::path source = dir.write("hostile.nds", build_rom_image(broken).image);
+    EXPECT_NE(
+        error_of([&] { unpack_rom(source, dir.path / "out"); }).find("can't read overlay9/overlay9_0001.bin"),
+        std::string::npos);
+    EXPECT_FALSE(fs::exists(dir.path / "out"));
+
     // Only into a new or empty folder; a folder made for it is gone again after an error.
     fs::create_directories(dir.path / "full");
     dir.write("full/keep.txt", bytes{'k'});
     EXPECT_NE(error_of([&] { unpack_rom(rom, dir.path / "full"); }).find("is not empty"), std::string::npos);
     EXPECT_EQ(read_whole_file(dir.path / "full" / "keep.txt"), bytes{'k'});
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"full", "hostile.nds", "rom.nds"}));
+}
+
+// A DSi area of 0x300 bytes (ARM9i) appended behind the DS sections, or laid over them; a banner
+// whose version makes it 0xA40 bytes long.
+TEST_F(rom_folder_test, a_dsi_area_is_kept_whole_or_said_not_to_be_carried_and_a_long_banner_whole)
+{
+    bytes image = folder_rom(built);
+    const std::uint32_t banner = get_le32(image, nds::hdr_banner_offset);
+    put_le16(image, banner, 0x0003);
+    image[0x012] = 0x02; // DSi-enhanced
+    const std::uint32_t area = static_cast<std::uint32_t>(image.size());
+    put_le32(image, 0x1C0, area);
+    put_le32(image, 0x1CC, 0x300);
+    const bytes arm9i = filled(0x300, 9);
+    append_bytes(image, arm9i);
+    unpack_rom(dir.write("dsi.nds", image), dir.path / "dsi");
+    EXPECT_EQ(read_whole_file(dir.path / "dsi" / "dsi.bin"), arm9i);
+    EXPECT_EQ(read_whole_file(dir.path / "dsi" / "banner.bin"),
+              bytes(image.begin() + banner, image.begin() + banner + 0xA40));
+    const rom_folder_manifest m = load_rom_folder(dir.path / "dsi");
+    EXPECT_EQ(m.dsi, (rom_folder_dsi{dsi_state::carried, area, 0x300, "dsi.bin", {}}));
+    EXPECT_EQ(m.banner_length, 0xA40u);
+
+    put_le32(image, 0x1C0, get_le32(image, nds::hdr_arm9_offset));
+    unpack_rom(dir.write("over.nds", image), dir.path / "over");
+    EXPECT_FALSE(fs::exists(dir.path / "over" / "dsi.bin"));
+    EXPECT_EQ(load_rom_folder(dir.path / "over").dsi,
+              (rom_folder_dsi{dsi_state::not_carried,
+                              0,
+                              0,
+                              {},
+                              "the DSi area overlaps the DS sections, so it can't be carried over"}));
 }
 
 std::string manifest_of(const fs::path& folder)
