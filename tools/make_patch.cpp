@@ -10,6 +10,7 @@
 #include "engine/patch_listener.h"
 #include "engine/patcher.h"
 #include "engine/script_font.h"
+#include "rom/fnt.h"
 #include "rom/nds_rom.h"
 #include "rom/section_contents.h"
 #include "vcdiff/vcdiff_encoder.h"
@@ -350,6 +351,13 @@ authored_patch make_patch(const std::filesystem::path& original_path,
         const bytes now = read_section_contents(translated, t->second);
         if (old == now)
             continue;
+        // The archive keys a file's record by its path: a FAT entry that no name reaches (possible
+        // in real ROMs, and editable in an unpacked folder) cannot be patched.
+        if (kind == section_kind::file &&
+            (s.entry > UINT16_MAX || !fnt_path_of(original.fnt_bytes(), static_cast<std::uint16_t>(s.entry))))
+            throw std::runtime_error("make-patch - file " + std::to_string(s.entry) +
+                                     " differs, but the file-name table does not name it: a patch can only "
+                                     "change files that have a path");
         const std::string label = label_of(original, s.code);
         card_section changed{s.code, crc32(old), crc32(now), {}};
         if (kind == section_kind::file)

@@ -1,17 +1,19 @@
-// A translated script holding characters that the built-in font lacks: make-patch names each one
-// (archive, entry, character, U+ code) as a warning, or refuses with --strict and writes nothing.
+// Patch authoring from the translators' side: a translated script holding characters that the
+// built-in font lacks (make-patch names each one, archive, entry, character and U+ code, as a
+// warning, or refuses with --strict and writes nothing), and a changed file that no name reaches.
 
 #include "common/file_io.h"
 #include "cpk/cpk_builder.h"
 #include "engine/script_font.h"
 #include "rom/nds_rom.h"
+#include "rom/rom_test_support.h"
+#include "support/error_of.h"
 #include "tools/make_patch.h"
 #include "tools/rom_image_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <random>
 #include <sys/wait.h>
 
 namespace qm::test {
@@ -47,17 +49,18 @@ bytes talk_archive(const bytes& script_entry)
     return archive.write();
 }
 
-// Returns `replacement` for the one file of the game, as the patch job would write it.
+// Returns `replacement` for file `id`, as the patch job would write it.
 class file_replacer : public rom_visitor {
 public:
-    explicit file_replacer(bytes replacement) : replacement(std::move(replacement)) {}
+    file_replacer(std::uint16_t id, bytes replacement) : id(id), replacement(std::move(replacement)) {}
     bytes visit(const bytes& contents, std::uint32_t code) override
     {
-        return code == make_section_code(section_kind::file, 0) ? replacement : contents;
+        return code == make_section_code(section_kind::file, id) ? replacement : contents;
     }
     void enter_section(std::uint32_t) override {}
 
 private:
+    std::uint16_t id;
     bytes replacement;
 };
 
@@ -87,20 +90,16 @@ tool_run run_tool(const std::string& arguments, const fs::path& dir)
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(text.begin(), text.end())};
 }
 
-TEST(make_patch_glyphs, characters_the_font_lacks_are_named_and_strict_refuses_them)
+TEST(make_patch, script_characters_the_font_lacks_are_named_and_strict_refuses_them)
 {
-    const struct scratch {
-        fs::path dir = fs::temp_directory_path() / ("qm_glyphs_" + std::to_string(std::random_device{}()));
-        scratch() { fs::create_directories(dir); }
-        ~scratch() { fs::remove_all(dir); }
-    } scratch;
-    const fs::path& dir = scratch.dir;
+    const scratch_dir scratch;
+    const fs::path& dir = scratch.path;
     const bytes old = script_entry({}, container(u"Hello.\nBye."));
     write_game(dir / "original.nds", old);
     // y with circumflex twice, a line break (never drawn), an emoji as a surrogate pair, a lone
     // surrogate, and letters the font has.
     file_replacer translation(
-        talk_archive(script_entry(old, container(u"\u0177a \u00e9\u0177\n\U0001F600\xD800."))));
+        0, talk_archive(script_entry(old, container(u"\u0177a \u00e9\u0177\n\U0001F600\xD800."))));
     nds_rom(dir / "original.nds").copy_to(dir / "translated.nds", translation).commit();
 
     const authored_patch p = make_patch(dir / "original.nds", dir / "translated.nds");
@@ -135,6 +134,23 @@ TEST(make_patch_glyphs, characters_the_font_lacks_are_named_and_strict_refuses_t
         << refused.err;
     EXPECT_FALSE(fs::exists(dir / "out.patch"));
     EXPECT_FALSE(fs::exists(dir / "out.patch.card"));
+}
+
+TEST(make_patch, a_changed_file_that_no_name_reaches_is_refused_by_its_id)
+{
+    const scratch_dir dir;
+    rom_description d;
+    d.arm9 = bytes(64, 9);
+    d.arm7 = bytes(64, 7);
+    d.root = {rom_fs_node::file("a", bytes(10, 1)), rom_fs_node::file("b", bytes(10, 2))};
+    const fs::path original =
+        dir.write("original.nds", with_fnt(build_rom_image(d).image, write_fnt({{0, {{"a", -1}}}})));
+    file_replacer translation(1, bytes(12, 3)); // file 1, which the name table leaves out
+    nds_rom(original).copy_to(dir.path / "translated.nds", translation).commit();
+    EXPECT_EQ(
+        error_of([&] { make_patch(original, dir.path / "translated.nds"); }),
+        "make-patch - file 1 differs, but the file-name table does not name it: a patch can only change "
+        "files that have a path");
 }
 
 } // namespace
