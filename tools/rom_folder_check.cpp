@@ -6,8 +6,11 @@
 #include "rom/fnt.h"
 #include "rom/nds_format.h"
 #include "rom/rom_visitor.h"
+#include "rom/section_contents.h"
 #include "tools/rom_folder.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -149,8 +152,7 @@ void check_overlays(const folder& f, const rom_folder_manifest& m)
             seen[s.entry] = true;
             const byte_span e =
                 byte_span(table).subspan(std::size_t{s.entry} * nds::ovt_entry_length, nds::ovt_entry_length);
-            const bool packed =
-                ((get_le32(e, nds::ovt_stored) >> nds::ovt_flag_shift) & nds::ovt_flag_compressed) != 0;
+            const bool packed = overlay_is_compressed(e);
             if (get_le32(e, nds::ovt_file_id) != s.file || packed != s.packed ||
                 static_cast<std::uint16_t>(get_le32(e, nds::ovt_id)) != section_id_of(s.code))
                 fail(line_of(s), table_path + " entry " + std::to_string(s.entry) + " is overlay " +

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <map>
-#include <optional>
 #include <set>
 #include <stdexcept>
 
