@@ -96,10 +96,10 @@ TEST(make_patch, script_characters_the_font_lacks_are_named_and_strict_refuses_t
     const fs::path& dir = scratch.path;
     const bytes old = script_entry({}, container(u"Hello.\nBye."));
     write_game(dir / "original.nds", old);
-    // y with circumflex twice, a line break (never drawn), an emoji as a surrogate pair, a lone
+    // W with circumflex twice, a line break (never drawn), an emoji as a surrogate pair, a lone
     // surrogate, and letters the font has.
     file_replacer translation(
-        0, talk_archive(script_entry(old, container(u"\u0177a \u00e9\u0177\n\U0001F600\xD800."))));
+        0, talk_archive(script_entry(old, container(u"\u0174a \u00e9\u0174\n\U0001F600\xD800."))));
     nds_rom(dir / "original.nds").copy_to(dir / "translated.nds", translation).commit();
 
     const authored_patch p = make_patch(dir / "original.nds", dir / "translated.nds");
@@ -108,7 +108,7 @@ TEST(make_patch, script_characters_the_font_lacks_are_named_and_strict_refuses_t
         found.emplace_back(g.archive, g.entry, g.glyph.character, g.glyph.count);
     using gap = decltype(found)::value_type;
     EXPECT_EQ(found,
-              (decltype(found){gap{"script/talk.cpk", 2, 0x177, 2}, gap{"script/talk.cpk", 2, 0x1F600, 1},
+              (decltype(found){gap{"script/talk.cpk", 2, 0x174, 2}, gap{"script/talk.cpk", 2, 0x1F600, 1},
                                gap{"script/talk.cpk", 2, 0xD800, 1}}));
 
     const std::string files = (dir / "original.nds").string() + " " + (dir / "translated.nds").string() +
@@ -116,7 +116,7 @@ TEST(make_patch, script_characters_the_font_lacks_are_named_and_strict_refuses_t
     const tool_run warned = run_tool("make-patch " + files, dir);
     EXPECT_EQ(warned.status, 0) << warned.err;
     EXPECT_NE(
-        warned.err.find("quillmoor-tool make-patch: warning: script/talk.cpk entry 2: \u0177 U+0177 has no "
+        warned.err.find("quillmoor-tool make-patch: warning: script/talk.cpk entry 2: \u0174 U+0174 has no "
                         "glyph in the built-in font (2 times)\n"),
         std::string::npos)
         << warned.err;

@@ -158,13 +158,16 @@ TEST_F(rom_folder_test, names_that_would_leave_the_folder_or_collide_are_refused
         error_of([&] { unpack_rom(source, dir.path / "out"); }).find("can't read overlay9/overlay9_0001.bin"),
         std::string::npos);
     EXPECT_FALSE(fs::exists(dir.path / "out"));
+    fs::create_directory(dir.path / "empty");
+    EXPECT_NE(error_of([&] { unpack_rom(source, dir.path / "empty"); }), "");
+    EXPECT_TRUE(fs::is_empty(dir.path / "empty")); // a folder that was there stays, emptied again
 
-    // Only into a new or empty folder; a folder made for it is gone again after an error.
+    // Only into a new or empty folder.
     fs::create_directories(dir.path / "full");
     dir.write("full/keep.txt", bytes{'k'});
     EXPECT_NE(error_of([&] { unpack_rom(rom, dir.path / "full"); }).find("is not empty"), std::string::npos);
     EXPECT_EQ(read_whole_file(dir.path / "full" / "keep.txt"), bytes{'k'});
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"full", "hostile.nds", "rom.nds"}));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"empty", "full", "hostile.nds", "rom.nds"}));
 }
 
 // A DSi area of 0x300 bytes (ARM9i) appended behind the DS sections, or laid over them; a banner
@@ -272,6 +275,12 @@ TEST_F(rom_folder_test, a_folder_out_of_step_with_its_manifest_is_refused_naming
         {overlay, "section 0x0005000a arm9_overlay entry 0 file 3 packed overlay9/overlay9_0000.bin",
          "manifest.txt line 20: file 3 is already listed on line 13"},
         {"fat-entries 7", "fat-entries 8", "manifest.txt line 24: no section for file 7"},
+        {named, "section 0x00070006 file 7 data/d/b c.bin",
+         "manifest.txt line 21: file 7 is past the 7 entries of the FAT"},
+        {overlay, "section 0x0005000a arm9_overlay entry 2 file 0 packed overlay9/overlay9_0000.bin",
+         "manifest.txt line 13: the overlay table arm9ovt.bin has no entry 2"},
+        {"arm9-footer yes", "arm9-footer maybe",
+         "manifest.txt line 6: expected \"yes\" or \"no\", not \"maybe\""},
         {"quillmoor rom folder 1", "quillmoor rom folder 2",
          "manifest.txt line 3: not a ROM folder manifest of this version (expected \"quillmoor rom folder "
          "1\")"},
