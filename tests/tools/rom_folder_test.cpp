@@ -1,6 +1,6 @@
 // The translators' ROM folder: what rom-unpack writes, checked against the ROM's description
-// rather than against the ROM reader; the names it must refuse; and the reader that stage by
-// stage refuses a folder out of step with its manifest.
+// rather than against the ROM reader; the names it must refuse; and the reader, which refuses a
+// folder out of step with its manifest.
 
 #include "common/file_io.h"
 #include "rom/nds_format.h"
