@@ -123,10 +123,19 @@ int archive_unpack(const args& a)
 
 const tool_command commands[] = {
     {"archive-list", "PACKED", "records, entry lists, blob sizes and total steps of a packed archive",
-     archive_list},
+     archive_list, "PACKED  a packed patch archive (what make-patch writes)",
+     "on stdout: the archive's sizes and total steps, then each record with its key and, for a CPK\n"
+     "entry list, its entries",
+     nullptr, "quillmoor-tool archive-list my.patch"},
     {"archive-pack", "INDEX_DIR OUT", "packs DIR/0.bin (the index), DIR/1.bin, ... into a packed archive",
-     archive_pack},
-    {"archive-unpack", "PACKED DIR", "writes the blobs of a packed archive as DIR/<n>.bin", archive_unpack},
+     archive_pack,
+     "INDEX_DIR  a folder holding 0.bin (the index), 1.bin, 2.bin, ...\nOUT        the packed archive to "
+     "write",
+     "OUT, the blobs from 0.bin up to the first missing number, joined and packed", nullptr,
+     "quillmoor-tool archive-pack blobs my.patch"},
+    {"archive-unpack", "PACKED DIR", "writes the blobs of a packed archive as DIR/<n>.bin", archive_unpack,
+     "PACKED  a packed patch archive\nDIR     the folder to write into (created when missing)",
+     "DIR/0.bin (the index), DIR/1.bin, ...", nullptr, "quillmoor-tool archive-unpack my.patch blobs"},
 };
 
 } // namespace

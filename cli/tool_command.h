@@ -22,6 +22,12 @@ struct tool_command {
     const char* usage;         // arguments, shown after the command name
     const char* help;          // one line
     int (*run)(const args& a); // a holds the arguments after the command name
+    // For "quillmoor-tool help COMMAND", lines separated by '\n': what each argument is, what the
+    // command writes, its exit statuses, an example.
+    const char* arguments = nullptr;
+    const char* writes = nullptr;
+    const char* exits = nullptr; // nullptr: the usual 0, 1 and 2
+    const char* example = nullptr;
 };
 
 // Throws usage_error unless the argument count lies in [lo, hi].

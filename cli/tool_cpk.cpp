@@ -226,12 +226,32 @@ int utf_dump(const args& a)
 }
 
 const tool_command commands[] = {
-    {"cpk-pack", "IN OUT", "compress a CPK entry (exit 3, nothing written, when it is stored as is)", pack},
-    {"cpk-unpack", "IN SIZE OUT", "expand a compressed CPK entry to SIZE bytes", unpack},
-    {"cpk-list", "ARCHIVE", "one line per entry: id stored_size extract_size", list},
-    {"cpk-extract", "ARCHIVE DIR", "write every entry, expanded, as DIR/<id>.bin", extract},
-    {"cpk-build", "DIR OUT", "build an archive from DIR/<id>.bin in ascending id order", build},
-    {"utf-dump", "FILE [OFFSET]", "show the @UTF table (or table chunk) at OFFSET", utf_dump},
+    {"cpk-pack", "IN OUT", "compress a CPK entry (exit 3, nothing written, when it is stored as is)", pack,
+     "IN   an entry's contents\nOUT  its compressed form to write",
+     "OUT, unless the entry is stored as it is",
+     "0 written, 1 error, 2 bad usage, 3 the entry is to be stored uncompressed (shorter than 384\n"
+     "bytes, or it does not shrink): nothing written",
+     "quillmoor-tool cpk-pack 12.bin 12.packed"},
+    {"cpk-unpack", "IN SIZE OUT", "expand a compressed CPK entry to SIZE bytes", unpack,
+     "IN    a compressed entry\nSIZE  its expanded size (the third column of cpk-list)\nOUT   the file to "
+     "write",
+     "OUT", nullptr, "quillmoor-tool cpk-unpack 12.packed 4096 12.bin"},
+    {"cpk-list", "ARCHIVE", "one line per entry: id stored_size extract_size", list, "ARCHIVE  a CPK archive",
+     "one line per entry on stdout: id, stored size, expanded size", nullptr,
+     "quillmoor-tool cpk-list work/data/script/event.cpk"},
+    {"cpk-extract", "ARCHIVE DIR", "write every entry, expanded, as DIR/<id>.bin", extract,
+     "ARCHIVE  a CPK archive\nDIR      the folder to write into (created when missing)",
+     "DIR/<id>.bin for every entry, expanded (ids in decimal)", nullptr,
+     "quillmoor-tool cpk-extract work/data/script/event.cpk event"},
+    {"cpk-build", "DIR OUT", "build an archive from DIR/<id>.bin in ascending id order", build,
+     "DIR  a folder of <id>.bin files (other names are left alone)\nOUT  the archive to write",
+     "OUT, the files numbered 1 to N in ascending id order, each compressed when that makes it smaller",
+     nullptr, "quillmoor-tool cpk-build event event.cpk"},
+    {"utf-dump", "FILE [OFFSET]", "show the @UTF table (or table chunk) at OFFSET", utf_dump,
+     "FILE    a file holding an @UTF table, bare or in its chunk (a CPK archive)\nOFFSET  where the table "
+     "or its chunk starts (0 when not given)",
+     "the table as indented text on stdout, nested tables under their cells", nullptr,
+     "quillmoor-tool utf-dump event.cpk"},
 };
 
 } // namespace

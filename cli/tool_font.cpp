@@ -69,12 +69,26 @@ int font_preview(const args& a)
 }
 
 const tool_command commands[] = {
-    {"font-table", "OUT", "the built-in font: 182 records of metrics (3), height (1), cell (36)", font_table},
+    {"font-table", "OUT", "the built-in font: 182 records of metrics (3), height (1), cell (36)", font_table,
+     "OUT  the file to write", "OUT: 182 records of 40 bytes, in the order of the font's character table",
+     nullptr, "quillmoor-tool font-table builtin.bin"},
     {"font-build", "CONTAINER|--all OUT", "the font generated for a script container (or every character)",
-     font_build},
-    {"font-1bpp", "IN OUT", "converts an NFTR font to 1 bit per pixel", font_1bpp},
+     font_build,
+     "CONTAINER  a script container (the text between the offsets at bytes 24 and 28)\n--all      every "
+     "character of the built-in font instead\nOUT        the NFTR font to write",
+     "OUT: the font the patch job generates for that script; characters the built-in font lacks\n"
+     "get no glyph (make-patch lists them)",
+     nullptr, "quillmoor-tool font-build script.bin script.nftr"},
+    {"font-1bpp", "IN OUT", "converts an NFTR font to 1 bit per pixel", font_1bpp,
+     "IN   an NFTR font\nOUT  the font to write", "OUT, the same glyphs at one bit per pixel", nullptr,
+     "quillmoor-tool font-1bpp font.nftr font-1bpp.nftr"},
     {"font-preview", "FONT.nftr OUT.png [--scale N]", "draws a font's glyphs and sample text to a PNG",
-     font_preview},
+     font_preview,
+     "FONT.nftr   an NFTR font\nOUT.png     the picture to write\n--scale N   pixels per font pixel, 1 to 32 "
+     "(4 "
+     "when not given)",
+     "OUT.png: every glyph of the font and a French sample sentence", nullptr,
+     "quillmoor-tool font-preview script.nftr preview.png --scale 6"},
 };
 
 } // namespace

@@ -24,8 +24,13 @@ int blz_unpack(const args& a)
 }
 
 const tool_command commands[] = {
-    {"blz-pack", "IN OUT", "packs a file into the backward LZ form of overlays", blz_pack},
-    {"blz-unpack", "IN OUT", "expands a file stored in the backward LZ form", blz_unpack},
+    {"blz-pack", "IN OUT", "packs a file into the backward LZ form of overlays", blz_pack,
+     "IN   the file as loaded (an expanded overlay)\nOUT  the packed file to write",
+     "OUT, which blz-unpack expands back to IN", nullptr,
+     "quillmoor-tool blz-pack work/overlay9/overlay9_0003.bin ov3.packed"},
+    {"blz-unpack", "IN OUT", "expands a file stored in the backward LZ form", blz_unpack,
+     "IN   a file in the backward LZ form\nOUT  the expanded file to write", "OUT", nullptr,
+     "quillmoor-tool blz-unpack ov3.packed ov3.bin"},
 };
 
 } // namespace

@@ -58,6 +58,33 @@ void print_usage(std::ostream& os)
                 line += "  ";
             os << line << c.help << "\n";
         }
+    os << "\nquillmoor-tool help COMMAND: a command's arguments, what it writes, its exit statuses and an "
+          "example\n";
+}
+
+// Each line of `text` indented under a heading.
+void print_block(std::ostream& os, const char* heading, const char* text)
+{
+    os << "\n" << heading << ":\n";
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        os << "  " << rest.substr(0, end) << "\n";
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    }
+}
+
+void print_command_help(std::ostream& os, const tool_command& c)
+{
+    os << "usage: quillmoor-tool " << c.name << " " << c.usage << "\n\n" << c.help << "\n";
+    if (c.arguments)
+        print_block(os, "arguments", c.arguments);
+    if (c.writes)
+        print_block(os, "writes", c.writes);
+    print_block(os, "exit status",
+                c.exits ? c.exits : "0 done, 1 error (the message on stderr), 2 bad usage");
+    if (c.example)
+        print_block(os, "example", c.example);
 }
 
 } // namespace
@@ -71,10 +98,17 @@ int main(int argc, char** argv)
         return 2;
     }
     std::string_view name = argv[1];
-    if (name == "-h" || name == "--help" || name == "help") {
+    const bool asks_help = name == "-h" || name == "--help" || name == "help";
+    if (asks_help && argc == 2) {
         print_usage(std::cout);
         return 0;
     }
+    if (asks_help && argc > 3) {
+        std::cerr << "usage: quillmoor-tool help [COMMAND]\n";
+        return 2;
+    }
+    if (asks_help)
+        name = argv[2];
     const tool_command* cmd = find_command(name);
     if (!cmd) {
         std::cerr << "quillmoor-tool: unknown command '" << name << "'\n\n";
@@ -82,6 +116,11 @@ int main(int argc, char** argv)
         return 2;
     }
     args a(argv + 2, argv + argc);
+    // "help COMMAND" and "COMMAND --help" show the command's page.
+    if (asks_help || (a.size() == 1 && (a[0] == "--help" || a[0] == "-h"))) {
+        print_command_help(std::cout, *cmd);
+        return 0;
+    }
     try {
         return cmd->run(a);
     } catch (const usage_error& e) {

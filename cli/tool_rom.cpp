@@ -1,4 +1,5 @@
-// quillmoor-tool commands on ROM images: rom-info, rom-ls, rom-extract, rom-rebuild, make-test-rom.
+// quillmoor-tool commands on ROM images: rom-info, rom-ls, rom-extract, rom-unpack, rom-rebuild,
+// rom-diff, make-test-rom.
 
 #include "cli/tool_command.h"
 #include "common/file_io.h"
@@ -10,7 +11,10 @@
 #include "rom/nds_rom.h"
 #include "rom/section_contents.h"
 #include "tools/rom_description_generator.h"
+#include "tools/rom_diff.h"
+#include "tools/rom_folder.h"
 #include "tools/rom_image_builder.h"
+#include "ui/progress_state.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -175,6 +179,70 @@ int rom_extract(const args& a)
     return 0;
 }
 
+int rom_unpack(const args& a)
+{
+    expect_args(a, 2, 2);
+    const rom_folder_manifest m = unpack_rom(a[0], a[1]);
+    std::size_t named = 0, unnamed = 0, overlays = 0, packed = 0;
+    for (const rom_folder_section& s : m.sections) {
+        named += s.path.rfind("data/", 0) == 0;
+        unnamed += s.path.rfind("unnamed/", 0) == 0;
+        const std::uint16_t kind = section_kind_of(s.code);
+        if (kind == section_kind::arm9_overlay || kind == section_kind::arm7_overlay) {
+            ++overlays;
+            packed += s.packed;
+        }
+    }
+    std::cout << "unpacked " << a[0] << " into " << a[1] << ": " << named << " files by path in data/, "
+              << unnamed << " unnamed, " << overlays << " overlays (" << packed
+              << " expanded from their packed form)"
+              << (m.dsi.state == dsi_state::carried ? ", the DSi area" : "") << "\n";
+    if (m.dsi.state == dsi_state::not_carried)
+        std::cout << "note: the DSi area cannot be carried over (" << m.dsi.reason
+                  << "), so this ROM cannot be rebuilt\n";
+    return 0;
+}
+
+// The section as the progress names it; an unnamed file by its FAT entry.
+std::string diff_label(const rom_difference& d)
+{
+    if (section_kind_of(d.code) == section_kind::file && d.path.empty())
+        return "file " + std::to_string(d.entry);
+    return ui::section_label(d.code, d.path.c_str()).value_or(hex(d.code));
+}
+
+// Exits as diff does: 0 when the ROMs hold the same, 1 when they differ, 2 on any error.
+int rom_diff(const args& a)
+{
+    expect_args(a, 2, 2);
+    std::vector<rom_difference> differences;
+    try {
+        differences = diff_roms(a[0], a[1]);
+    } catch (const std::exception& e) {
+        std::cerr << "quillmoor-tool rom-diff: " << e.what() << "\n";
+        return 2;
+    }
+    for (const rom_difference& d : differences) {
+        using change = rom_difference::change;
+        std::cout << (d.what == change::changed     ? "changed "
+                      : d.what == change::only_in_a ? "only in A: "
+                                                    : "only in B: ")
+                  << diff_label(d);
+        if (d.in_archive) {
+            std::cout << " entry " << d.archive_entry << ": ";
+            if (d.what == change::changed)
+                std::cout << "stored " << d.stored_a << " -> " << d.stored_b << ", expanded " << d.expanded_a
+                          << " -> " << d.expanded_b;
+            else if (d.what == change::only_in_a)
+                std::cout << "stored " << d.stored_a << ", expanded " << d.expanded_a;
+            else
+                std::cout << "stored " << d.stored_b << ", expanded " << d.expanded_b;
+        }
+        std::cout << "\n";
+    }
+    return differences.empty() ? 0 : 1;
+}
+
 int rom_rebuild(const args& a)
 {
     expect_args(a, 2, 2);
@@ -203,11 +271,46 @@ int make_test_rom(const args& a)
 }
 
 const tool_command commands[] = {
-    {"rom-info", "ROM", "header fields and the section list in writing order", rom_info},
-    {"rom-ls", "ROM", "files named in the FNT, one per line: id path", rom_ls},
-    {"rom-extract", "ROM DIR", "every section as DIR/<code>-<kind>.bin (overlays expanded)", rom_extract},
-    {"rom-rebuild", "SRC DST", "rebuild a ROM without changing any section", rom_rebuild},
-    {"make-test-rom", "OUT [--seed N]", "write a small generated ROM for trying the tools", make_test_rom},
+    {"rom-info", "ROM", "header fields and the section list in writing order", rom_info,
+     "ROM  a DS ROM image",
+     "the header's fields, the file's size, CRC-32 and SHA-1, and one line per section\n"
+     "(offset, size, section code, kind) on stdout",
+     nullptr, "quillmoor-tool rom-info quillmoor.nds"},
+    {"rom-ls", "ROM", "files named in the FNT, one per line: id path", rom_ls, "ROM  a DS ROM image",
+     "one line per file that the file-name table names, on stdout: its file id and its path", nullptr,
+     "quillmoor-tool rom-ls quillmoor.nds | grep cpk"},
+    {"rom-extract", "ROM DIR", "every section as DIR/<code>-<kind>.bin (overlays expanded)", rom_extract,
+     "ROM  a DS ROM image\nDIR  the folder to write into (created when missing)",
+     "every section as DIR/<section code>-<kind>.bin, overlays expanded, the ARM9 binary with its footer",
+     nullptr, "quillmoor-tool rom-extract quillmoor.nds sections"},
+    {"rom-unpack", "ROM DIR",
+     "the ROM as a folder of files by path, with the manifest that rebuilding it needs", rom_unpack,
+     "ROM  a DS ROM image\nDIR  a new or empty folder (anything else is refused)",
+     "DIR/header.bin, arm9.bin (with its footer), arm7.bin, arm9ovt.bin, arm7ovt.bin, fnt.bin,\n"
+     "banner.bin, overlay9/overlay9_NNNN.bin and overlay7/overlay7_NNNN.bin (expanded; NNNN is the\n"
+     "table entry), data/PATH for every file the file-name table names, unnamed/ID.bin for the FAT\n"
+     "entries nothing names, dsi.bin (a DSi area), and manifest.txt. A name that would leave DIR or\n"
+     "collide with another is refused before anything is written; after an error nothing is left.",
+     nullptr,
+     "quillmoor-tool rom-unpack quillmoor.nds work\nquillmoor-tool rom-ls quillmoor.nds   # the same paths, "
+     "under work/data/"},
+    {"rom-rebuild", "SRC DST", "rebuild a ROM without changing any section", rom_rebuild,
+     "SRC  a DS ROM image\nDST  the ROM to write",
+     "DST, every section laid out afresh as the patch job lays it out; written whole or not at all", nullptr,
+     "quillmoor-tool rom-rebuild quillmoor.nds rebuilt.nds"},
+    {"rom-diff", "A B", "what differs between two ROMs: sections, files by path, CPK entries by id", rom_diff,
+     "A, B  two DS ROM images",
+     "one line per difference on stdout, in A's writing order: \"changed LABEL\", \"only in A: LABEL\" or\n"
+     "\"only in B: LABEL\", LABEL as the progress shows it (a file's path, \"OVL9-0003\", \"Banner\");\n"
+     "inside two CPK archives that differ, one line per entry: \"changed PATH entry ID: stored X -> Y,\n"
+     "expanded X -> Y\". The layout (offsets, the FAT, sizes in the header and overlay tables) is not\n"
+     "compared.",
+     "0 the same, 1 different, 2 error or bad usage (as diff)",
+     "quillmoor-tool rom-diff quillmoor.nds quillmoor-fr.nds"},
+    {"make-test-rom", "OUT [--seed N]", "write a small generated ROM for trying the tools", make_test_rom,
+     "OUT       the ROM to write\n--seed N  another generated ROM (1 when not given)",
+     "OUT, a valid ROM with a random file system, overlays and a banner", nullptr,
+     "quillmoor-tool make-test-rom test.nds --seed 7"},
 };
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <stdexcept>
 
 namespace qm::cli {
 
@@ -50,33 +51,73 @@ int make_sample_command(const args& a)
     return 0;
 }
 
+// One line per script character that the built-in font lacks.
+std::string glyph_gap_line(const script_glyph_gap& gap)
+{
+    return gap.archive + " entry " + std::to_string(gap.entry) + ": " +
+           describe_character(gap.glyph.character) + " has no glyph in the built-in font (" +
+           std::to_string(gap.glyph.count) + (gap.glyph.count == 1 ? " time)" : " times)");
+}
+
 int make_patch_command(const args& a)
 {
-    expect_args(a, 3, 3);
+    args files;
+    bool strict = false;
+    for (const std::string& arg : a) {
+        if (arg == "--strict")
+            strict = true;
+        else
+            files.push_back(arg);
+    }
+    expect_args(files, 3, 3);
     const auto start = std::chrono::steady_clock::now();
-    const authored_patch p = make_patch(a[0], a[1]);
-    write_whole_file(a[2], p.packed);
-    const std::filesystem::path card = card_path_for(a[2]);
+    const authored_patch p = make_patch(files[0], files[1]);
+    for (const script_glyph_gap& gap : p.missing_glyphs)
+        std::cerr << "quillmoor-tool make-patch: " << (strict ? "" : "warning: ") << glyph_gap_line(gap)
+                  << "\n";
+    if (strict && !p.missing_glyphs.empty())
+        throw std::runtime_error("make-patch - " + std::to_string(p.missing_glyphs.size()) +
+                                 " script characters have no glyph in the built-in font; nothing written");
+    write_whole_file(files[2], p.packed);
+    const std::filesystem::path card = card_path_for(files[2]);
     const std::string card_text = write_identity_card(p.card);
     write_whole_file(card,
                      byte_span(reinterpret_cast<const std::uint8_t*>(card_text.data()), card_text.size()));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << a[2] << ": the patch from " << a[0] << " to " << a[1] << "\n"
+    std::cout << files[2] << ": the patch from " << files[0] << " to " << files[1] << "\n"
               << format_patch_report(p.report) << "card:        " << card.string() << " ("
               << p.card.sections.size() << " changed sections)\n"
               << "made in " << std::fixed;
     std::cout.precision(2);
     std::cout << seconds << " s\n";
+    if (!p.missing_glyphs.empty())
+        std::cout << p.missing_glyphs.size()
+                  << " script characters have no glyph in the built-in font (see above)\n";
     return 0;
 }
 
 constexpr tool_command commands[] = {
     {"make-sample", "DIR [--size MIB] [--seed N]",
-     "write the sample game DIR/quillmoor.nds and its translation DIR/quillmoor-fr.nds", make_sample_command},
-    {"make-patch", "ORIGINAL.nds TRANSLATED.nds OUT",
+     "write the sample game DIR/quillmoor.nds and its translation DIR/quillmoor-fr.nds", make_sample_command,
+     "DIR       the folder to write into (created when missing)\n--size M  the ROMs' size class in MiB, 1 to "
+     "2048 (8 when not given)\n--seed N  another sample (1 when not given)",
+     "DIR/quillmoor.nds (the original release) and DIR/quillmoor-fr.nds (its translation)", nullptr,
+     "quillmoor-tool make-sample sample --size 1"},
+    {"make-patch", "ORIGINAL.nds TRANSLATED.nds OUT [--strict]",
      "make (and check) the packed patch archive that turns ORIGINAL into TRANSLATED, and its identity "
      "card OUT.card",
-     make_patch_command},
+     make_patch_command,
+     "ORIGINAL.nds    the game's release, as players have it\nTRANSLATED.nds  the translated ROM: the same "
+     "file names and sections, any contents\nOUT             the packed archive to write\n--strict        "
+     "refuse (write nothing) when a translated script holds a character that\n                the built-in "
+     "font lacks, instead of warning",
+     "OUT and its identity card OUT.card, once patching ORIGINAL with OUT gives TRANSLATED byte for\n"
+     "byte; on stdout, one line per changed section and the archive's figures; on stderr, a\n"
+     "warning per script character the built-in font lacks: archive path, entry id, the character\n"
+     "and its U+ code",
+     "0 written, 1 error (the ROMs cannot be related, the check fails, or --strict and a\n"
+     "character without a glyph): nothing written, 2 bad usage",
+     "quillmoor-tool make-patch quillmoor.nds quillmoor-fr.nds my.patch --strict"},
 };
 
 } // namespace

@@ -39,8 +39,13 @@ int vcdiff_make(const args& a)
 }
 
 const std::array<tool_command, 2> commands = {{
-    {"vcdiff-apply", "SRC DELTA OUT", "decode a VCDIFF delta against SRC into OUT", vcdiff_apply},
-    {"vcdiff-make", "SRC TGT OUT", "write the VCDIFF delta that turns SRC into TGT", vcdiff_make},
+    {"vcdiff-apply", "SRC DELTA OUT", "decode a VCDIFF delta against SRC into OUT", vcdiff_apply,
+     "SRC    the file the delta was made from\nDELTA  an RFC 3284 delta\nOUT    the file to write", "OUT",
+     nullptr, "quillmoor-tool vcdiff-apply staff.bin staff.vcdiff staff-fr.bin"},
+    {"vcdiff-make", "SRC TGT OUT", "write the VCDIFF delta that turns SRC into TGT", vcdiff_make,
+     "SRC  the file before\nTGT  the file after\nOUT  the delta to write",
+     "OUT; a warning when TGT exceeds 64 MiB, which the patchers' decoder refuses", nullptr,
+     "quillmoor-tool vcdiff-make staff.bin staff-fr.bin staff.vcdiff"},
 }};
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace qm {
@@ -64,20 +66,39 @@ void pad_to_even(std::vector<std::uint16_t>& values)
         values.push_back(0);
 }
 
+// The byte range of the container's text; `caller` names the operation in the messages.
+std::pair<std::uint32_t, std::uint32_t> text_range(byte_span container, const char* caller)
+{
+    const auto fail = [caller](const char* reason) {
+        return std::runtime_error(std::string(caller) + " - " + reason);
+    };
+    if (container.size() < container_min_size)
+        throw fail("script container too short");
+    const std::uint32_t start = get_le32(container, text_start_field);
+    const std::uint32_t end = get_le32(container, text_end_field);
+    if (end < start)
+        throw fail("script text ends before it starts");
+    if (end > container.size())
+        throw fail("script text lies outside its container");
+    return {start, end};
+}
+
 } // namespace
+
+std::u16string script_text(byte_span container)
+{
+    const auto [start, end] = text_range(container, "script_text");
+    std::u16string text;
+    text.reserve((end - start) / 2);
+    // Only whole code units count: a last single byte of an odd-length text is not one.
+    for (std::size_t pos = start; end - pos >= 2; pos += 2)
+        text.push_back(static_cast<char16_t>(get_le16(container, pos)));
+    return text;
+}
 
 used_char_set used_chars(const char_index_map& index, byte_span container)
 {
-    if (container.size() < container_min_size)
-        throw std::runtime_error("used_chars - script container too short");
-    std::uint32_t start = get_le32(container, text_start_field);
-    std::uint32_t end = get_le32(container, text_end_field);
-    if (end < start)
-        throw std::runtime_error("used_chars - script text ends before it starts");
-    if (end > container.size())
-        throw std::runtime_error("used_chars - script text lies outside its container");
-
-    // Only whole code units count: a last single byte of an odd-length text is not one.
+    const auto [start, end] = text_range(container, "used_chars");
     used_char_set used;
     for (std::size_t pos = start; end - pos >= 2; pos += 2) {
         auto it = index.find(get_le16(container, pos));

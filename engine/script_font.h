@@ -8,6 +8,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <string>
 
 namespace qm {
 
@@ -19,6 +20,9 @@ using used_char_set = std::bitset<char_count>;
 // Throws std::runtime_error when the container is too short to hold the offsets, or the text
 // lies outside the container, ends before it starts or has an odd length.
 used_char_set used_chars(const char_index_map& index, byte_span container);
+
+// The container's text as UTF-16 code units, with the same checks as used_chars.
+std::u16string script_text(byte_span container);
 
 // The NFTR font (2 bits per pixel, UTF-16 character maps) holding the used characters' glyphs
 // in character table order.

@@ -10,6 +10,7 @@
 #include "engine/patch_listener.h"
 #include "engine/patcher.h"
 #include "engine/script_font.h"
+#include "rom/fnt.h"
 #include "rom/nds_rom.h"
 #include "rom/section_contents.h"
 #include "vcdiff/vcdiff_encoder.h"
@@ -134,10 +135,12 @@ public:
         if (old.size() >= script_prefix_length_field + 4)
             container = script_container(old, now, get_le32(old, script_prefix_length_field));
         if (container) {
+            note_missing_glyphs(id, *container);
             add_typed(body, script_with_prefix, std::move(*container));
             return;
         }
         if ((container = script_container(old, now, 0))) {
+            note_missing_glyphs(id, *container);
             add_typed(body, script_without_prefix, std::move(*container));
             return;
         }
@@ -208,6 +211,14 @@ public:
         return body;
     }
 
+    // The entry becomes a script with a font generated from the built-in one: every character
+    // that font lacks is noted.
+    void note_missing_glyphs(std::uint32_t id, const bytes& container)
+    {
+        for (const missing_glyph& g : glyphs_missing_from_font(index, container))
+            missing_glyphs.push_back({current_archive, id, g});
+    }
+
     void add_typed(std::vector<std::uint32_t>& body, entry_type type, bytes blob)
     {
         body.push_back(type);
@@ -219,6 +230,8 @@ public:
     patch_report report;
     std::vector<card_section> card_sections; // the changed sections, in the order of the ROM
     std::uint32_t steps = 0;
+    std::string current_archive; // the path of the archive whose entries are being compared
+    std::vector<script_glyph_gap> missing_glyphs;
 
 private:
     char_index_map index;
@@ -338,6 +351,13 @@ authored_patch make_patch(const std::filesystem::path& original_path,
         const bytes now = read_section_contents(translated, t->second);
         if (old == now)
             continue;
+        // The archive keys a file's record by its path: a FAT entry that no name reaches (possible
+        // in real ROMs, and editable in an unpacked folder) cannot be patched.
+        if (kind == section_kind::file &&
+            (s.entry > UINT16_MAX || !fnt_path_of(original.fnt_bytes(), static_cast<std::uint16_t>(s.entry))))
+            throw std::runtime_error("make-patch - file " + std::to_string(s.entry) +
+                                     " differs, but the file-name table does not name it: a patch can only "
+                                     "change files that have a path");
         const std::string label = label_of(original, s.code);
         card_section changed{s.code, crc32(old), crc32(now), {}};
         if (kind == section_kind::file)
@@ -346,8 +366,10 @@ authored_patch make_patch(const std::filesystem::path& original_path,
         std::string summary;
         std::optional<std::vector<std::uint32_t>> body;
         if (kind == section_kind::file && old.size() >= 4 && old[0] == 'C' && old[1] == 'P' &&
-            old[2] == 'K' && old[3] == ' ')
+            old[2] == 'K' && old[3] == ' ') {
+            a.current_archive = original.fid_to_string(section_id_of(s.code));
             body = a.entry_list(old, now, summary);
+        }
         if (body) {
             ++a.report.entry_lists;
         } else {
@@ -381,6 +403,7 @@ authored_patch make_patch(const std::filesystem::path& original_path,
     result.card.original = fingerprint_file(original_path);
     result.card.translated = fingerprint_file(translated_path);
     result.card.sections = std::move(a.card_sections);
+    result.missing_glyphs = std::move(a.missing_glyphs);
     return result;
 }
 

@@ -12,6 +12,7 @@
 
 #include "common/bytes.h"
 #include "engine/identity_card.h"
+#include "tools/glyph_check.h"
 
 #include <array>
 #include <cstdint>
@@ -35,10 +36,19 @@ struct patch_report {
     std::vector<std::string> changes; // one line per record, in record order
 };
 
+// A character of a translated script that the built-in font lacks: the script's generated font
+// will have no glyph for it.
+struct script_glyph_gap {
+    std::string archive; // the CPK archive's path in the ROM, as the progress shows it
+    std::uint32_t entry = 0;
+    missing_glyph glyph;
+};
+
 struct authored_patch {
     bytes packed;
     patch_report report;
     identity_card card; // the two ROMs and the sections the patch changes, before and after
+    std::vector<script_glyph_gap> missing_glyphs; // in the order of the ROM, then of the entries
 };
 
 // Throws std::runtime_error when the two ROMs cannot be related by a patch (different file
