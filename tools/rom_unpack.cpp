@@ -50,19 +50,6 @@ bool usable_name(std::string_view name)
     return name.find('/') == std::string_view::npos && is_safe_folder_path(name);
 }
 
-// The lengths a banner has by its version (the first 16-bit word): later versions add titles in
-// more languages and an animated icon.
-std::uint32_t banner_length_of(nds_rom& rom, std::uint32_t offset)
-{
-    constexpr std::pair<std::uint16_t, std::uint32_t> versions[] = {
-        {0x0001, 0x840}, {0x0002, 0x940}, {0x0003, 0xA40}, {0x0103, 0x23C0}};
-    const std::uint16_t version = get_le16(rom.read_range(offset, 2), 0);
-    for (auto [v, length] : versions)
-        if (v == version && in_bounds(rom.size(), offset, length))
-            return length;
-    return nds::banner_length;
-}
-
 // The folder path of every file that the name table names, by file id; refuses names that cannot
 // be written as they are, and files that would be written twice.
 std::map<std::uint32_t, std::string> named_files(const nds_rom& rom,
@@ -184,17 +171,12 @@ std::string overlay_path(std::uint16_t kind, std::uint32_t entry)
 rom_folder_dsi dsi_of(nds_rom& rom, const std::vector<rom_section>& sections)
 {
     rom_folder_dsi dsi;
-    try {
-        const dsi_area area = dsi_area::of(rom, sections);
-        if (!area.empty())
-            dsi = {dsi_state::carried, area.offset(), area.size(), "dsi.bin", {}};
-    } catch (const std::runtime_error& e) {
-        std::string reason = e.what();
-        const std::size_t dash = reason.find(" - ");
-        if (dash != std::string::npos)
-            reason = reason.substr(dash + 3);
-        dsi = {dsi_state::not_carried, 0, 0, {}, reason};
-    }
+    const dsi_area area = dsi_area::of(rom, sections);
+    const std::string not_carried = "not carried: ";
+    if (area.carried())
+        dsi = {dsi_state::carried, area.offset(), area.size(), "dsi.bin", {}};
+    else if (area.status().starts_with(not_carried))
+        dsi = {dsi_state::not_carried, 0, 0, {}, area.status().substr(not_carried.size())};
     return dsi;
 }
 
@@ -237,7 +219,7 @@ rom_folder_manifest unpack_rom(const fs::path& rom_path, const fs::path& dir)
             m.header_length = s.size;
             f.path = rom_folder_fixed_path(kind);
         } else if (kind == section_kind::banner) {
-            m.banner_length = banner_length_of(rom, s.offset);
+            m.banner_length = nds::banner_length + rom.banner_extension();
             f.path = rom_folder_fixed_path(kind);
         } else if (const char* fixed = rom_folder_fixed_path(kind)) {
             f.path = fixed;

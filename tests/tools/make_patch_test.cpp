@@ -100,7 +100,7 @@ TEST(make_patch, script_characters_the_font_lacks_are_named_and_strict_refuses_t
     // surrogate, and letters the font has.
     file_replacer translation(
         0, talk_archive(script_entry(old, container(u"\u0174a \u00e9\u0174\n\U0001F600\xD800."))));
-    nds_rom(dir / "original.nds").copy_to(dir / "translated.nds", translation).commit();
+    rebuild(dir / "original.nds", dir / "translated.nds", translation);
 
     const authored_patch p = make_patch(dir / "original.nds", dir / "translated.nds");
     std::vector<std::tuple<std::string, std::uint32_t, char32_t, std::uint32_t>> found;
@@ -146,7 +146,7 @@ TEST(make_patch, a_changed_file_that_no_name_reaches_is_refused_by_its_id)
     const fs::path original =
         dir.write("original.nds", with_fnt(build_rom_image(d).image, write_fnt({{0, {{"a", -1}}}})));
     file_replacer translation(1, bytes(12, 3)); // file 1, which the name table leaves out
-    nds_rom(original).copy_to(dir.path / "translated.nds", translation).commit();
+    rebuild(original, dir.path / "translated.nds", translation);
     EXPECT_EQ(
         error_of([&] { make_patch(original, dir.path / "translated.nds"); }),
         "make-patch - file 1 differs, but the file-name table does not name it: a patch can only change "

@@ -171,12 +171,15 @@ TEST_F(rom_folder_test, names_that_would_leave_the_folder_or_collide_are_refused
 }
 
 // A DSi area of 0x300 bytes (ARM9i) appended behind the DS sections, or laid over them; a banner
-// whose version makes it 0xA40 bytes long.
+// of version 3, 0x1240 bytes long.
 TEST_F(rom_folder_test, a_dsi_area_is_kept_whole_or_said_not_to_be_carried_and_a_long_banner_whole)
 {
     bytes image = folder_rom(built);
     const std::uint32_t banner = get_le32(image, nds::hdr_banner_offset);
+    if (image.size() < banner + 0x1240)
+        image.resize(banner + 0x1240, 0x5C);
     put_le16(image, banner, 0x0003);
+    put_le16(image, banner + 6, crc16(byte_span(image).subspan(banner + 0x20, 0xA40 - 0x20)));
     image[0x012] = 0x02; // DSi-enhanced
     const std::uint32_t area = static_cast<std::uint32_t>(image.size());
     put_le32(image, 0x1C0, area);
@@ -186,20 +189,16 @@ TEST_F(rom_folder_test, a_dsi_area_is_kept_whole_or_said_not_to_be_carried_and_a
     unpack_rom(dir.write("dsi.nds", image), dir.path / "dsi");
     EXPECT_EQ(read_whole_file(dir.path / "dsi" / "dsi.bin"), arm9i);
     EXPECT_EQ(read_whole_file(dir.path / "dsi" / "banner.bin"),
-              bytes(image.begin() + banner, image.begin() + banner + 0xA40));
+              bytes(image.begin() + banner, image.begin() + banner + 0x1240));
     const rom_folder_manifest m = load_rom_folder(dir.path / "dsi");
     EXPECT_EQ(m.dsi, (rom_folder_dsi{dsi_state::carried, area, 0x300, "dsi.bin", {}}));
-    EXPECT_EQ(m.banner_length, 0xA40u);
+    EXPECT_EQ(m.banner_length, 0x1240u);
 
     put_le32(image, 0x1C0, get_le32(image, nds::hdr_arm9_offset));
     unpack_rom(dir.write("over.nds", image), dir.path / "over");
     EXPECT_FALSE(fs::exists(dir.path / "over" / "dsi.bin"));
     EXPECT_EQ(load_rom_folder(dir.path / "over").dsi,
-              (rom_folder_dsi{dsi_state::not_carried,
-                              0,
-                              0,
-                              {},
-                              "the DSi area overlaps the DS sections, so it can't be carried over"}));
+              (rom_folder_dsi{dsi_state::not_carried, 0, 0, {}, "it overlaps the DS sections"}));
 }
 
 std::string manifest_of(const fs::path& folder)
