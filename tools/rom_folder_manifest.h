@@ -26,7 +26,8 @@
 //                        the banner's version says it is longer and the source holds it whole
 //   dsi none | dsi OFFSET SIZE PATH | dsi not-carried REASON
 //                        the DSi area: none; where it lay in the source and the file holding it;
-//                        or why it cannot be carried over (the rebuild refuses such a ROM)
+//                        or why it cannot be carried over (the ROM is then rebuilt without it,
+//                        its header as stored)
 // and one "section" line per section of the ROM, in the order the rebuild writes them (by their
 // offset in the source): the section code (as rom-info and the identity card show it), the kind,
 // the kind's fields, and the file's path in the folder as the rest of the line:
