@@ -79,6 +79,30 @@ void file_sink::keep(std::uint64_t at, rom_source& source, std::uint64_t from, s
     end += size;
 }
 
+bool file_sink::set_aside(std::uint64_t at, byte_span data)
+{
+    if (at < end)
+        throw std::logic_error("file_sink - a piece set aside before the end of the image");
+    const timed_phase timing(job_phase::writing);
+    out.seekp(static_cast<std::streamoff>(at));
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.seekp(static_cast<std::streamoff>(end)); // where the image handed over in order goes on
+    return true;
+}
+
+void file_sink::put_back(std::uint64_t at, std::uint64_t size)
+{
+    skip_to(at);
+    if (tap && size != 0) {
+        out.flush();
+        file_source written(output->temporary_path());
+        read_in_blocks(written, at, size, block, [&](bytes& part) { tap->take_block(part); });
+    }
+    end += size;
+    const timed_phase timing(job_phase::writing);
+    out.seekp(static_cast<std::streamoff>(end)); // past the bytes already there
+}
+
 void file_sink::finish(std::uint64_t size)
 {
     if (size < end)

@@ -22,6 +22,9 @@ public:
     void begin() override;
     void write(std::uint64_t at, byte_span data) override;
     void keep(std::uint64_t at, rom_source& source, std::uint64_t from, std::uint64_t size) override;
+    // Writes the bytes to their place at once; at their turn they are only read back for the tap.
+    bool set_aside(std::uint64_t at, byte_span data) override;
+    void put_back(std::uint64_t at, std::uint64_t size) override;
     // Closes the file: a failed flush or close raises here, before anything is committed.
     void finish(std::uint64_t size) override;
     // Renames the file over the destination; throws std::runtime_error when it cannot.

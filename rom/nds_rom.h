@@ -37,8 +37,11 @@ public:
 
     // The rebuild: every section handed to `visitor` in writing order, laid out afresh, and the
     // resulting image given to `sink` front to back once every section has its place. The one
-    // routine behind every output: a file, nothing (a check), memory, a browser download.
-    void copy_to(rom_sink& sink, rom_visitor& visitor);
+    // routine behind every output: a file, nothing (a check), memory, a browser download. New
+    // contents are held in memory up to `held_at_most` bytes, then set aside with the sink: the
+    // memory a run takes stays about what it was when sections were written at their turn.
+    static constexpr std::uint64_t default_held_at_most = 8u << 20;
+    void copy_to(rom_sink& sink, rom_visitor& visitor, std::uint64_t held_at_most = default_held_at_most);
 
     // Sections sorted by source offset, as the writer lays them out.
     std::vector<rom_section> list_sections() const;

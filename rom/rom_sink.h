@@ -37,6 +37,13 @@ public:
     // The image ends at `size`; once this returns it is complete.
     virtual void finish(std::uint64_t size) = 0;
 
+    // The rebuild holds the new contents of changed sections between its two passes. Past a budget
+    // it offers them here instead, as soon as each has its place: a sink that can keep `data` for
+    // its place `at` itself (a file writes it there at once) returns true, and is asked for it
+    // with `put_back`, in its turn, in place of `write`.
+    virtual bool set_aside(std::uint64_t at, byte_span data) { return (void)at, (void)data, false; }
+    virtual void put_back(std::uint64_t at, std::uint64_t size) { (void)at, (void)size; }
+
     // The job's verdict, after finish: the image becomes the result, or is dropped. A sink that
     // is destroyed without either drops it.
     virtual void commit() {}
@@ -49,6 +56,7 @@ public:
     void write(std::uint64_t, byte_span) override {}
     void keep(std::uint64_t, rom_source&, std::uint64_t, std::uint64_t) override {}
     void finish(std::uint64_t) override {}
+    bool set_aside(std::uint64_t, byte_span) override { return true; }
 };
 
 // The image in memory (tests, fuzzing, tools that go on working on the result).

@@ -1,7 +1,8 @@
 // copy_to: the rebuild. A first pass walks the sections in writing order, hands them to the
 // visitor and lays them out, so that every header field and table entry is known; a second pass
 // hands the finished image to the sink front to back. Changed sections are held in memory between
-// the two passes; unchanged ones are only named, and copied from the source by the sink.
+// the two passes, up to a budget past which the sink keeps them (a file writes them to their place
+// at once); unchanged ones are only named, and copied from the source by the sink.
 
 #include "common/phase_timer.h"
 #include "lz/nds_lz.h"
@@ -26,6 +27,7 @@ struct placed_section {
     std::uint64_t at = 0;
     std::uint16_t kind = 0;
     bytes contents;
+    std::uint64_t set_aside = 0;  // the length of contents the sink took in the first pass
     const bytes* table = nullptr; // the FAT or an overlay table
     std::uint32_t kept_from = 0;
     std::uint32_t kept_size = 0;
@@ -33,10 +35,11 @@ struct placed_section {
 
 class rom_rebuild {
 public:
-    rom_rebuild(nds_rom& rom, rom_visitor& visitor, const std::vector<rom_section>& sections, dsi_area dsi)
-        : rom(rom), visitor(visitor), sections(sections), header(rom.header().begin(), rom.header().end()),
-          fat(rom.fat_bytes()), arm9_ovt(rom.arm9_ovt_bytes()), arm7_ovt(rom.arm7_ovt_bytes()),
-          dsi(std::move(dsi))
+    rom_rebuild(nds_rom& rom, rom_visitor& visitor, rom_sink& sink, const std::vector<rom_section>& sections,
+                dsi_area dsi, std::uint64_t held_at_most)
+        : rom(rom), visitor(visitor), sink(sink), sections(sections), held_at_most(held_at_most),
+          header(rom.header().begin(), rom.header().end()), fat(rom.fat_bytes()),
+          arm9_ovt(rom.arm9_ovt_bytes()), arm7_ovt(rom.arm7_ovt_bytes()), dsi(std::move(dsi))
     {
     }
     ~rom_rebuild() { visitor.drop_ahead(); }
@@ -91,11 +94,12 @@ public:
         const std::uint64_t end = section_end(placed.at, length);
         place(section, static_cast<std::uint32_t>(placed.at), static_cast<std::uint32_t>(length));
         layout_end = end;
+        hold(placed);
         image.push_back(std::move(placed));
     }
 
     // The header's own fields, then the whole image to the sink.
-    void finish(rom_sink& sink)
+    void finish()
     {
         // The used size covers the DS sections; a DSi area follows them, unchanged.
         put_le32(header, nds::hdr_used_rom_size, static_cast<std::uint32_t>(layout_end));
@@ -122,10 +126,12 @@ public:
                 continue;
             }
             const byte_span contents = s.table ? byte_span(*s.table) : byte_span(s.contents);
-            if (!contents.empty())
+            if (s.set_aside != 0)
+                sink.put_back(s.at, s.set_aside);
+            else if (!contents.empty())
                 sink.write(s.at, contents);
             if (s.kept_size != 0)
-                sink.keep(s.at + contents.size(), rom.source(), s.kept_from, s.kept_size);
+                sink.keep(s.at + contents.size() + s.set_aside, rom.source(), s.kept_from, s.kept_size);
         }
         if (dsi.carried())
             sink.keep(dsi_start, rom.source(), dsi.offset(), dsi.size());
@@ -172,6 +178,20 @@ private:
             return visitor.end_ahead(section.code);
         }
         return visitor.visit(read_section_contents(rom, section), section.code);
+    }
+
+    // New contents are held until the second pass, as long as they fit in the budget; past it,
+    // the sink is asked to keep them itself.
+    void hold(placed_section& placed)
+    {
+        if (placed.contents.empty())
+            return;
+        if (held + placed.contents.size() > held_at_most && sink.set_aside(placed.at, placed.contents)) {
+            placed.set_aside = placed.contents.size();
+            placed.contents = bytes();
+            return;
+        }
+        held += placed.contents.size();
     }
 
     // Names `size` bytes of the source to be copied unchanged, behind the piece's contents.
@@ -259,7 +279,10 @@ private:
 
     nds_rom& rom;
     rom_visitor& visitor;
+    rom_sink& sink;
     const std::vector<rom_section>& sections;
+    const std::uint64_t held_at_most;
+    std::uint64_t held = 0;        // bytes of new contents held for the second pass
     std::size_t next_turn = 0;     // the index of the next section added
     std::size_t offered = 0;       // the next section to offer ahead
     std::deque<std::size_t> begun; // sections begun ahead and not ended, in order
@@ -274,14 +297,14 @@ private:
 
 } // namespace
 
-void nds_rom::copy_to(rom_sink& sink, rom_visitor& visitor)
+void nds_rom::copy_to(rom_sink& sink, rom_visitor& visitor, std::uint64_t held_at_most)
 {
     sink.begin();
     const std::vector<rom_section> sections = list_sections();
-    rom_rebuild rebuild(*this, visitor, sections, dsi_area::of(*this, sections));
+    rom_rebuild rebuild(*this, visitor, sink, sections, dsi_area::of(*this, sections), held_at_most);
     for (const rom_section& section : sections)
         rebuild.add(section);
-    rebuild.finish(sink);
+    rebuild.finish();
 }
 
 } // namespace qm

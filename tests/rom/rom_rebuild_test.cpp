@@ -175,6 +175,16 @@ TEST_F(rebuild_test, sections_passed_through_give_the_same_rom_to_every_sink_in_
     to_file.commit();
     EXPECT_EQ(file_tap.seen, expected);
     EXPECT_EQ(read_whole_file(dir.path / "tapped.nds"), expected);
+
+    // Holding nothing between the passes: every new contents goes to its place in the file at
+    // once, and is read back for the tap in its turn.
+    recording_tap aside_tap;
+    file_sink aside(dir.path / "aside.nds", &aside_tap);
+    recording_visitor changing_all;
+    rom.copy_to(aside, changing_all, 0);
+    aside.commit();
+    EXPECT_EQ(read_whole_file(dir.path / "aside.nds"), expected);
+    EXPECT_EQ(aside_tap.seen, expected);
 }
 
 TEST_F(rebuild_test, a_banner_of_a_later_version_is_carried_whole_and_any_other_is_cut_as_before)
