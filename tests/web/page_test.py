@@ -27,7 +27,7 @@ import browser
 SITE, SAMPLE, SCREENSHOTS = (os.path.abspath(a) for a in sys.argv[1:4])
 TIMEOUT = 120
 CAPTION = 'Application du patch en cours...'
-CANCELLED = "Patch annulé : aucun fichier n'a été produit."
+CANCELLED = "Patch annulé\u00a0: aucun fichier n'a été produit."
 SUCCESS = "L'application du patch s'est déroulée avec succès."
 HOLD_STEP = 1200  # of the sample's 2490 steps: a little under half-way
 
