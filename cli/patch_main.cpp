@@ -18,6 +18,7 @@
 #include "ui/explanations.h"
 #include "ui/path_checks.h"
 #include "ui/progress_state.h"
+#include "ui/team_contacts.h"
 #include "ui/ui_texts.h"
 
 #include <atomic>
@@ -46,14 +47,37 @@ extern "C" void on_interrupt(int)
 }
 
 constexpr const char* usage_text =
-    "usage: quillmoor-patch SOURCE DEST [--archive PACKED] [--quiet] [--timing]\n"
-    "       quillmoor-patch --check SOURCE [--archive PACKED]\n"
-    "       quillmoor-patch --help | --version\n";
+    "utilisation\u00A0: quillmoor-patch SOURCE DESTINATION [--archive ARCHIVE] [--quiet] [--timing]\n"
+    "              quillmoor-patch --check SOURCE [--archive ARCHIVE]\n"
+    "              quillmoor-patch --help | --version\n";
 
 int usage()
 {
-    std::fputs(usage_text, stderr);
+    std::fprintf(stderr, "%squillmoor-patch --help explique chaque option.\n", usage_text);
     return 2;
+}
+
+int help()
+{
+    std::printf(
+        "quillmoor-patch applique la traduction française de Quillmoor à votre ROM Nintendo DS et écrit la "
+        "ROM traduite dans un nouveau fichier, sans toucher à l'original.\n\n"
+        "%s\n"
+        "  SOURCE             votre ROM de Quillmoor (fichier .nds), qui n'est que lue\n"
+        "  DESTINATION        le fichier à créer\u00A0: la ROM traduite (un fichier existant n'est remplacé\n"
+        "                     qu'une fois tout le travail réussi)\n"
+        "  --check            vérifie seulement que le patch s'applique à SOURCE, sans rien écrire\n"
+        "  --archive ARCHIVE  applique ce fichier de patch au lieu de celui du programme\n"
+        "  --quiet            n'affiche pas l'avancement\n"
+        "  --timing           affiche ensuite la durée de chaque étape (mesures de performance)\n"
+        "  --help, --version  cette aide, la version du programme\n\n"
+        "Code de sortie\u00A0: 0 succès, 1 erreur (avec son explication), 2 arguments incorrects,\n"
+        "130 annulé avec Ctrl-C (rien n'est écrit).\n\n"
+        "Traduction\u00A0: %s\n"
+        "Le programme, ses mises à jour et le guide du joueur\u00A0: %s\n"
+        "Une question, un problème\u202F? %s\n",
+        usage_text, qm::ui::team_name, qm::ui::download_url, qm::ui::help_url);
+    return 0;
 }
 
 // The phases in seconds, one per line, in processor time of the job's thread and (in brackets)
@@ -135,7 +159,7 @@ int check_source(const std::filesystem::path& source, qm::byte_span archive,
     std::error_code error;
     if (!std::filesystem::exists(source, error) || std::filesystem::is_directory(source, error)) {
         const bool folder = std::filesystem::is_directory(source, error);
-        std::fprintf(stderr, "%s: %s\n", qm::ui::text_error_title,
+        std::fprintf(stderr, "%s\u00A0: %s\n", qm::ui::text_error_title,
                      folder ? qm::ui::text_source_is_folder : qm::ui::text_bad_source);
         return 1;
     }
@@ -174,11 +198,7 @@ int main(int argc, char** argv)
         } else if (a == "--check") {
             check = true;
         } else if (a == "-h" || a == "--help") {
-            std::printf(
-                "quillmoor-patch applique la traduction française de Quillmoor à votre ROM Nintendo DS et "
-                "écrit la ROM traduite dans un nouveau fichier, sans toucher à l'original.\n\n%s",
-                usage_text);
-            return 0;
+            return help();
         } else if (a == "--version") {
             std::printf("quillmoor-patch %s\n", QM_VERSION);
             return 0;
@@ -209,7 +229,7 @@ int main(int argc, char** argv)
 
     std::filesystem::path destination = positional[1];
     if (auto error = qm::ui::first_path_error(qm::ui::query_path_facts(source, destination))) {
-        std::fprintf(stderr, "%s: %s\n", qm::ui::text_error_title, error->c_str());
+        std::fprintf(stderr, "%s\u00A0: %s\n", qm::ui::text_error_title, error->c_str());
         return 1;
     }
 

@@ -13,8 +13,8 @@ const error_box = element('error');
 const download = element('download');
 
 const page_title = document.title;
-const cancelled_text = "Patch annulé : aucun fichier n'a été produit.";
-const load_failure_text = "Le moteur du patch n'a pas pu démarrer : ";
+const cancelled_text = "Patch annulé\u00A0: aucun fichier n'a été produit.";
+const load_failure_text = "Le moteur du patch n'a pas pu démarrer\u00A0: ";
 // Test hooks, read from the address: ?test-hold=N (read at each run) makes the worker wait for
 // the page once N steps are done, where the worker can take a cancel during the run, so that a
 // cancel lands at a known point; ?test-no-suspend makes the worker behave as in a browser that

@@ -49,9 +49,9 @@ TEST_F(patch_cli, usage_path_and_archive_checks_with_their_status)
         {{from, "--help"}, 0, ""},
         {{from, "--version"}, 0, ""},
         // The paths are checked in this order.
-        {{(dir / "none.nds").string(), folder}, 1, "Erreur: Chemin du fichier source incorrect\n"},
-        {{folder, to}, 1, "Erreur: La source est un répertoire!\n"},
-        {{from, folder}, 1, "Erreur: La destination est un répertoire!\n"},
+        {{(dir / "none.nds").string(), folder}, 1, "Erreur\u00A0: Chemin du fichier source incorrect\n"},
+        {{folder, to}, 1, "Erreur\u00A0: La source est un répertoire!\n"},
+        {{from, folder}, 1, "Erreur\u00A0: La destination est un répertoire!\n"},
     };
     for (const auto& c : cases) {
         const test::patch_run r = test::run_patch_process(c.arguments);

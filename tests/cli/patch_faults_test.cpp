@@ -76,7 +76,7 @@ TEST_F(patch_faults, the_source_under_another_name_is_never_the_destination)
     fs::create_hard_link(source, dir / "hard.nds"); // a name no comparison of paths relates
     const test::patch_run r = run(source, dir / "hard.nds");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Erreur: Les fichiers source et destination sont identiques!\n");
+    EXPECT_EQ(r.err, "Erreur\u00A0: Les fichiers source et destination sont identiques!\n");
     EXPECT_EQ(read_whole_file(source), original);
     EXPECT_EQ(leftovers(), (std::vector<std::string>{"game.nds", "hard.nds", "patch.bin"}));
 }

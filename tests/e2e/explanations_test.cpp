@@ -61,13 +61,14 @@ TEST(explanations, each_kind_of_wrong_file_is_named_after_the_engine_message)
              return r;
          },
          "Input is not a valid Quillmoor game",
-         "Cette ROM est celle d'un autre jeu : « ZELDA » (code AZEP)."},
+         "Cette ROM est celle d'un autre jeu\u00A0: «\u00A0ZELDA\u00A0» (code AZEP)."},
         {[&] { return bytes(original.begin(), original.begin() + 0x4000); }, not_a_rom,
-         "est incomplète : elle fait 16\u00A0384\u00A0octets au lieu de 4\u00A0194\u00A0304\u00A0octets."},
+         "est incomplète\u00A0: elle fait 16\u202F384\u00A0octets au lieu de "
+         "4\u202F194\u202F304\u00A0octets."},
         {[] { return bytes(250, 'x'); }, not_a_rom,
          "Ce fichier n'est pas une ROM Nintendo DS (250\u00A0octets)."},
         {[&] { return translation; }, bad_checksum,
-         "Cette ROM est déjà traduite : c'est exactement la ROM que produit ce patch."},
+         "Cette ROM est déjà traduite\u00A0: c'est exactement la ROM que produit ce patch."},
         {[&] {
              bytes r = translation;
              r[get_le32(r, 0x30) + 4] ^= 1; // the ARM7 binary, which the patch leaves alone
@@ -75,8 +76,9 @@ TEST(explanations, each_kind_of_wrong_file_is_named_after_the_engine_message)
          },
          bad_checksum, "toutes les parties que le patch modifie sont déjà en français."},
         {modified_arm9, bad_checksum,
-         "Première différence : « ARM9 binary », CRC-32 attendu " + hex_crc(arm9.crc_before) + ", trouvé " +
-             hex_crc(modified_crc) + ". Il faut la ROM d'origine non modifiée"},
+         "Première différence\u00A0: «\u00A0programme ARM9\u00A0», CRC-32 attendu " +
+             hex_crc(arm9.crc_before) + ", trouvé " + hex_crc(modified_crc) +
+             ". Il faut la ROM d'origine non modifiée"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.explanation);
@@ -99,9 +101,10 @@ TEST(explanations, a_check_names_the_release_and_a_run_proves_its_result)
     scratch_dir dir;
     std::string out;
     EXPECT_EQ(run_program("quillmoor-patch", {"--check", sample_original()}, out, true), 0) << out;
-    EXPECT_EQ(out,
-              "ROM reconnue : Quillmoor (QLMOR, code YQLE, Amérique du Nord). C'est exactement la version "
-              "d'origine pour laquelle le patch a été fait : il peut être appliqué.\n");
+    EXPECT_EQ(
+        out,
+        "ROM reconnue\u00A0: Quillmoor (QLMOR, code YQLE, Amérique du Nord). C'est exactement la version "
+        "d'origine pour laquelle le patch a été fait\u00A0: il peut être appliqué.\n");
 
     // The built-in card is the default archive's; the sample's patch comes with its own.
     EXPECT_EQ(run_program("quillmoor-patch",
@@ -109,8 +112,8 @@ TEST(explanations, a_check_names_the_release_and_a_run_proves_its_result)
                           true),
               0)
         << out;
-    EXPECT_NE(out.find("SHA-1 de la ROM écrite : " + sample_card().translated.sha1 +
-                       " (vérifiée : c'est exactement la ROM traduite attendue).\n"),
+    EXPECT_NE(out.find("SHA-1 de la ROM écrite\u00A0: " + sample_card().translated.sha1 +
+                       " (vérifiée\u00A0: c'est exactement la ROM traduite attendue).\n"),
               std::string::npos)
         << out;
     EXPECT_EQ(read_whole_file(dir / "out.nds"), read_whole_file(sample_translation()));
@@ -125,7 +128,7 @@ TEST(explanations, a_check_names_the_release_and_a_run_proves_its_result)
     EXPECT_EQ(run_program("quillmoor-patch",
                           {sample_original(), dir / "out2.nds", "--archive", dir / "bare.patch"}, out),
               0);
-    EXPECT_NE(out.find("SHA-1 de la ROM écrite : " + sample_card().translated.sha1 + ".\n"),
+    EXPECT_NE(out.find("SHA-1 de la ROM écrite\u00A0: " + sample_card().translated.sha1 + ".\n"),
               std::string::npos)
         << out;
 }

@@ -28,7 +28,8 @@ import browser
 SITE, SAMPLE, SCREENSHOTS = (os.path.abspath(a) for a in sys.argv[1:4])
 TIMEOUT = 120
 CAPTION = 'Application du patch en cours...'
-CANCELLED = "Patch annulé : aucun fichier n'a été produit."
+# Compared with the status line's textContent: WebDriver's element text turns no-break spaces into spaces.
+CANCELLED = "Patch annulé\u00a0: aucun fichier n'a été produit."
 SUCCESS = "L'application du patch s'est déroulée avec succès."
 HOLD_STEP = 1200  # of the sample's 2490 steps: a little under half-way
 
@@ -150,7 +151,7 @@ class runs_in_one_page(page_case):
         self.assertFalse(cancel_enabled)
         self.wait_for_end_of_run()
         self.driver.execute_script("history.replaceState(null, '', location.pathname)")
-        self.assertEqual(self.element('status').text, CANCELLED)
+        self.assertEqual(self.element('status').get_property('textContent'), CANCELLED)
         self.assertFalse(self.element('error').is_displayed())
         self.assert_nothing_to_download()
 
@@ -188,7 +189,7 @@ class cancel_by_stopping_the_worker(page_case):
         # Both clicks in one task: the run cannot end in between.
         self.driver.execute_script("document.getElementById('apply').click(); document.getElementById('cancel').click();")
         self.wait_for_end_of_run()
-        self.assertEqual(self.element('status').text, CANCELLED)
+        self.assertEqual(self.element('status').get_property('textContent'), CANCELLED)
         self.assert_nothing_to_download()
 
         # The same file dropped on the page, as if chosen again.

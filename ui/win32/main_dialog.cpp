@@ -9,9 +9,15 @@
 
 #include <commdlg.h>
 
+#include <utility>
+
 namespace qm::win32 {
 
-main_dialog::main_dialog() : modal_dialog(QM_DIALOG_MAIN), banner(module(), QM_TYPE_BANNER, QM_NAME_BANNER) {}
+main_dialog::main_dialog(std::wstring source)
+    : modal_dialog(QM_DIALOG_MAIN), source_path(std::move(source)),
+      banner(module(), QM_TYPE_BANNER, QM_NAME_BANNER)
+{
+}
 
 bool main_dialog::on_message(UINT message, WPARAM wparam, LPARAM, INT_PTR& result)
 {
@@ -23,6 +29,10 @@ bool main_dialog::on_message(UINT message, WPARAM wparam, LPARAM, INT_PTR& resul
     case WM_DESTROY:
         on_destroy();
         return false;
+    case WM_DROPFILES:
+        on_drop(reinterpret_cast<HDROP>(wparam));
+        result = TRUE;
+        return true;
     case WM_COMMAND: {
         int id = LOWORD(wparam);
         int code = HIWORD(wparam);
@@ -74,6 +84,7 @@ void main_dialog::on_init()
     SetDlgItemTextW(self, QM_ID_SOURCE, source_path.c_str());
     SetDlgItemTextW(self, QM_ID_DESTINATION, destination_path.c_str());
     apply_button = item(QM_ID_APPLY);
+    DragAcceptFiles(self, TRUE);
 }
 
 void main_dialog::on_destroy()
@@ -135,6 +146,19 @@ void main_dialog::on_browse(int id)
     std::wstring& member = source ? source_path : destination_path;
     member = file;
     SetDlgItemTextW(window(), source ? QM_ID_SOURCE : QM_ID_DESTINATION, member.c_str());
+}
+
+void main_dialog::on_drop(HDROP drop)
+{
+    // The first file dropped is the source; written into the field, it raises Field change as
+    // typing would. Several files dropped at once: the others are ignored.
+    const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+    std::wstring path(static_cast<std::size_t>(length) + 1, L'\0');
+    if (length > 0 && DragQueryFileW(drop, 0, path.data(), length + 1) == length) {
+        path.resize(length);
+        SetDlgItemTextW(window(), QM_ID_SOURCE, path.c_str());
+    }
+    DragFinish(drop);
 }
 
 void main_dialog::show_error(const std::wstring& text)

@@ -4,7 +4,9 @@
 // here; the layout (positions, sizes, fonts) is the resource script's own business.
 #include "common/bytes.h"
 #include "common/file_io.h"
+#include "ui/team_contacts.h"
 #include "ui/win32/banner_image.h"
+#include "ui/win32/wide_text.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -70,6 +72,14 @@ std::vector<std::wstring> dialog_lines(byte_span data)
     return lines;
 }
 
+// The authors' line, then the two addresses as links to themselves, as the build was configured.
+std::wstring about_links()
+{
+    const auto link = [](const std::string& url) { return "<a href=\"" + url + "\">" + url + "</a>"; };
+    return from_utf8(std::string("Traduction\u00A0: ") + ui::team_name + "\n" + link(ui::download_url) +
+                     "\n" + link(ui::help_url));
+}
+
 TEST(program_resources, dialogs_hold_the_controls_and_texts_the_program_uses)
 {
     ASSERT_NE(program, nullptr) << "cannot load " << QM_PATCHER_EXE;
@@ -83,11 +93,7 @@ TEST(program_resources, dialogs_hold_the_controls_and_texts_the_program_uses)
           L"1009 BUTTON Annuler (default)"}},
         {131,
          {L"\u00c0 propos", L"-1 STATIC #128", L"-1 STATIC Patch de traduction pour\nQuillmoor",
-          L"-1 STATIC Version 1.0",
-          L"1010 SYSLINK Par l'\u00e9quipe Quillmoor FR\n"
-          L"<a href=\"https://quillmoor.example/\">https://quillmoor.example/</a>\n"
-          L"<a href=\"https://quillmoor.example/forum/\">https://quillmoor.example/forum/</a>",
-          L"1 BUTTON OK (default)"}}};
+          L"-1 STATIC Version 1.0", L"1010 SYSLINK " + about_links(), L"1 BUTTON OK (default)"}}};
     for (const auto& [dialog, lines] : dialogs)
         EXPECT_EQ(dialog_lines(resource(RT_DIALOG, dialog)), lines) << "dialog " << dialog;
 }
