@@ -1,11 +1,13 @@
 #include "engine/source_diagnosis.h"
 
 #include "engine/crc32.h"
+#include "engine/output_fingerprint.h"
 #include "engine/patcher.h"
 #include "rom/nds_format.h"
 #include "rom/nds_rom.h"
 #include "rom/section_contents.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <stdexcept>
@@ -49,6 +51,28 @@ std::uint64_t used_size(rom_source& file)
     return get_le32(field, 0);
 }
 
+// A dump trimmed of its final padding: the file, padded again up to the original's size with the
+// byte that padding is made of (zeros in rebuilt ROMs, 0xFF on cartridges), is the original.
+bool is_trimmed_copy_of(rom_source& file, const rom_fingerprint& original)
+{
+    if (file.size() >= original.size)
+        return false;
+    bytes block;
+    for (const std::uint8_t fill : {0x00, 0xFF}) {
+        output_fingerprint f;
+        read_in_blocks(file, 0, file.size(), block, [&](bytes& part) { f.take(part); });
+        const bytes padding(1u << 16, fill);
+        for (std::uint64_t left = original.size - file.size(); left != 0;) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, padding.size()));
+            f.take(byte_span(padding).first(n));
+            left -= n;
+        }
+        if (f.result().same_file(original))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 source_diagnosis diagnose_source(const std::filesystem::path& path, const identity_card* card)
@@ -82,6 +106,11 @@ source_diagnosis diagnose_source(const std::filesystem::path& path, const identi
         // without its final padding, is whole).
         if (names_match && d.found.size < card->original.size && d.found.size < used_size(*file)) {
             d.verdict = source_verdict::cut;
+            return d;
+        }
+        if (names_match && is_trimmed_copy_of(*file, card->original)) {
+            d.verdict = source_verdict::expected;
+            d.whole_file = d.trimmed = true;
             return d;
         }
     } catch (const std::exception&) {

@@ -27,6 +27,9 @@ struct source_diagnosis {
     rom_fingerprint found; // title, code and size always; CRC-32 and SHA-1 once the file was read
     // already_translated, expected: the whole file is the card's ROM, not only its changed sections.
     bool whole_file = false;
+    // expected: the file is the original without its final padding (a trimmed dump), whose
+    // result is the card's translation all the same.
+    bool trimmed = false;
     // other_release: the first section that differs, and its CRC-32 in this file (none when the
     // file has no such section).
     card_section differing;

@@ -160,6 +160,11 @@ std::string describe_accepted_source(const source_diagnosis& d, const identity_c
     const std::string text = "ROM reconnue\u00A0: " + game_name(d.found) + ".";
     if (!card)
         return text + " Le patch peut être appliqué.";
+    if (d.verdict == source_verdict::expected && d.trimmed)
+        return text +
+               " C'est la version d'origine pour laquelle le patch a été fait, sans le remplissage qui la "
+               "termine (une copie réduite) : il peut être appliqué, et le résultat sera la ROM traduite "
+               "attendue.";
     if (d.verdict == source_verdict::expected && d.whole_file)
         return text +
                " C'est exactement la version d'origine pour laquelle le patch a été fait\u00A0: il peut être "

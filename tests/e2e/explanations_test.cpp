@@ -133,6 +133,29 @@ TEST(explanations, a_check_names_the_release_and_a_run_proves_its_result)
         << out;
 }
 
+// A dump trimmed to the data its header says it holds: checked as the original release, and
+// patched into exactly the translation, proven.
+TEST(explanations, a_trimmed_dump_is_named_as_such_and_its_result_proven)
+{
+    const bytes original = read_whole_file(sample_original());
+    scratch_dir dir;
+    write_whole_file(dir / "trimmed.nds", byte_span(original).first(get_le32(original, 0x80)));
+    std::string out;
+    EXPECT_EQ(run_program("quillmoor-patch",
+                          {"--check", dir / "trimmed.nds", "--archive", sample_dir() / "patch.bin"}, out,
+                          true),
+              0)
+        << out;
+    EXPECT_NE(out.find("une copie réduite"), std::string::npos) << out;
+    EXPECT_EQ(run_program("quillmoor-patch",
+                          {dir / "trimmed.nds", dir / "out.nds", "--archive", sample_dir() / "patch.bin"},
+                          out, true),
+              0)
+        << out;
+    EXPECT_NE(out.find("(vérifiée"), std::string::npos) << out;
+    EXPECT_EQ(read_whole_file(dir / "out.nds"), read_whole_file(sample_translation()));
+}
+
 // DSi-enhanced dumps whose DSi area cannot be carried over: trimmed to their DS part (the ARM9i
 // lies past the end) or with the area laid over the DS sections. Checked and patched like any DS
 // ROM: the translation, with the header's DSi fields as they were.

@@ -58,6 +58,8 @@ int main()
                 if (verdict != source_verdict::other_release) {
                     print("own", qm::ui::explain_refusal(d, c));
                     print("own", qm::ui::describe_accepted_source(d, c));
+                    d.trimmed = true;
+                    print("own", qm::ui::describe_accepted_source(d, c));
                     continue;
                 }
                 for (const qm::card_section& s : sections) {
