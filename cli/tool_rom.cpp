@@ -82,14 +82,6 @@ std::string section_label(const nds_rom& rom, const rom_section& section)
     return label;
 }
 
-// Changes nothing: every section is copied as stored (packed overlays are packed again).
-class identity_visitor : public rom_visitor {
-public:
-    bytes visit(const bytes& contents, std::uint32_t) override { return contents; }
-    void enter_section(std::uint32_t) override {}
-    bool passes_through(std::uint32_t) override { return true; }
-};
-
 int rom_info(const args& a)
 {
     expect_args(a, 1, 1);
