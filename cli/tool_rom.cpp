@@ -1,5 +1,5 @@
-// quillmoor-tool commands on ROM images: rom-info, rom-ls, rom-extract, rom-unpack, rom-rebuild,
-// rom-diff, make-test-rom.
+// quillmoor-tool commands on ROM images: rom-info, rom-ls, rom-extract, rom-unpack, rom-pack,
+// rom-rebuild, rom-diff, make-test-rom.
 
 #include "cli/tool_command.h"
 #include "common/file_io.h"
@@ -81,14 +81,6 @@ std::string section_label(const nds_rom& rom, const rom_section& section)
     }
     return label;
 }
-
-// Changes nothing: every section is copied as stored (packed overlays are packed again).
-class identity_visitor : public rom_visitor {
-public:
-    bytes visit(const bytes& contents, std::uint32_t) override { return contents; }
-    void enter_section(std::uint32_t) override {}
-    bool passes_through(std::uint32_t) override { return true; }
-};
 
 int rom_info(const args& a)
 {
@@ -199,7 +191,18 @@ int rom_unpack(const args& a)
               << (m.dsi.state == dsi_state::carried ? ", the DSi area" : "") << "\n";
     if (m.dsi.state == dsi_state::not_carried)
         std::cout << "note: the DSi area cannot be carried over (" << m.dsi.reason
-                  << "), so this ROM cannot be rebuilt\n";
+                  << "): rom-pack rebuilds the ROM without it, its header as stored\n";
+    return 0;
+}
+
+int rom_pack(const args& a)
+{
+    expect_args(a, 2, 2);
+    file_sink sink(a[1]);
+    pack_rom_folder(a[0], sink);
+    sink.commit();
+    std::cout << "packed " << a[0] << " into " << a[1] << " (" << std::filesystem::file_size(a[1])
+              << " bytes)\n";
     return 0;
 }
 
@@ -294,6 +297,18 @@ const tool_command commands[] = {
      nullptr,
      "quillmoor-tool rom-unpack quillmoor.nds work\nquillmoor-tool rom-ls quillmoor.nds   # the same paths, "
      "under work/data/"},
+    {"rom-pack", "DIR OUT",
+     "the ROM from a folder made by rom-unpack, through the same rebuild as the patch job", rom_pack,
+     "DIR  a folder made by rom-unpack, its files edited (not added, removed or renamed)\nOUT  the ROM to "
+     "write",
+     "OUT, every section laid out afresh from the folder's files as the patch job lays out a ROM: the\n"
+     "FAT, the overlay tables and the header's offsets, sizes and checksum follow the files, and an\n"
+     "overlay stored packed is packed again. An untouched folder gives exactly what rom-rebuild gives\n"
+     "of its ROM. A folder out of step with its manifest is refused, naming the path or the line.\n"
+     "OUT is written whole or not at all.",
+     "0 written, 1 error (the folder refused, or OUT cannot be written; the message on stderr):\n"
+     "nothing written, 2 bad usage",
+     "quillmoor-tool rom-pack work translated.nds   # work/ made by rom-unpack, then edited"},
     {"rom-rebuild", "SRC DST", "rebuild a ROM without changing any section", rom_rebuild,
      "SRC  a DS ROM image\nDST  the ROM to write",
      "DST, every section laid out afresh as the patch job lays it out; written whole or not at all", nullptr,

@@ -2,7 +2,10 @@
 
 #include "cli/tool_command.h"
 #include "common/file_io.h"
+#include "rom/file_sink.h"
+#include "rom/pending_output.h"
 #include "tools/make_patch.h"
+#include "tools/rom_folder.h"
 #include "tools/sample_game.h"
 
 #include <chrono>
@@ -59,6 +62,22 @@ std::string glyph_gap_line(const script_glyph_gap& gap)
            std::to_string(gap.glyph.count) + (gap.glyph.count == 1 ? " time)" : " times)");
 }
 
+// A folder made by rom-unpack as the translation is packed first, into a temporary file beside
+// `out` that is removed again whatever happens: the patch then turns the original into exactly
+// what rom-pack makes of the folder.
+authored_patch make_patch_from(const std::filesystem::path& original, const std::filesystem::path& translated,
+                               const std::filesystem::path& out)
+{
+    std::error_code error;
+    if (!std::filesystem::is_directory(translated, error))
+        return make_patch(original, translated);
+    const pending_output packed(out); // for its temporary name only: never committed
+    file_sink sink(packed.temporary_path());
+    pack_rom_folder(translated, sink);
+    sink.commit();
+    return make_patch(original, packed.temporary_path());
+}
+
 int make_patch_command(const args& a)
 {
     args files;
@@ -71,7 +90,7 @@ int make_patch_command(const args& a)
     }
     expect_args(files, 3, 3);
     const auto start = std::chrono::steady_clock::now();
-    const authored_patch p = make_patch(files[0], files[1]);
+    const authored_patch p = make_patch_from(files[0], files[1], files[2]);
     for (const script_glyph_gap& gap : p.missing_glyphs)
         std::cerr << "quillmoor-tool make-patch: " << (strict ? "" : "warning: ") << glyph_gap_line(gap)
                   << "\n";
@@ -103,21 +122,23 @@ constexpr tool_command commands[] = {
      "2048 (8 when not given)\n--seed N  another sample (1 when not given)",
      "DIR/quillmoor.nds (the original release) and DIR/quillmoor-fr.nds (its translation)", nullptr,
      "quillmoor-tool make-sample sample --size 1"},
-    {"make-patch", "ORIGINAL.nds TRANSLATED.nds OUT [--strict]",
+    {"make-patch", "ORIGINAL.nds TRANSLATED OUT [--strict]",
      "make (and check) the packed patch archive that turns ORIGINAL into TRANSLATED, and its identity "
      "card OUT.card",
      make_patch_command,
-     "ORIGINAL.nds    the game's release, as players have it\nTRANSLATED.nds  the translated ROM: the same "
-     "file names and sections, any contents\nOUT             the packed archive to write\n--strict        "
-     "refuse (write nothing) when a translated script holds a character that\n                the built-in "
+     "ORIGINAL.nds  the game's release, as players have it\nTRANSLATED    the translated ROM (the same "
+     "file names and sections, any contents), or a\n              folder made by rom-unpack, packed as "
+     "rom-pack packs it\nOUT           the packed archive to write\n--strict      "
+     "refuse (write nothing) when a translated script holds a character that\n              the built-in "
      "font lacks, instead of warning",
-     "OUT and its identity card OUT.card, once patching ORIGINAL with OUT gives TRANSLATED byte for\n"
-     "byte; on stdout, one line per changed section and the archive's figures; on stderr, a\n"
-     "warning per script character the built-in font lacks: archive path, entry id, the character\n"
-     "and its U+ code",
-     "0 written, 1 error (the ROMs cannot be related, the check fails, or --strict and a\n"
-     "character without a glyph): nothing written, 2 bad usage",
-     "quillmoor-tool make-patch quillmoor.nds quillmoor-fr.nds my.patch --strict"},
+     "OUT and its identity card OUT.card, once patching ORIGINAL with OUT gives TRANSLATED (a\n"
+     "folder: the ROM that rom-pack makes of it) byte for byte; on stdout, one line per changed\n"
+     "section and the archive's figures; on stderr, a warning per script character the built-in\n"
+     "font lacks: archive path, entry id, the character and its U+ code",
+     "0 written, 1 error (the ROMs cannot be related, the folder is refused, the check fails,\n"
+     "or --strict and a character without a glyph): nothing written, 2 bad usage",
+     "quillmoor-tool make-patch quillmoor.nds quillmoor-fr.nds my.patch --strict\n"
+     "quillmoor-tool make-patch quillmoor.nds work my.patch   # work/ made by rom-unpack"},
 };
 
 } // namespace

@@ -25,12 +25,6 @@
 
 namespace qm::fuzz {
 
-struct identity_visitor : rom_visitor {
-    bytes visit(const bytes& contents, std::uint32_t) override { return contents; }
-    void enter_section(std::uint32_t) override {}
-    bool passes_through(std::uint32_t) override { return true; }
-};
-
 // The message a rebuild fails with, empty when it succeeds.
 std::string outcome_of(nds_rom& rom, rom_sink& sink)
 {

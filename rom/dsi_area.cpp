@@ -90,16 +90,21 @@ std::uint64_t dsi_area::place_after(std::uint64_t ds_end) const noexcept
     return round_up(ds_end, region_start_in_units ? nds::dsi_region_unit : nds::section_alignment);
 }
 
+void move_dsi_regions(mutable_byte_span fields, std::uint32_t from, std::uint32_t size, std::uint64_t to)
+{
+    const std::uint64_t area_end = std::uint64_t{from} + size;
+    for (const region_field& f : region_fields) {
+        const std::optional<region> r = region_of(fields, f);
+        if (r && r->offset >= from && r->offset + std::uint64_t{r->size} <= area_end)
+            put_le32(fields, f.offset_field - nds::hdr_dsi_fields,
+                     static_cast<std::uint32_t>(to + (r->offset - from)));
+    }
+}
+
 bytes dsi_area::relocate(bytes& header, std::uint64_t at, std::uint64_t ds_end) const
 {
     bytes fields = header_fields;
-    const std::uint64_t area_end = std::uint64_t{source_offset} + area_size;
-    for (const region_field& f : region_fields) {
-        const std::optional<region> r = region_of(fields, f);
-        if (r && r->offset >= source_offset && r->offset + std::uint64_t{r->size} <= area_end)
-            put_le32(fields, f.offset_field - nds::hdr_dsi_fields,
-                     static_cast<std::uint32_t>(at + (r->offset - source_offset)));
-    }
+    move_dsi_regions(fields, source_offset, area_size, at);
     const std::size_t total = nds::hdr_total_used_size - nds::hdr_dsi_fields;
     if (total + 4 <= fields.size() && get_le32(fields, total) != 0)
         put_le32(fields, total, static_cast<std::uint32_t>(at + area_size));

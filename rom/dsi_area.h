@@ -47,4 +47,9 @@ private:
     std::string status_text = "absent";
 };
 
+// Moves every region field of `fields` (the file's bytes from 0x180 on, as far as they are held)
+// that lies wholly inside the area [from, from + size) to the same place in the area moved to `to`;
+// fields that point elsewhere stay as they are.
+void move_dsi_regions(mutable_byte_span fields, std::uint32_t from, std::uint32_t size, std::uint64_t to);
+
 } // namespace qm

@@ -80,4 +80,12 @@ public:
     virtual void drop_ahead() noexcept {}
 };
 
+// Changes nothing: every section is copied as stored, and a packed overlay is packed again.
+class identity_visitor final : public rom_visitor {
+public:
+    bytes visit(const bytes& contents, std::uint32_t) override { return contents; }
+    void enter_section(std::uint32_t) override {}
+    bool passes_through(std::uint32_t) override { return true; }
+};
+
 } // namespace qm

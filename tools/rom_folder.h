@@ -17,6 +17,7 @@
 //
 // The FAT is not written: the rebuild lays every file out afresh and writes it.
 
+#include "rom/rom_sink.h"
 #include "tools/rom_folder_manifest.h"
 
 #include <filesystem>
@@ -38,5 +39,12 @@ rom_folder_manifest unpack_rom(const std::filesystem::path& rom_path, const std:
 // banner.bin and dsi.bin have the lengths and footer the manifest gives. Throws
 // std::runtime_error naming the line of the manifest or the path in the folder.
 rom_folder_manifest load_rom_folder(const std::filesystem::path& dir);
+
+// Packs the folder `dir` back into a ROM, handed to `sink`, which the caller commits: the folder,
+// read with load_rom_folder, is laid out as a ROM image (rom_folder_image.h) and goes through the
+// same rebuild as any ROM, changing no section, so that an untouched folder gives exactly what
+// rebuilding its source gives. Before the sink is begun, refuses a folder out of step with its
+// manifest, and a header.bin or banner.bin whose fields contradict it, naming the file or line.
+void pack_rom_folder(const std::filesystem::path& dir, rom_sink& sink);
 
 } // namespace qm

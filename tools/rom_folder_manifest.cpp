@@ -211,6 +211,10 @@ void check_sections(const rom_folder_manifest& m, std::size_t last_line)
         fail(m.sections.empty() ? last_line : m.sections.front().line,
              "the first section must be the header");
 
+    // Each FAT entry needs a section line, so their count bounds the tables below.
+    if (m.fat_entries > m.sections.size())
+        fail(last_line, "fat-entries " + std::to_string(m.fat_entries) + ", but only " +
+                            std::to_string(m.sections.size()) + " sections: every FAT entry needs one");
     std::map<std::uint16_t, std::size_t> kind_count;
     std::vector<std::size_t> file_line(m.fat_entries, 0), overlay_line(m.fat_entries, 0);
     std::set<std::pair<std::uint16_t, std::uint32_t>> overlay_entries;

@@ -4,14 +4,6 @@ cmake_minimum_required(VERSION 3.20)
 
 include(${CMAKE_CURRENT_LIST_DIR}/../support/run_tool.cmake)
 
-function(expect_same a b)
-  file(READ ${a} ha HEX)
-  file(READ ${b} hb HEX)
-  if(NOT ha STREQUAL hb)
-    message(FATAL_ERROR "${a} and ${b} differ")
-  endif()
-endfunction()
-
 # The name rom-extract gives a section: its code in 8 hex digits, then its kind.
 function(section_file id kind kind_name out)
   math(EXPR code "(${id} << 16) | ${kind}" OUTPUT_FORMAT HEXADECIMAL)

@@ -3,14 +3,6 @@ cmake_minimum_required(VERSION 3.20)
 
 include(${CMAKE_CURRENT_LIST_DIR}/../support/run_tool.cmake)
 
-function(expect_same a b)
-  file(READ ${a} ha HEX)
-  file(READ ${b} hb HEX)
-  if(NOT ha STREQUAL hb)
-    message(FATAL_ERROR "${a} and ${b} differ")
-  endif()
-endfunction()
-
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/in)
 string(REPEAT "Quillmoor dialogue line, said twice. " 40 text)

@@ -8,3 +8,11 @@ function(run expected_exit)
   set(last_output "${out}" PARENT_SCOPE)
   set(last_error "${err}" PARENT_SCOPE)
 endfunction()
+
+# expect_same(A B): fails the script unless the two files hold the same bytes.
+function(expect_same a b)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${a} ${b} RESULT_VARIABLE differ)
+  if(NOT differ EQUAL 0)
+    message(FATAL_ERROR "${a} and ${b} differ")
+  endif()
+endfunction()

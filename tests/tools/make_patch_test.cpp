@@ -1,6 +1,7 @@
 // Patch authoring from the translators' side: a translated script holding characters that the
 // built-in font lacks (make-patch names each one, archive, entry, character and U+ code, as a
-// warning, or refuses with --strict and writes nothing), and a changed file that no name reaches.
+// warning, or refuses with --strict and writes nothing, from a ROM or from a folder made by
+// rom-unpack), and a changed file that no name reaches.
 
 #include "common/file_io.h"
 #include "cpk/cpk_builder.h"
@@ -134,6 +135,21 @@ TEST(make_patch, script_characters_the_font_lacks_are_named_and_strict_refuses_t
         << refused.err;
     EXPECT_FALSE(fs::exists(dir / "out.patch"));
     EXPECT_FALSE(fs::exists(dir / "out.patch.card"));
+
+    // The translation as a folder made by rom-unpack: the same refusal, and the ROM packed from
+    // the folder does not stay behind.
+    const fs::path work = dir / "work";
+    EXPECT_EQ(run_tool("rom-unpack " + (dir / "translated.nds").string() + " " + work.string(), dir).status,
+              0);
+    const tool_run from_folder = run_tool("make-patch --strict " + (dir / "original.nds").string() + " " +
+                                              work.string() + " " + (dir / "out.patch").string(),
+                                          dir);
+    EXPECT_EQ(from_folder.status, 1) << from_folder.err;
+    EXPECT_NE(from_folder.err.find("3 script characters have no glyph in the built-in font; nothing written"),
+              std::string::npos)
+        << from_folder.err;
+    EXPECT_EQ(scratch.names(),
+              (std::vector<std::string>{"original.nds", "stderr.txt", "translated.nds", "work"}));
 }
 
 TEST(make_patch, a_changed_file_that_no_name_reaches_is_refused_by_its_id)

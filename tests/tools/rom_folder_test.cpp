@@ -274,6 +274,8 @@ TEST_F(rom_folder_test, a_folder_out_of_step_with_its_manifest_is_refused_naming
         {overlay, "section 0x0005000a arm9_overlay entry 0 file 3 packed overlay9/overlay9_0000.bin",
          "manifest.txt line 20: file 3 is already listed on line 13"},
         {"fat-entries 7", "fat-entries 8", "manifest.txt line 24: no section for file 7"},
+        {"fat-entries 7", "fat-entries 4000000000",
+         "manifest.txt line 24: fat-entries 4000000000, but only 15 sections: every FAT entry needs one"},
         {named, "section 0x00070006 file 7 data/d/b c.bin",
          "manifest.txt line 21: file 7 is past the 7 entries of the FAT"},
         {overlay, "section 0x0005000a arm9_overlay entry 2 file 0 packed overlay9/overlay9_0000.bin",
