@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <system_error>
 
 namespace qm {
 
@@ -38,7 +39,25 @@ bool output_fingerprint::default_helper() noexcept
 #endif
 }
 
-output_fingerprint::output_fingerprint(bool helper) : use_helper(helper), hash(std::make_unique<sha1>()) {}
+output_fingerprint::output_fingerprint(bool helper)
+    : output_fingerprint(helper, [](std::function<void()> loop) { return std::thread(std::move(loop)); })
+{
+}
+
+output_fingerprint::output_fingerprint(bool helper, thread_starter start)
+    : use_helper(helper), start(std::move(start)), hash(std::make_unique<sha1>())
+{
+}
+
+void output_fingerprint::start_helper()
+{
+    timer = phase_timer::of_this_thread().timer;
+    try {
+        helper = start([this] { helper_loop(); });
+    } catch (const std::system_error&) {
+        use_helper = false; // no thread to spare: this thread hashes, as without a helper
+    }
+}
 
 output_fingerprint::~output_fingerprint()
 {
@@ -61,6 +80,8 @@ void output_fingerprint::take(byte_span data)
     // CRC-32 here, SHA-1 on the helper: the two take about the same time.
     const timed_phase timing(job_phase::fingerprinting);
     crc = crc32_continue(crc, data);
+    if (use_helper && !helper.joinable())
+        start_helper();
     if (!use_helper) {
         hash->update(data);
         return;
@@ -90,6 +111,8 @@ void output_fingerprint::take_zeros(std::uint64_t count)
     length += count;
     const timed_phase timing(job_phase::fingerprinting);
     for_each_zero_block(count, [&](byte_span zeros) { crc = crc32_continue(crc, zeros); });
+    if (use_helper && !helper.joinable())
+        start_helper();
     if (!use_helper) {
         for_each_zero_block(count, [&](byte_span zeros) { hash->update(zeros); });
         return;
@@ -101,10 +124,6 @@ void output_fingerprint::take_zeros(std::uint64_t count)
 
 void output_fingerprint::hand_over(piece p)
 {
-    if (!helper.joinable()) {
-        timer = phase_timer::of_this_thread().timer;
-        helper = std::thread([this] { helper_loop(); });
-    }
     std::unique_lock guard(lock);
     changed.wait(guard, [&] { return queue.size() < max_waiting; });
     queue.push_back(std::move(p));

@@ -2,9 +2,14 @@
 // published check values, both fed in pieces, and the card's text read back or refused.
 
 #include "engine/identity_card.h"
+#include "engine/output_fingerprint.h"
 #include "engine/sha1.h"
 #include "job_fixture.h"
 #include "vcdiff/delta_builder.h"
+
+#include <memory>
+#include <system_error>
+#include <thread>
 
 namespace qm {
 namespace {
@@ -42,6 +47,42 @@ TEST(checksums, crc32_and_sha1_against_their_definitions_and_check_values_fed_in
             EXPECT_EQ(crc32_continue(crc32_continue(0, data.first(cut)), data.subspan(cut)), crc32(data));
         }
     }
+}
+
+// The proof of a written ROM: pieces and runs of zeros fingerprinted as the whole image, the same
+// whether SHA-1 runs on a helper thread, on the caller's, or on the caller's because the system
+// had no thread to give the helper.
+TEST(output_fingerprint, the_whole_image_with_or_without_a_helper_or_when_none_can_start)
+{
+    const bytes head = test::pattern(3 << 20, 5); // more than the helper's blocks
+    bytes image = head;
+    image.resize(image.size() + 70000); // zeros
+    image.push_back(0x5A);
+
+    int starts = 0;
+    const auto refuse = [&](std::function<void()>) -> std::thread {
+        ++starts;
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    };
+    const auto run = [&](std::function<void()> loop) {
+        ++starts;
+        return std::thread(std::move(loop));
+    };
+    std::vector<std::unique_ptr<output_fingerprint>> modes;
+    modes.push_back(std::make_unique<output_fingerprint>(false));
+    modes.push_back(std::make_unique<output_fingerprint>(true, run));
+    modes.push_back(std::make_unique<output_fingerprint>(true, refuse));
+    for (auto& f : modes) {
+        f->take(byte_span(head).first(10));
+        f->take(byte_span(head).subspan(10));
+        f->take_zeros(70000);
+        f->take(test::text("Z"));
+        const rom_fingerprint r = f->result();
+        EXPECT_EQ(r.size, image.size());
+        EXPECT_EQ(r.crc32, crc32(image));
+        EXPECT_EQ(r.sha1, sha1::hex(sha1::of(image)));
+    }
+    EXPECT_EQ(starts, 2); // once each, the refused one not asked again
 }
 
 TEST(identity_card, written_and_read_back)
