@@ -1,5 +1,7 @@
 #include "web/web_sink.h"
 
+#include "common/phase_timer.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -33,6 +35,7 @@ void web_sink::write(std::uint64_t at, byte_span data)
     skip_to(at);
     if (tap)
         tap->take(data);
+    const timed_phase timing(job_phase::writing);
     // A piece larger than 4 GiB cannot come: the rebuilt ROM stays below 2 GiB.
     qm_sink_write(static_cast<double>(at), data.data(), static_cast<std::uint32_t>(data.size()));
     end += data.size();
@@ -46,7 +49,10 @@ void web_sink::keep(std::uint64_t at, rom_source& source, std::uint64_t from, st
         for (std::uint64_t done = 0; done < size;) {
             const mutable_byte_span part = mutable_byte_span(block).first(
                 static_cast<std::size_t>(std::min<std::uint64_t>(size - done, block.size())));
-            source.read_at(from + done, part);
+            {
+                const timed_phase timing(job_phase::reading);
+                source.read_at(from + done, part);
+            }
             tap->take(part);
             done += part.size();
         }
