@@ -11,6 +11,7 @@ const progress = element('progress');
 const status_line = element('status');
 const error_box = element('error');
 const download = element('download');
+const run_section = document.querySelector('.run');
 
 const page_title = document.title;
 const cancelled_text = "Patch annulé : aucun fichier n'a été produit.";
@@ -18,7 +19,8 @@ const load_failure_text = "Le moteur du patch n'a pas pu démarrer : ";
 // Test hooks, read from the address: ?test-hold=N (read at each run) makes the worker wait for
 // the page once N steps are done, where the worker can take a cancel during the run, so that a
 // cancel lands at a known point; ?test-no-suspend makes the worker behave as in a browser that
-// cannot suspend WebAssembly.
+// cannot hand a cancel to a running job; ?test-timing (read at each run) has the worker time the
+// run's parts, left in window.quillmoor_timing for the benchmark.
 const test_parameter = (name) => new URLSearchParams(location.search).get(name);
 
 let worker = null;
@@ -29,6 +31,7 @@ let running = false;
 let cancelling = false;
 let result_url = null;
 let proof = '';          // the written ROM's SHA-1 line, from the engine
+let cancel_flag = null;  // shared with the worker where the engine has threads: raised to cancel
 
 function start_worker() {
   const url = new URL('worker.js', import.meta.url);
@@ -47,6 +50,9 @@ const handlers = {
   ready(message) {
     texts = message.texts;
     can_cancel = message.can_cancel;
+    cancel_flag = message.cancel_flag;
+    document.documentElement.dataset.threads = message.threads;
+    show_expected_rom(message.card);
     if (running && !cancelling) document.title = texts.caption;
   },
   // After "Annuler" the status line keeps "Annulation..." and the bar and caption stand still.
@@ -71,6 +77,7 @@ const handlers = {
     for (const event of message.events) handlers[event.type](event);
   },
   done(message) {
+    if (message.timing) window.quillmoor_timing = message.timing;
     finish_run(message.outcome, message.blob);
   },
   broken(message) {
@@ -127,16 +134,28 @@ function start_run() {
   if (texts) document.title = texts.caption;
   download.download = result_name(chosen.name);
   if (!worker) start_worker();
+  if (cancel_flag) Atomics.store(cancel_flag, 0, 0);
   const hold_at = test_parameter('test-hold');
-  worker.postMessage({ type: 'run', file: chosen, hold_at: hold_at === null ? null : Number.parseInt(hold_at, 10) });
+  worker.postMessage({
+    type: 'run',
+    file: chosen,
+    hold_at: hold_at === null ? null : Number.parseInt(hold_at, 10),
+    timed: test_parameter('test-timing') !== null,
+  });
   update_controls();
+  // The progress, and later the download, come below the controls: on a small screen they would
+  // be out of sight.
+  run_section.scrollIntoView({ block: 'nearest' });
 }
 
 function request_cancel() {
   cancelling = true;
   status_line.textContent = texts ? texts.cancelling : '';
   update_controls();
-  if (can_cancel) {
+  if (cancel_flag) {
+    Atomics.store(cancel_flag, 0, 1);
+    Atomics.notify(cancel_flag, 0);
+  } else if (can_cancel) {
     worker.postMessage({ type: 'cancel' });
   } else {
     // This browser cannot hand the request to a running job: the job is stopped with its worker.
@@ -163,6 +182,7 @@ function finish_run(outcome, blob) {
     status_line.textContent = '';
   }
   update_controls();
+  if (outcome === 'written') download.scrollIntoView({ block: 'nearest' });
 }
 
 source.addEventListener('change', () => choose(source.files[0]));
@@ -183,7 +203,47 @@ document.addEventListener('drop', (event) => {
   choose(source.files[0]);
 });
 
-start_worker();
+// The ROM the patch needs, from the patch's identity card: the game and its release, the size
+// in bytes grouped by three (narrow no-break spaces), CRC-32 and SHA-1. Hidden without a card.
+function show_expected_rom(card) {
+  element('expected').hidden = card === null;
+  if (card === null) return;
+  element('expected-release').textContent = card.release;
+  element('expected-size').textContent = card.size.replace(/\B(?=(\d{3})+$)/g, '\u202F') + '\u00A0octets';
+  element('expected-crc32').textContent = card.crc32;
+  element('expected-sha1').textContent = card.sha1;
+}
+
 // Where the page is served from a secure origin (https, or this machine), a service worker keeps
-// the site's files for use without a network.
-if ('serviceWorker' in navigator) navigator.serviceWorker.register('offline.js').catch(() => {});
+// the site's files for use without a network, and adds to the site's own responses the headers
+// that make the page cross-origin isolated, so that the engine may run on every core: a static
+// host sends no such headers, and needs no setting. A page loaded without the service worker
+// (the first visit, a forced reload) reloads once, as soon as it controls the page, unless the
+// player has already chosen a file; the mark in sessionStorage keeps a browser that cannot be
+// isolated from reloading again. Wherever isolation is not had, the engine runs on one thread.
+const reload_mark = 'quillmoor-isolation-reload';
+
+async function become_isolated() {
+  if (!('serviceWorker' in navigator)) return;
+  let registration;
+  try {
+    registration = await navigator.serviceWorker.register('offline.js');
+  } catch {
+    return; // a host or a browser without service workers: one thread
+  }
+  if (self.crossOriginIsolated) {
+    sessionStorage.removeItem(reload_mark);
+    return;
+  }
+  if (sessionStorage.getItem(reload_mark) !== null) return;
+  const reload = () => {
+    if (chosen !== null || running) return;
+    sessionStorage.setItem(reload_mark, '1');
+    location.reload();
+  };
+  if (registration.active && !navigator.serviceWorker.controller) reload();
+  else navigator.serviceWorker.addEventListener('controllerchange', reload, { once: true });
+}
+
+start_worker();
+become_isolated();

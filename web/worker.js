@@ -4,25 +4,36 @@
 // engine hands over in file order (bytes it wrote, slices of the file it kept unchanged, zeros),
 // is handed to the page as a Blob.
 //
-// Messages from the page: {type: 'run', file, hold_at}, {type: 'cancel'}.
-// Messages to the page: 'ready' (texts, can_cancel), 'events' (the engine's 'status', 'total',
-// 'position', 'error' and 'proof', in order), 'done' (outcome 'written' with the Blob,
-// 'cancelled' or 'failed') and 'broken'.
-import create_engine from './quillmoor-engine.js';
+// Where the page is cross-origin isolated, the engine runs on every core
+// (quillmoor-engine-threads.js: threads share the module's memory); elsewhere on one thread
+// (quillmoor-engine.js). Same result, byte for byte.
+//
+// Messages from the page: {type: 'run', file, hold_at, timed}, {type: 'cancel'}.
+// Messages to the page: 'ready' (texts, can_cancel, cancel_flag, threads, card), 'events' (the
+// engine's 'status', 'total', 'position', 'error' and 'proof', in order), 'done' (outcome
+// 'written' with the Blob, 'cancelled' or 'failed'; timing when asked) and 'broken'.
 
 const source_path = '/in/source.nds';
 // web/web_progress.h and web/web_job.cpp number these.
-const event_types = ['status', 'total', 'position', 'error', 'proof'];
+const event_types = ['status', 'total', 'position', 'error', 'proof', 'timing'];
 const outcomes = ['written', 'failed', 'cancelled'];
 const text_ids = { caption: 0, cancelling: 1, success: 2, error_prefix: 3 };
+const card_ids = { release: 0, size: 1, crc32: 2, sha1: 3 };
 
-// JavaScript Promise Integration: where the browser has it, the engine's cancel poll suspends the
-// job for one turn of this worker's event loop, so that the page's 'cancel' reaches the engine
-// while the job runs. Elsewhere the page stops this worker instead.
+// A test hook of the page: the worker behaves as in a browser that cannot hand a cancel to a
+// running job (the page then stops the worker).
+const no_suspend = new URL(import.meta.url).searchParams.has('no-suspend');
+// JavaScript Promise Integration: where the browser has it, the one-thread engine's cancel poll
+// suspends the job for one turn of this worker's event loop, so that the page's 'cancel' reaches
+// the engine while the job runs.
 const can_suspend = typeof WebAssembly.Suspending === 'function' && typeof WebAssembly.promising === 'function' &&
-  !new URL(import.meta.url).searchParams.has('no-suspend'); // a test hook of the page
+  !no_suspend;
+// With threads, the page and this worker share memory: the page raises this flag to cancel, and
+// the engine's poll reads it while the job runs, with nothing to wait for.
+const cancel_flag = self.crossOriginIsolated === true ? new Int32Array(new SharedArrayBuffer(4)) : null;
 
 let engine = null;
+let threaded = false;
 let run_job = null; // qm_run, called through a promise where the job may suspend
 let cancel_requested = false;
 let last_position = 0;
@@ -52,6 +63,28 @@ function take_cancel() {
   return 1;
 }
 
+function poll_cancel_shared() {
+  if (hold_at !== null && last_position >= hold_at) {
+    hold_at = null;
+    send_batch();
+    Atomics.wait(cancel_flag, 0, 0); // until the page raises the flag
+  }
+  return Atomics.exchange(cancel_flag, 0, 0);
+}
+
+// Where a run's time goes, for the benchmark: milliseconds reading the File, handing the result
+// over (copies out of the module's memory, slices) and making the Blob, and the engine's phases.
+let timing = null;
+const timed = (part, work) => {
+  if (!timing) return work();
+  const start = performance.now();
+  try {
+    return work();
+  } finally {
+    timing[part] += performance.now() - start;
+  }
+};
+
 // The result as the engine hands it over (web_sink.h): the Blob's parts, in file order.
 let result = null;
 
@@ -59,20 +92,20 @@ function result_part_at(at) {
   if (at > result.end) result.parts.push(...zeros(at - result.end));
 }
 const sink = {
-  on_sink_write(at, bytes) {
+  on_sink_write: (at, bytes) => timed('handing_over_ms', () => {
     result_part_at(at);
     result.parts.push(bytes);
     result.end = at + bytes.length;
-  },
-  on_sink_keep(at, from, size) {
+  }),
+  on_sink_keep: (at, from, size) => timed('handing_over_ms', () => {
     result_part_at(at);
     result.parts.push(result.file.slice(from, from + size));
     result.end = at + size;
-  },
-  on_sink_finish(size) {
+  }),
+  on_sink_finish: (size) => timed('handing_over_ms', () => {
     result_part_at(size);
     result.end = size;
-  },
+  }),
 };
 
 // The engine's events go to the page in batches, in order: a message per step (thousands in a
@@ -83,10 +116,24 @@ let batch_started = 0;
 
 function on_engine_event(kind, text, number) {
   const type = event_types[kind];
+  if (type === 'timing') {
+    if (timing) timing.phases = read_phases(text);
+    return;
+  }
   if (type === 'position') last_position = number;
   if (batch.length === 0) batch_started = performance.now();
   batch.push({ type, text, number });
   if (type === 'error' || performance.now() - batch_started >= batch_interval_ms) send_batch();
+}
+
+// "phase\tjob seconds\thelper seconds" lines (web_job.cpp).
+function read_phases(text) {
+  const phases = {};
+  for (const line of text.split('\n').filter(Boolean)) {
+    const [name, job, helpers] = line.split('\t');
+    phases[name] = { job: Number(job), helpers: Number(helpers) };
+  }
+  return phases;
 }
 
 function send_batch() {
@@ -107,7 +154,8 @@ async function instantiate_suspending(imports) {
   }
 }
 
-async function load_engine() {
+async function load_one_thread_engine() {
+  const { default: create_engine } = await import('./quillmoor-engine.js');
   const options = { on_engine_event, ...sink, poll_cancel: take_cancel };
   let failed = new Promise(() => {});
   if (can_suspend) {
@@ -123,11 +171,42 @@ async function load_engine() {
     };
   }
   engine = await Promise.race([create_engine(options), failed]);
-  engine.FS.filesystems.WORKERFS.stream_ops.read = read_through_window;
   if (!run_job) run_job = async (...parameters) => engine._qm_run(...parameters);
+}
+
+// The threaded engine starts its pool of threads (one worker each) before it is ready.
+async function load_threaded_engine() {
+  const { default: create_engine } = await import('./quillmoor-engine-threads.js');
+  engine = await create_engine({ on_engine_event, ...sink, poll_cancel: poll_cancel_shared });
+  run_job = async (...parameters) => engine._qm_run(...parameters);
+  threaded = true;
+}
+
+async function load_engine() {
+  if (cancel_flag) {
+    try {
+      await load_threaded_engine();
+    } catch (error) {
+      // A browser that shares memory but cannot start the engine's threads: one thread, then.
+      engine = null;
+      console.warn('quillmoor: the engine runs on one thread:', error);
+    }
+  }
+  if (!engine) await load_one_thread_engine();
+  engine.FS.filesystems.WORKERFS.stream_ops.read = read_through_window;
   const texts = {};
   for (const [name, id] of Object.entries(text_ids)) texts[name] = engine.UTF8ToString(engine._qm_ui_text(id));
-  postMessage({ type: 'ready', texts, can_cancel: can_suspend });
+  const card = {};
+  for (const [name, id] of Object.entries(card_ids)) card[name] = engine.UTF8ToString(engine._qm_card_text(id));
+  const shared_cancel = threaded && !no_suspend;
+  postMessage({
+    type: 'ready',
+    texts,
+    can_cancel: shared_cancel || can_suspend,
+    cancel_flag: shared_cancel ? cancel_flag : null,
+    threads: engine._qm_threads(),
+    card: card.release ? card : null,
+  });
 }
 
 // Reads of the source go through a window of the File kept between reads: the engine reads the
@@ -144,7 +223,8 @@ function read_through_window(stream, buffer, offset, length, position) {
   const window = read_window;
   if (window.file !== file || position < window.start || end > window.start + window.bytes.length) {
     const stop = Math.min(file.size, Math.max(end, position + read_window_size));
-    read_window = { file, start: position, bytes: new Uint8Array(reader.readAsArrayBuffer(file.slice(position, stop))) };
+    const bytes = timed('reading_ms', () => new Uint8Array(reader.readAsArrayBuffer(file.slice(position, stop))));
+    read_window = { file, start: position, bytes };
   }
   const start = position - read_window.start;
   buffer.set(read_window.bytes.subarray(start, start + end - position), offset);
@@ -173,10 +253,11 @@ function zeros(count) {
   return parts;
 }
 
-async function run({ file, hold_at: hold }) {
+async function run({ file, hold_at: hold, timed: time_it }) {
   cancel_requested = false;
   last_position = 0;
-  hold_at = can_suspend && Number.isInteger(hold) ? hold : null;
+  hold_at = (can_suspend || (threaded && !no_suspend)) && Number.isInteger(hold) ? hold : null;
+  timing = time_it ? { reading_ms: 0, handing_over_ms: 0, blob_ms: 0, engine_ms: 0, phases: null } : null;
   ensure_folder('/in');
   engine.FS.mount(engine.FS.filesystems.WORKERFS, { blobs: [{ name: 'source.nds', data: file }] }, '/in');
   const source = c_string(source_path);
@@ -184,8 +265,10 @@ async function run({ file, hold_at: hold }) {
   let outcome;
   let blob = null;
   try {
-    outcome = outcomes[await run_job(source)];
-    if (outcome === 'written') blob = new Blob(result.parts, { type: 'application/octet-stream' });
+    const start = performance.now();
+    outcome = outcomes[await run_job(source, time_it ? 1 : 0)];
+    if (timing) timing.engine_ms = performance.now() - start;
+    if (outcome === 'written') blob = timed('blob_ms', () => new Blob(result.parts, { type: 'application/octet-stream' }));
   } finally {
     engine._free(source);
     engine.FS.unmount('/in');
@@ -193,7 +276,8 @@ async function run({ file, hold_at: hold }) {
     result = null;
   }
   send_batch();
-  postMessage({ type: 'done', outcome, blob });
+  postMessage({ type: 'done', outcome, blob, timing });
+  timing = null;
 }
 
 // Anything that goes wrong outside the engine's own errors (the module cannot load, memory runs
