@@ -19,8 +19,9 @@ const load_failure_text = "Le moteur du patch n'a pas pu démarrer : ";
 // Test hooks, read from the address: ?test-hold=N (read at each run) makes the worker wait for
 // the page once N steps are done, where the worker can take a cancel during the run, so that a
 // cancel lands at a known point; ?test-no-suspend makes the worker behave as in a browser that
-// cannot hand a cancel to a running job; ?test-timing (read at each run) has the worker time the
-// run's parts, left in window.quillmoor_timing for the benchmark.
+// cannot hand a cancel to a running job; ?test-read-window=N has the worker read the File N bytes
+// at a time; ?test-timing (read at each run) has the worker time the run's parts, left in
+// window.quillmoor_timing for the benchmark.
 const test_parameter = (name) => new URLSearchParams(location.search).get(name);
 
 let worker = null;
@@ -35,7 +36,8 @@ let cancel_flag = null;  // shared with the worker where the engine has threads:
 
 function start_worker() {
   const url = new URL('worker.js', import.meta.url);
-  if (test_parameter('test-no-suspend') !== null) url.search = '?no-suspend';
+  if (test_parameter('test-no-suspend') !== null) url.searchParams.set('no-suspend', '');
+  if (test_parameter('test-read-window') !== null) url.searchParams.set('read-window', test_parameter('test-read-window'));
   worker = new Worker(url, { type: 'module' });
   worker.onmessage = ({ data }) => handlers[data.type](data);
   worker.onerror = (event) => handlers.broken({ text: event.message });

@@ -20,9 +20,11 @@ const outcomes = ['written', 'failed', 'cancelled'];
 const text_ids = { caption: 0, cancelling: 1, success: 2, error_prefix: 3 };
 const card_ids = { release: 0, size: 1, crc32: 2, sha1: 3 };
 
-// A test hook of the page: the worker behaves as in a browser that cannot hand a cancel to a
-// running job (the page then stops the worker).
-const no_suspend = new URL(import.meta.url).searchParams.has('no-suspend');
+// Test hooks of the page: no-suspend, the worker behaves as in a browser that cannot hand a
+// cancel to a running job (the page then stops the worker); read-window=N, the File is read N
+// bytes at a time, so that a small ROM crosses windows too.
+const parameters = new URL(import.meta.url).searchParams;
+const no_suspend = parameters.has('no-suspend');
 // JavaScript Promise Integration: where the browser has it, the one-thread engine's cancel poll
 // suspends the job for one turn of this worker's event loop, so that the page's 'cancel' reaches
 // the engine while the job runs.
@@ -72,8 +74,9 @@ function poll_cancel_shared() {
   return Atomics.exchange(cancel_flag, 0, 0);
 }
 
-// Where a run's time goes, for the benchmark: milliseconds reading the File, handing the result
-// over (copies out of the module's memory, slices) and making the Blob, and the engine's phases.
+// Where a run's time goes, for the benchmark: milliseconds reading the File (or waiting for it to
+// be read ahead), handing the result over (copies out of the module's memory, slices) and making
+// the Blob, the engine's phases, and how many windows of the File were read ahead or here.
 let timing = null;
 const timed = (part, work) => {
   if (!timing) return work();
@@ -211,24 +214,82 @@ async function load_engine() {
 
 // Reads of the source go through a window of the File kept between reads: the engine reads the
 // ROM section by section, mostly forward, with a seek before each section that empties its own
-// stream buffer, and every read of a File costs much more than a copy from memory.
-const read_window_size = 4 << 20;
+// stream buffer, and every read of a File costs much more than a copy from memory. A read that
+// goes past the window gets the bytes up to its end, and the caller asks again for the rest.
+const read_window_size = Number.parseInt(parameters.get('read-window'), 10) || 4 << 20;
 const reader = new FileReaderSync();
-let read_window = { file: null, start: 0, bytes: new Uint8Array(0) };
+const no_window = { file: null, start: 0, bytes: new Uint8Array(0), slot: -1 };
+let read_window = no_window;
 
 function read_through_window(stream, buffer, offset, length, position) {
   const file = stream.node.contents;
   if (position >= file.size) return 0;
-  const end = Math.min(position + length, file.size);
-  const window = read_window;
-  if (window.file !== file || position < window.start || end > window.start + window.bytes.length) {
-    const stop = Math.min(file.size, Math.max(end, position + read_window_size));
-    const bytes = timed('reading_ms', () => new Uint8Array(reader.readAsArrayBuffer(file.slice(position, stop))));
-    read_window = { file, start: position, bytes };
+  if (read_window.file !== file || position < read_window.start ||
+      position >= read_window.start + read_window.bytes.length) {
+    read_window = load_window(file, position);
   }
   const start = position - read_window.start;
-  buffer.set(read_window.bytes.subarray(start, start + end - position), offset);
-  return end - position;
+  const count = Math.min(length, read_window.bytes.length - start);
+  buffer.set(read_window.bytes.subarray(start, start + count), offset);
+  return count;
+}
+
+// Where memory can be shared, reader.js reads the window after the current one meanwhile, into
+// one of two slots (the other holds the current window); a read that finds its window there
+// takes it, after waiting for it if need be. Anything else is read here.
+const read_ahead = (() => {
+  if (!cancel_flag) return null;
+  try {
+    const worker = new Worker(new URL('reader.js', import.meta.url), { type: 'module' });
+    const slots = new Uint8Array(new SharedArrayBuffer(2 * read_window_size));
+    const control = new Int32Array(new SharedArrayBuffer(2 * 4));
+    worker.postMessage({ slots, control });
+    return { worker, slots, control, requests: [null, null], next_id: 1 };
+  } catch {
+    return null;
+  }
+})();
+const read_ahead_patience_ms = 30000;
+
+function load_window(file, start) {
+  const stop = Math.min(file.size, start + read_window_size);
+  let window = read_ahead ? window_read_ahead(file, start, stop) : null;
+  if (!window) {
+    const bytes = timed('reading_ms', () => new Uint8Array(reader.readAsArrayBuffer(file.slice(start, stop))));
+    window = { file, start, bytes, slot: -1 };
+  }
+  if (timing) ++timing[window.slot < 0 ? 'windows_read_here' : 'windows_read_ahead'];
+  if (read_ahead && stop < file.size) read_next(file, stop, window.slot === 0 ? 1 : 0);
+  return window;
+}
+
+function window_read_ahead(file, start, stop) {
+  const slot = read_ahead.requests.findIndex((r) => r !== null && r.file === file && r.start === start);
+  if (slot < 0) return null;
+  const { id } = read_ahead.requests[slot];
+  const control = read_ahead.control;
+  const done = timed('reading_ms', () => {
+    const deadline = performance.now() + read_ahead_patience_ms;
+    for (let now = Atomics.load(control, slot); now !== id && now !== -1; now = Atomics.load(control, slot)) {
+      if (Atomics.wait(control, slot, now, deadline - performance.now()) === 'timed-out') return false;
+    }
+    return Atomics.load(control, slot) === id;
+  });
+  if (!done) {
+    read_ahead.requests[slot] = null;
+    return null;
+  }
+  const at = slot * read_window_size;
+  return { file, start, bytes: read_ahead.slots.subarray(at, at + stop - start), slot };
+}
+
+function read_next(file, start, slot) {
+  const request = read_ahead.requests[slot];
+  if (request !== null && request.file === file && request.start === start) return;
+  const stop = Math.min(file.size, start + read_window_size);
+  const id = read_ahead.next_id++;
+  read_ahead.requests[slot] = { file, start, id };
+  read_ahead.worker.postMessage({ file, slot, id, start, stop });
 }
 
 function c_string(text) {
@@ -243,13 +304,17 @@ function ensure_folder(path) {
 }
 
 // The zeros that pad a ROM to its power of two (often a third of it) as one small Blob named
-// again and again, which the browser does not copy either.
+// again and again, which the browser does not copy either. The short runs between sections are
+// copied instead: a slice of a Blob costs the browser more than a few bytes.
 const zero_block = new Blob([new Uint8Array(1 << 20)]);
+const short_zeros = new Uint8Array(64 << 10);
 
 function zeros(count) {
+  if (count <= short_zeros.length) return [short_zeros.subarray(0, count)];
   const parts = [];
   for (; count >= zero_block.size; count -= zero_block.size) parts.push(zero_block);
-  if (count > 0) parts.push(zero_block.slice(0, count));
+  if (count > short_zeros.length) parts.push(zero_block.slice(0, count));
+  else if (count > 0) parts.push(short_zeros.subarray(0, count));
   return parts;
 }
 
@@ -257,7 +322,9 @@ async function run({ file, hold_at: hold, timed: time_it }) {
   cancel_requested = false;
   last_position = 0;
   hold_at = (can_suspend || (threaded && !no_suspend)) && Number.isInteger(hold) ? hold : null;
-  timing = time_it ? { reading_ms: 0, handing_over_ms: 0, blob_ms: 0, engine_ms: 0, phases: null } : null;
+  timing = time_it ? {
+    reading_ms: 0, handing_over_ms: 0, blob_ms: 0, engine_ms: 0, phases: null, windows_read_ahead: 0, windows_read_here: 0,
+  } : null;
   ensure_folder('/in');
   engine.FS.mount(engine.FS.filesystems.WORKERFS, { blobs: [{ name: 'source.nds', data: file }] }, '/in');
   const source = c_string(source_path);
@@ -272,7 +339,8 @@ async function run({ file, hold_at: hold, timed: time_it }) {
   } finally {
     engine._free(source);
     engine.FS.unmount('/in');
-    read_window = { file: null, start: 0, bytes: new Uint8Array(0) };
+    read_window = no_window;
+    if (read_ahead) read_ahead.requests = [null, null];
     result = null;
   }
   send_batch();

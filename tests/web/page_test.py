@@ -166,7 +166,9 @@ class page_case(unittest.TestCase):
 
     def cancel_during_the_run_leaves_nothing(self, screenshot=None):
         self.choose(os.path.join(SAMPLE, 'quillmoor.nds'))
-        self.driver.execute_script("history.replaceState(null, '', '?test-hold=%d')" % HOLD_STEP)
+        search = self.driver.execute_script('return location.search')
+        self.driver.execute_script("history.replaceState(null, '', arguments[0])",
+                                   (search + '&' if search else '?') + 'test-hold=%d' % HOLD_STEP)
         self.element('apply').click()
         self.assertFalse(self.element('error').is_displayed())
         # Held from the first poll at or past the step: the caption shows the percentage reached.
@@ -188,7 +190,7 @@ class page_case(unittest.TestCase):
         self.assertEqual(status, 'Annulation...')
         self.assertFalse(cancel_enabled)
         self.wait_for_end_of_run()
-        self.driver.execute_script("history.replaceState(null, '', location.pathname)")
+        self.driver.execute_script("history.replaceState(null, '', location.pathname + arguments[0])", search)
         self.assertEqual(self.element('status').text, CANCELLED)
         self.assertFalse(self.element('error').is_displayed())
         self.assert_nothing_to_download()
@@ -212,7 +214,10 @@ class page_case(unittest.TestCase):
 
 class isolated_page(page_case):
     """On a static host the page isolates itself and the engine runs on every core; in test
-    order: what the page shows before a file is chosen, a wrong ROM, a cancel, the sample."""
+    order: what the page shows before a file is chosen, a wrong ROM, a cancel, the sample. The
+    File is read in windows of 64 KiB, so that the sample crosses many, read ahead by reader.js."""
+
+    address = 'index.html?test-read-window=65536&test-timing'
 
     def test_1_isolated_by_itself_on_every_core_with_the_expected_rom_shown(self):
         # The engine's threads: the job's and its CPK workers, one per core, at most 16 as natively.
@@ -228,13 +233,17 @@ class isolated_page(page_case):
 
     def test_4_sample_patched_to_its_translation(self):
         self.sample_patched_to_its_translation(('page-before.png', 'page-after.png'))
+        windows = self.driver.execute_script('return window.quillmoor_timing')
+        self.assertGreater(windows['windows_read_ahead'], windows['windows_read_here'], windows)
 
 
 class one_thread_page(page_case):
     """Where the page cannot be isolated, the engine runs on one thread, with the same result; a
-    cancel reaches the job by suspending WebAssembly."""
+    cancel reaches the job by suspending WebAssembly. The File is read in windows of 64 KiB,
+    without reading ahead."""
 
     isolated = False
+    address = 'index.html?test-read-window=65536&test-timing'
 
     def test_1_one_thread_with_the_expected_rom_shown(self):
         self.assert_threads(1)
@@ -247,6 +256,9 @@ class one_thread_page(page_case):
 
     def test_3_sample_patched_to_its_translation(self):
         self.sample_patched_to_its_translation()
+        windows = self.driver.execute_script('return window.quillmoor_timing')
+        self.assertEqual(windows['windows_read_ahead'], 0, windows)
+        self.assertGreater(windows['windows_read_here'], 4 * 2**20 // 65536, windows)
 
 
 class cancel_by_stopping_the_worker(page_case):
