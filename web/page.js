@@ -247,5 +247,11 @@ async function become_isolated() {
   else navigator.serviceWorker.addEventListener('controllerchange', reload, { once: true });
 }
 
+// The guide is a page of the site where the site was built with it: without it, no link. (Asked
+// for whole, which also keeps it for use without a network.)
+fetch('guide.html').then((response) => response.ok, () => false).then((found) => {
+  element('guide').parentElement.hidden = !found;
+});
+
 start_worker();
 become_isolated();
