@@ -15,6 +15,7 @@
 #include "ui/ui_texts.h"
 #include "web/web_progress.h"
 #include "web/web_sink.h"
+#include "web/web_source.h"
 
 #include <chrono>
 #include <cstdint>
@@ -88,8 +89,9 @@ std::string phase_lines(const qm::phase_timer& timer)
     return lines;
 }
 
-// One job; the proof event follows a written result.
-run_outcome run_job(const char* source, qm::phase_timer* timer)
+// One job on the File of `size` bytes, which the module's file system also shows at `source` for
+// the explanation of a failure; the proof event follows a written result.
+run_outcome run_job(const char* source, double size, qm::phase_timer* timer)
 {
     qm::patcher engine;
     engine.time_phases(timer);
@@ -97,8 +99,9 @@ run_outcome run_job(const char* source, qm::phase_timer* timer)
     qm::output_fingerprint fingerprint;
     qm::web::web_sink sink(&fingerprint);
     try {
-        engine.run_patch_job([&] { return std::make_unique<qm::file_source>(source); }, sink,
-                             qm::byte_span(qm_embedded_archive, qm_embedded_archive_size), progress);
+        engine.run_patch_job(
+            [&] { return std::make_unique<qm::web::web_source>(static_cast<std::uint64_t>(size)); }, sink,
+            qm::byte_span(qm_embedded_archive, qm_embedded_archive_size), progress);
         // What the engine decided at the commit, whenever the cancel came.
         if (!engine.destination_written())
             return run_outcome::cancelled;
@@ -117,10 +120,10 @@ run_outcome run_job(const char* source, qm::phase_timer* timer)
 // After a written result, the proof event carries the line that quillmoor-patch prints: the
 // result's SHA-1, "vérifiée" when it is the card's translated ROM. With `timed`, a timing event
 // follows the job, whatever its outcome, once every thread of the job has ended.
-extern "C" int qm_run(const char* source, int timed)
+extern "C" int qm_run(const char* source, double size, int timed)
 {
     qm::phase_timer timer;
-    const run_outcome outcome = run_job(source, timed ? &timer : nullptr);
+    const run_outcome outcome = run_job(source, size, timed ? &timer : nullptr);
     if (timed)
         qm::web::post_event(qm::web::event_kind::timing, phase_lines(timer));
     return static_cast<int>(outcome);

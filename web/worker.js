@@ -159,7 +159,7 @@ async function instantiate_suspending(imports) {
 
 async function load_one_thread_engine() {
   const { default: create_engine } = await import('./quillmoor-engine.js');
-  const options = { on_engine_event, ...sink, poll_cancel: take_cancel };
+  const options = { on_engine_event, on_source_read, ...sink, poll_cancel: take_cancel };
   let failed = new Promise(() => {});
   if (can_suspend) {
     let fail;
@@ -180,7 +180,7 @@ async function load_one_thread_engine() {
 // The threaded engine starts its pool of threads (one worker each) before it is ready.
 async function load_threaded_engine() {
   const { default: create_engine } = await import('./quillmoor-engine-threads.js');
-  engine = await create_engine({ on_engine_event, ...sink, poll_cancel: poll_cancel_shared });
+  engine = await create_engine({ on_engine_event, on_source_read, ...sink, poll_cancel: poll_cancel_shared });
   run_job = async (...parameters) => engine._qm_run(...parameters);
   threaded = true;
 }
@@ -213,25 +213,43 @@ async function load_engine() {
 }
 
 // Reads of the source go through a window of the File kept between reads: the engine reads the
-// ROM section by section, mostly forward, with a seek before each section that empties its own
-// stream buffer, and every read of a File costs much more than a copy from memory. A read that
-// goes past the window gets the bytes up to its end, and the caller asks again for the rest.
+// ROM section by section, mostly forward, in pieces from a few bytes to a few MiB, and every read
+// of a File costs much more than a copy from memory.
 const read_window_size = Number.parseInt(parameters.get('read-window'), 10) || 4 << 20;
 const reader = new FileReaderSync();
 const no_window = { file: null, start: 0, bytes: new Uint8Array(0), slot: -1 };
 let read_window = no_window;
 
-function read_through_window(stream, buffer, offset, length, position) {
-  const file = stream.node.contents;
-  if (position >= file.size) return 0;
+// Copies file[position, position + into.length) into `into`, as far as the window holds it;
+// returns how many bytes.
+function copy_from_window(file, position, into) {
   if (read_window.file !== file || position < read_window.start ||
       position >= read_window.start + read_window.bytes.length) {
     read_window = load_window(file, position);
   }
   const start = position - read_window.start;
-  const count = Math.min(length, read_window.bytes.length - start);
-  buffer.set(read_window.bytes.subarray(start, start + count), offset);
+  const count = Math.min(into.length, read_window.bytes.length - start);
+  into.set(read_window.bytes.subarray(start, start + count));
   return count;
+}
+
+// The engine's reads of the source (web_source.h), whole.
+function on_source_read(at, into) {
+  try {
+    for (let done = 0; done < into.length;) done += copy_from_window(result.file, at + done, into.subarray(done));
+    return 0;
+  } catch (error) {
+    console.warn('quillmoor: the File cannot be read:', error);
+    return -1;
+  }
+}
+
+// The reads of the module's file system, which shows the File too (for the explanation of a
+// failure, which reads it whole); a read past the window stops there.
+function read_through_window(stream, buffer, offset, length, position) {
+  const file = stream.node.contents;
+  if (position >= file.size) return 0;
+  return copy_from_window(file, position, buffer.subarray(offset, offset + length));
 }
 
 // Where memory can be shared, reader.js reads the window after the current one meanwhile, into
@@ -333,7 +351,7 @@ async function run({ file, hold_at: hold, timed: time_it }) {
   let blob = null;
   try {
     const start = performance.now();
-    outcome = outcomes[await run_job(source, time_it ? 1 : 0)];
+    outcome = outcomes[await run_job(source, file.size, time_it ? 1 : 0)];
     if (timing) timing.engine_ms = performance.now() - start;
     if (outcome === 'written') blob = timed('blob_ms', () => new Blob(result.parts, { type: 'application/octet-stream' }));
   } finally {

@@ -25,8 +25,9 @@ const [written, failed, cancelled] = [0, 1, 2];
 // One job on a fresh module: its outcome, every event it posted, the result put together from the
 // pieces the engine handed over (as the worker script does with slices of the File), and how many
 // of those were ranges kept from the source. `poll_cancel` answers the engine's cancel polls
-// (none: never); `timed` asks for the timing event.
-async function run_job(source, { poll_cancel, timed = false } = {}) {
+// (none: never); `timed` asks for the timing event; `read` answers the engine's reads of the
+// source (by default, the file's bytes).
+async function run_job(source, { poll_cancel, timed = false, read } = {}) {
   const events = [];
   const source_bytes = fs.readFileSync(source);
   const parts = [];
@@ -48,12 +49,16 @@ async function run_job(source, { poll_cancel, timed = false } = {}) {
     },
     on_sink_finish: (at) => { zeros_to(at); end = size = at; },
     poll_cancel,
+    on_source_read: read ?? ((at, into) => {
+      into.set(source_bytes.subarray(at, at + into.length));
+      return 0;
+    }),
     wasmBinary: wasm_binary,
   });
   const path_size = engine.lengthBytesUTF8(source) + 1;
   const pointer = engine._malloc(path_size);
   engine.stringToUTF8(source, pointer, path_size);
-  const outcome = engine._qm_run(pointer, timed ? 1 : 0);
+  const outcome = engine._qm_run(pointer, source_bytes.length, timed ? 1 : 0);
   const threads = engine._qm_threads();
   // A threaded engine's workers would keep node running after the tests.
   engine.PThread?.terminateAllThreads();
@@ -144,4 +149,22 @@ test('with threads the engine runs on every core, as natively, and the proof on 
   }));
   assert.ok(phases['CPK re-compression'].job + phases['CPK re-compression'].helpers > 0, timing[0].text);
   assert.equal(phases.fingerprinting.helpers > 0, threaded && cores > 1, timing[0].text);
+});
+
+test('a source that can no longer be read midway fails with a stream error, nothing written', async () => {
+  const source = fs.readFileSync(path.join(sample, 'quillmoor.nds'));
+  let reads = 0;
+  const { outcome, events, result } = await run_job(path.join(sample, 'quillmoor.nds'), {
+    read: (at, into) => {
+      if (++reads > 20) return -1; // as when the player's File was changed on disk
+      into.set(source.subarray(at, at + into.length));
+      return 0;
+    },
+  });
+  assert.equal(outcome, failed);
+  assert.equal(result, null);
+  assert.ok(reads > 20, 'the engine read the source ' + reads + ' times only');
+  const errors = events.filter((e) => e.kind === error_event).map((e) => e.text);
+  assert.equal(errors.length, 1);
+  assert.ok(errors[0].startsWith("Une erreur s'est produite:\n\nweb_source::read_at failed - the file cannot be read any more"), errors[0]);
 });

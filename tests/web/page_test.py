@@ -262,7 +262,7 @@ class one_thread_page(page_case):
         self.sample_patched_to_its_translation()
         windows = self.driver.execute_script('return window.quillmoor_timing')
         self.assertEqual(windows['windows_read_ahead'], 0, windows)
-        self.assertGreater(windows['windows_read_here'], 4 * 2**20 // 65536, windows)
+        self.assertGreater(windows['windows_read_here'], 2**20 // 65536, windows)  # many windows crossed
 
 
 class cancel_by_stopping_the_worker(page_case):
