@@ -46,6 +46,9 @@ function start_worker() {
 function stop_worker() {
   if (worker) worker.terminate();
   worker = null;
+  // Until the next worker is ready, a cancel can only stop it.
+  can_cancel = false;
+  cancel_flag = null;
 }
 
 const handlers = {
