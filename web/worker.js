@@ -262,7 +262,7 @@ const read_ahead = (() => {
     const slots = new Uint8Array(new SharedArrayBuffer(2 * read_window_size));
     const control = new Int32Array(new SharedArrayBuffer(2 * 4));
     worker.postMessage({ slots, control });
-    return { worker, slots, control, requests: [null, null], next_id: 1 };
+    return { worker, slots, control, requests: [null, null], next_id: 1, working: true };
   } catch {
     return null;
   }
@@ -271,13 +271,14 @@ const read_ahead_patience_ms = 30000;
 
 function load_window(file, start) {
   const stop = Math.min(file.size, start + read_window_size);
-  let window = read_ahead ? window_read_ahead(file, start, stop) : null;
+  const ahead = read_ahead !== null && read_ahead.working;
+  let window = ahead ? window_read_ahead(file, start, stop) : null;
   if (!window) {
     const bytes = timed('reading_ms', () => new Uint8Array(reader.readAsArrayBuffer(file.slice(start, stop))));
     window = { file, start, bytes, slot: -1 };
   }
   if (timing) ++timing[window.slot < 0 ? 'windows_read_here' : 'windows_read_ahead'];
-  if (read_ahead && stop < file.size) read_next(file, stop, window.slot === 0 ? 1 : 0);
+  if (ahead && read_ahead.working && stop < file.size) read_next(file, stop, window.slot === 0 ? 1 : 0);
   return window;
 }
 
@@ -289,7 +290,10 @@ function window_read_ahead(file, start, stop) {
   const done = timed('reading_ms', () => {
     const deadline = performance.now() + read_ahead_patience_ms;
     for (let now = Atomics.load(control, slot); now !== id && now !== -1; now = Atomics.load(control, slot)) {
-      if (Atomics.wait(control, slot, now, deadline - performance.now()) === 'timed-out') return false;
+      if (Atomics.wait(control, slot, now, deadline - performance.now()) === 'timed-out') {
+        read_ahead.working = false; // a reader that does not answer is not asked again
+        return false;
+      }
     }
     return Atomics.load(control, slot) === id;
   });
