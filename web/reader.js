@@ -6,25 +6,60 @@
 // Message from the worker: {file, slot, id, start, stop} (once first {slots, control}): read
 // file[start, stop) into the slot, then mark request `id` of that slot done in `control` (the
 // requests of a slot come in order: the worker waits for the last one it made).
+//
+// The File is read as a stream into one buffer of this worker's, lent to the stream and given
+// back at each read, rather than into a new buffer a window, which would leave the memory of
+// every window read to the garbage collector: a whole ROM's worth in a run.
 
 let slots = null;   // Uint8Array: the slots, one after the other
 let control = null; // Int32Array: per slot, the id of the last request done (-1 for a failed one)
 let slot_size = 0;
-const reader = new FileReaderSync();
+let buffer = null;  // ArrayBuffer of a slot's size, lent to the stream
+let queue = Promise.resolve();
 
-onmessage = ({ data }) => {
-  if (data.slots) {
-    ({ slots, control } = data);
-    slot_size = slots.length / control.length;
-    return;
+async function read_into_buffer(file, start, stop) {
+  const reader = file.slice(start, stop).stream().getReader({ mode: 'byob' });
+  let length = 0;
+  try {
+    for (;;) {
+      const { done, value } = await reader.read(new Uint8Array(buffer, length, buffer.byteLength - length));
+      if (value) buffer = value.buffer; // the buffer comes back with the bytes
+      if (done) break;
+      length += value.length;
+      if (length === buffer.byteLength) break;
+    }
+  } finally {
+    reader.releaseLock();
   }
-  const { file, slot, id, start, stop } = data;
+  return new Uint8Array(buffer, 0, length);
+}
+
+async function read({ file, slot, id, start, stop }) {
   let done = id;
   try {
-    slots.set(new Uint8Array(reader.readAsArrayBuffer(file.slice(start, stop))), slot * slot_size);
+    let bytes;
+    try {
+      bytes = await read_into_buffer(file, start, stop);
+    } catch {
+      // A browser whose File streams cannot fill a buffer of ours.
+      buffer = new ArrayBuffer(slot_size);
+      bytes = new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(start, stop)));
+    }
+    if (bytes.length !== stop - start) throw new Error('short read');
+    slots.set(bytes, slot * slot_size);
   } catch {
     done = -1; // the worker reads it itself
   }
   Atomics.store(control, slot, done);
   Atomics.notify(control, slot);
+}
+
+onmessage = ({ data }) => {
+  if (data.slots) {
+    ({ slots, control } = data);
+    slot_size = slots.length / control.length;
+    buffer = new ArrayBuffer(slot_size);
+    return;
+  }
+  queue = queue.then(() => read(data));
 };
