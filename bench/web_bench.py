@@ -182,7 +182,7 @@ class page:
         total = self.median()
         engine = med(lambda s: s['engine_ms'])
         parts = [
-            ('reading the File (FileReaderSync, in the engine\'s reads)', med(lambda s: s['reading_ms'])),
+            ('reading the File, or waiting for the reader ahead', med(lambda s: s['reading_ms'])),
             ('handing the result over (copies, slices of the File)', med(lambda s: s['handing_over_ms'])),
             ('the engine\'s proof, CRC-32 on its thread', phase('fingerprinting', 'job')),
             ('  and SHA-1 on its helper (beside the rest)', phase('fingerprinting', 'helpers')),

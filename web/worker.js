@@ -270,10 +270,13 @@ const read_ahead = (() => {
 const read_ahead_patience_ms = 30000;
 
 function load_window(file, start) {
-  const stop = Math.min(file.size, start + read_window_size);
   const ahead = read_ahead !== null && read_ahead.working;
+  let stop = Math.min(file.size, start + read_window_size);
   let window = ahead ? window_read_ahead(file, start, stop) : null;
   if (!window) {
+    // Reading ahead, what is read here is where the engine jumped to (the ROM's tables, an archive
+    // begun ahead): a quarter window, the reader going on from its end.
+    if (ahead) stop = Math.min(file.size, start + read_window_size / 4);
     const bytes = timed('reading_ms', () => new Uint8Array(reader.readAsArrayBuffer(file.slice(start, stop))));
     window = { file, start, bytes, slot: -1 };
   }
