@@ -194,6 +194,9 @@ class page:
                  'the rest (messages, page) %.2f s' % (self.name, total, engine, med(lambda s: s['blob_ms']),
                                                         total - engine - med(lambda s: s['blob_ms']))]
         lines += ['    %s: %.2f s' % (what, seconds) for what, seconds in parts]
+        lines.append('    windows of the File read ahead / on the engine\'s thread: %d / %d' % (
+            statistics.median(s['windows_read_ahead'] for s in self.splits),
+            statistics.median(s['windows_read_here'] for s in self.splits)))
         return lines
 
 
