@@ -14,9 +14,10 @@ Times, in alternation, RUNS runs of each of:
 Each page first makes one run that is not counted (its time is printed as "first"): the engine's
 code is compiled further while it runs, and a player's first run is that slower. Every page's
 first counted download is compared with the translation, and the native proof line with the
-SHA-1 of what it wrote. The page's runs are split by the worker (the page's ?test-timing hook):
-reading the File, handing the result over and making the Blob, the engine's proof
-(fingerprinting) and its CPK re-compression, on its thread and on the helper threads. While a
+SHA-1 of what it wrote. The page's runs are split by the worker and the page (the page's
+?test-timing hook): reading the File, handing the result over, the slices and the Blob that the
+page makes of it, the engine's proof (fingerprinting) and its CPK re-compression, on its thread
+and on the helper threads. While a
 page runs, the memory of Chromium's processes is read from /proc every 100 ms (see memory();
 reading a process's memory map slows it, so not more often). Prints the figures and writes them
 to OUT_FILE, with the machine's load.
@@ -183,9 +184,10 @@ class page:
         engine = med(lambda s: s['engine_ms'])
         parts = [
             ('reading the File, or waiting for the reader ahead', med(lambda s: s['reading_ms'])),
-            ('handing the result over (copies, slices of the File)', med(lambda s: s['handing_over_ms'])),
-            ('the engine\'s proof, CRC-32 on its thread', phase('fingerprinting', 'job')),
-            ('  and SHA-1 on its helper (beside the rest)', phase('fingerprinting', 'helpers')),
+            ('handing the result over (copies out of the engine\'s memory, to the page)', med(lambda s: s['handing_over_ms'])),
+            ('slices of the File for the Blob, on the page\'s thread (beside the engine)', med(lambda s: s['pieces_ms'])),
+            ('the engine\'s proof on its thread (copies for the helper, or both checksums)', phase('fingerprinting', 'job')),
+            ('  and CRC-32 and SHA-1 on its helper (beside the rest)', phase('fingerprinting', 'helpers')),
             ('CPK re-compression, on the job\'s thread', phase('CPK re-compression', 'job')),
             ('  and on the worker threads (beside the rest)', phase('CPK re-compression', 'helpers')),
             ('waiting for the worker threads', phase('waiting for workers', 'job')),

@@ -33,6 +33,7 @@ let cancelling = false;
 let result_url = null;
 let proof = '';          // the written ROM's SHA-1 line, from the engine
 let cancel_flag = null;  // shared with the worker where the engine has threads: raised to cancel
+let result = null;       // the result's parts as the worker hands them over, while a job runs
 
 function start_worker() {
   const url = new URL('worker.js', import.meta.url);
@@ -78,12 +79,20 @@ const handlers = {
   proof(message) {
     proof = message.text;
   },
+  piece(message) {
+    if (result) add_piece(message);
+  },
   events(message) {
     for (const event of message.events) handlers[event.type](event);
   },
   done(message) {
-    if (message.timing) window.quillmoor_timing = message.timing;
-    finish_run(message.outcome, message.blob);
+    let blob = null;
+    const start = performance.now();
+    if (message.outcome === 'written') blob = new Blob(result.parts, { type: 'application/octet-stream' });
+    if (message.timing) {
+      window.quillmoor_timing = { ...message.timing, pieces_ms: result.pieces_ms, blob_ms: performance.now() - start };
+    }
+    finish_run(message.outcome, blob);
   },
   broken(message) {
     show_error(texts ? texts.error_prefix + message.text : load_failure_text + message.text);
@@ -138,6 +147,7 @@ function start_run() {
   progress.max = 1;
   if (texts) document.title = texts.caption;
   download.download = result_name(chosen.name);
+  result = { file: chosen, parts: [], end: 0, pieces_ms: 0 };
   if (!worker) start_worker();
   if (cancel_flag) Atomics.store(cancel_flag, 0, 0);
   const hold_at = test_parameter('test-hold');
@@ -170,7 +180,41 @@ function request_cancel() {
   }
 }
 
+// The result's parts in file order (web/worker.js says what the pieces are): the bytes the
+// engine wrote, slices of the player's File for the ranges it kept (the browser copies neither
+// these nor the zeros), and the zeros between them.
+function add_piece(piece) {
+  const start = performance.now();
+  if (piece.at > result.end) result.parts.push(...zeros(piece.at - result.end));
+  if (piece.bytes) {
+    result.parts.push(piece.bytes);
+    result.end = piece.at + piece.bytes.length;
+  } else if (piece.size !== undefined) {
+    result.parts.push(result.file.slice(piece.from, piece.from + piece.size));
+    result.end = piece.at + piece.size;
+  } else {
+    result.end = piece.at;
+  }
+  result.pieces_ms += performance.now() - start;
+}
+
+// The zeros that pad a ROM to its power of two (often a third of it) as one small Blob named
+// again and again, which the browser does not copy either. The short runs between sections are
+// copied instead: a slice of a Blob costs the browser more than a few bytes.
+const zero_block = new Blob([new Uint8Array(1 << 20)]);
+const short_zeros = new Uint8Array(64 << 10);
+
+function zeros(count) {
+  if (count <= short_zeros.length) return [short_zeros.subarray(0, count)];
+  const parts = [];
+  for (; count >= zero_block.size; count -= zero_block.size) parts.push(zero_block);
+  if (count > short_zeros.length) parts.push(zero_block.slice(0, count));
+  else if (count > 0) parts.push(short_zeros.subarray(0, count));
+  return parts;
+}
+
 function finish_run(outcome, blob) {
+  result = null;
   running = false;
   cancelling = false;
   document.title = page_title;

@@ -1,8 +1,8 @@
 // The page's worker: runs the patch engine (WebAssembly) on the player's file, away from the
 // page's thread, and tells the page what the progress dialog of the Windows program would show.
-// Nothing leaves the machine: the file is read where it lies, and the result, the pieces the
-// engine hands over in file order (bytes it wrote, slices of the file it kept unchanged, zeros),
-// is handed to the page as a Blob.
+// Nothing leaves the machine: the file is read where it lies, and the result goes to the page as
+// the engine hands it over, in file order (bytes it wrote, ranges of the file it kept unchanged),
+// for the page to make the download of.
 //
 // Where the page is cross-origin isolated, the engine runs on every core
 // (quillmoor-engine-threads.js: threads share the module's memory); elsewhere on one thread
@@ -10,8 +10,8 @@
 //
 // Messages from the page: {type: 'run', file, hold_at, timed}, {type: 'cancel'}.
 // Messages to the page: 'ready' (texts, can_cancel, cancel_flag, threads, card), 'events' (the
-// engine's 'status', 'total', 'position', 'error' and 'proof', in order), 'done' (outcome
-// 'written' with the Blob, 'cancelled' or 'failed'; timing when asked) and 'broken'.
+// engine's 'status', 'total', 'position', 'error' and 'proof', and the result's 'piece's, all in
+// order), 'done' (outcome 'written', 'cancelled' or 'failed'; timing when asked) and 'broken'.
 
 const source_path = '/in/source.nds';
 // web/web_progress.h and web/web_job.cpp number these.
@@ -75,8 +75,8 @@ function poll_cancel_shared() {
 }
 
 // Where a run's time goes, for the benchmark: milliseconds reading the File (or waiting for it to
-// be read ahead), handing the result over (copies out of the module's memory, slices) and making
-// the Blob, the engine's phases, and how many windows of the File were read ahead or here.
+// be read ahead), handing the result over (copies out of the module's memory), the engine's
+// phases, and how many windows of the File were read ahead or here.
 let timing = null;
 const timed = (part, work) => {
   if (!timing) return work();
@@ -88,27 +88,15 @@ const timed = (part, work) => {
   }
 };
 
-// The result as the engine hands it over (web_sink.h): the Blob's parts, in file order.
-let result = null;
-
-function result_part_at(at) {
-  if (at > result.end) result.parts.push(...zeros(at - result.end));
-}
+// The result as the engine hands it over (web_sink.h), passed on to the page with the events:
+// {at, bytes} for bytes it wrote (copied out of the module's memory: given to the page, not
+// copied again), {at, from, size} for a range of the File kept as it is, {at} for the end.
+// Between pieces, zeros. The page, idle meanwhile, makes the slices of the File and the Blob.
+let source_file = null; // the File of the running job
 const sink = {
-  on_sink_write: (at, bytes) => timed('handing_over_ms', () => {
-    result_part_at(at);
-    result.parts.push(bytes);
-    result.end = at + bytes.length;
-  }),
-  on_sink_keep: (at, from, size) => timed('handing_over_ms', () => {
-    result_part_at(at);
-    result.parts.push(result.file.slice(from, from + size));
-    result.end = at + size;
-  }),
-  on_sink_finish: (size) => timed('handing_over_ms', () => {
-    result_part_at(size);
-    result.end = size;
-  }),
+  on_sink_write: (at, bytes) => timed('handing_over_ms', () => queue_event({ type: 'piece', at, bytes })),
+  on_sink_keep: (at, from, size) => timed('handing_over_ms', () => queue_event({ type: 'piece', at, from, size })),
+  on_sink_finish: (size) => queue_event({ type: 'piece', at: size }),
 };
 
 // The engine's events go to the page in batches, in order: a message per step (thousands in a
@@ -124,9 +112,14 @@ function on_engine_event(kind, text, number) {
     return;
   }
   if (type === 'position') last_position = number;
+  queue_event({ type, text, number });
+  if (type === 'error') send_batch();
+}
+
+function queue_event(event) {
   if (batch.length === 0) batch_started = performance.now();
-  batch.push({ type, text, number });
-  if (type === 'error' || performance.now() - batch_started >= batch_interval_ms) send_batch();
+  batch.push(event);
+  if (performance.now() - batch_started >= batch_interval_ms) send_batch();
 }
 
 // "phase\tjob seconds\thelper seconds" lines (web_job.cpp).
@@ -140,7 +133,10 @@ function read_phases(text) {
 }
 
 function send_batch() {
-  if (batch.length !== 0) postMessage({ type: 'events', events: batch });
+  if (batch.length !== 0) {
+    const transfer = batch.filter((event) => event.bytes).map((event) => event.bytes.buffer);
+    postMessage({ type: 'events', events: batch }, transfer);
+  }
   batch = [];
 }
 
@@ -236,7 +232,7 @@ function copy_from_window(file, position, into) {
 // The engine's reads of the source (web_source.h), whole.
 function on_source_read(at, into) {
   try {
-    for (let done = 0; done < into.length;) done += copy_from_window(result.file, at + done, into.subarray(done));
+    for (let done = 0; done < into.length;) done += copy_from_window(source_file, at + done, into.subarray(done));
     return 0;
   } catch (error) {
     console.warn('quillmoor: the File cannot be read:', error);
@@ -328,48 +324,31 @@ function ensure_folder(path) {
   if (!engine.FS.analyzePath(path).exists) engine.FS.mkdir(path);
 }
 
-// The zeros that pad a ROM to its power of two (often a third of it) as one small Blob named
-// again and again, which the browser does not copy either. The short runs between sections are
-// copied instead: a slice of a Blob costs the browser more than a few bytes.
-const zero_block = new Blob([new Uint8Array(1 << 20)]);
-const short_zeros = new Uint8Array(64 << 10);
-
-function zeros(count) {
-  if (count <= short_zeros.length) return [short_zeros.subarray(0, count)];
-  const parts = [];
-  for (; count >= zero_block.size; count -= zero_block.size) parts.push(zero_block);
-  if (count > short_zeros.length) parts.push(zero_block.slice(0, count));
-  else if (count > 0) parts.push(short_zeros.subarray(0, count));
-  return parts;
-}
-
 async function run({ file, hold_at: hold, timed: time_it }) {
   cancel_requested = false;
   last_position = 0;
   hold_at = (can_suspend || (threaded && !no_suspend)) && Number.isInteger(hold) ? hold : null;
   timing = time_it ? {
-    reading_ms: 0, handing_over_ms: 0, blob_ms: 0, engine_ms: 0, phases: null, windows_read_ahead: 0, windows_read_here: 0,
+    reading_ms: 0, handing_over_ms: 0, engine_ms: 0, phases: null, windows_read_ahead: 0, windows_read_here: 0,
   } : null;
   ensure_folder('/in');
   engine.FS.mount(engine.FS.filesystems.WORKERFS, { blobs: [{ name: 'source.nds', data: file }] }, '/in');
   const source = c_string(source_path);
-  result = { file, parts: [], end: 0 };
+  source_file = file;
   let outcome;
-  let blob = null;
   try {
     const start = performance.now();
     outcome = outcomes[await run_job(source, file.size, time_it ? 1 : 0)];
     if (timing) timing.engine_ms = performance.now() - start;
-    if (outcome === 'written') blob = timed('blob_ms', () => new Blob(result.parts, { type: 'application/octet-stream' }));
   } finally {
     engine._free(source);
     engine.FS.unmount('/in');
     read_window = no_window;
     if (read_ahead) read_ahead.requests = [null, null];
-    result = null;
+    source_file = null;
   }
   send_batch();
-  postMessage({ type: 'done', outcome, blob, timing });
+  postMessage({ type: 'done', outcome, timing });
   timing = null;
 }
 
