@@ -6,7 +6,7 @@
 // between the page's workers), on any static host: the site's own responses get the headers
 // that a host would otherwise have to be set up to send.
 const cache_name = 'quillmoor-site';
-const site_files = ['./', 'index.html', 'style.css', 'page.js', 'worker.js', 'reader.js', 'quillmoor-engine.js',
+const site_files = ['./', 'index.html', 'style.css', 'page.js', 'worker.js', 'reader.js', 'file_stream.js', 'quillmoor-engine.js',
                     'quillmoor-engine.wasm', 'quillmoor-engine-threads.js', 'quillmoor-engine-threads.wasm',
                     'quillmoor-engine-threads.worker.js'];
 

@@ -6,10 +6,7 @@
 // Message from the worker: {file, slot, id, start, stop} (once first {slots, control}): read
 // file[start, stop) into the slot, then mark request `id` of that slot done in `control` (the
 // requests of a slot come in order: the worker waits for the last one it made).
-//
-// The File is read as a stream into one buffer of this worker's, lent to the stream and given
-// back at each read, rather than into a new buffer a window, which would leave the memory of
-// every window read to the garbage collector: a whole ROM's worth in a run.
+import { read_into } from './file_stream.js';
 
 let slots = null;   // Uint8Array: the slots, one after the other
 let control = null; // Int32Array: per slot, the id of the last request done (-1 for a failed one)
@@ -17,29 +14,13 @@ let slot_size = 0;
 let buffer = null;  // ArrayBuffer of a slot's size, lent to the stream
 let queue = Promise.resolve();
 
-async function read_into_buffer(file, start, stop) {
-  const reader = file.slice(start, stop).stream().getReader({ mode: 'byob' });
-  let length = 0;
-  try {
-    for (;;) {
-      const { done, value } = await reader.read(new Uint8Array(buffer, length, buffer.byteLength - length));
-      if (value) buffer = value.buffer; // the buffer comes back with the bytes
-      if (done) break;
-      length += value.length;
-      if (length === buffer.byteLength) break;
-    }
-  } finally {
-    reader.releaseLock();
-  }
-  return new Uint8Array(buffer, 0, length);
-}
-
 async function read({ file, slot, id, start, stop }) {
   let done = id;
   try {
     let bytes;
     try {
-      bytes = await read_into_buffer(file, start, stop);
+      bytes = await read_into(file, start, stop, buffer);
+      buffer = bytes.buffer;
     } catch {
       // A browser whose File streams cannot fill a buffer of ours.
       buffer = new ArrayBuffer(slot_size);

@@ -13,6 +13,8 @@
 // engine's 'status', 'total', 'position', 'error' and 'proof', and the result's 'piece's, all in
 // order), 'done' (outcome 'written', 'cancelled' or 'failed'; timing when asked) and 'broken'.
 
+import { read_into } from './file_stream.js';
+
 const source_path = '/in/source.nds';
 // web/web_progress.h and web/web_job.cpp number these.
 const event_types = ['status', 'total', 'position', 'error', 'proof', 'timing'];
@@ -140,10 +142,11 @@ function send_batch() {
   batch = [];
 }
 
-// The module instantiated here rather than by emscripten's loader, to put the suspending poll
-// among its imports and to keep a promising qm_run.
+// The module instantiated here rather than by emscripten's loader, to put the suspending poll and
+// reads among its imports and to keep a promising qm_run.
 async function instantiate_suspending(imports) {
   imports.env.qm_cancel_poll = new WebAssembly.Suspending(poll_cancel_suspending);
+  imports.env.qm_source_read = new WebAssembly.Suspending(read_source_suspending);
   const response = fetch(new URL('quillmoor-engine.wasm', import.meta.url));
   try {
     return await WebAssembly.instantiateStreaming(response, imports);
@@ -238,6 +241,62 @@ function on_source_read(at, into) {
     console.warn('quillmoor: the File cannot be read:', error);
     return -1;
   }
+}
+
+// On one thread where WebAssembly can be suspended, a read that needs a new window suspends the
+// job while the File is streamed into one buffer of this worker's, the same for every window
+// (file_stream.js says why); what the window holds is copied at once, without suspending.
+let stream_buffer = null;
+let streams_fill_buffers = true;
+
+function read_source_suspending(at, pointer, size) {
+  const file = source_file;
+  const copy_what_the_window_holds = (done) => {
+    const position = at + done;
+    if (read_window.file !== file || position < read_window.start ||
+        position >= read_window.start + read_window.bytes.length) return 0;
+    const start = position - read_window.start;
+    const count = Math.min(size - done, read_window.bytes.length - start);
+    engine.HEAPU8.set(read_window.bytes.subarray(start, start + count), pointer + done);
+    return count;
+  };
+  let done = 0;
+  for (let count = 1; done < size && count > 0; done += count) count = copy_what_the_window_holds(done);
+  if (done === size) return 0;
+  return (async () => {
+    try {
+      while (done < size) {
+        read_window = await load_window_streamed(file, at + done);
+        done += copy_what_the_window_holds(done);
+      }
+      return 0;
+    } catch (error) {
+      console.warn('quillmoor: the File cannot be read:', error);
+      return -1;
+    }
+  })();
+}
+
+async function load_window_streamed(file, start) {
+  if (!streams_fill_buffers) return load_window(file, start);
+  const stop = Math.min(file.size, start + read_window_size);
+  read_window = no_window; // its bytes are in the buffer about to be lent
+  stream_buffer ??= new ArrayBuffer(read_window_size);
+  const began = performance.now();
+  let bytes;
+  try {
+    bytes = await read_into(file, start, stop, stream_buffer);
+  } catch (error) {
+    streams_fill_buffers = false; // read here from now on, a new buffer a window
+    stream_buffer = null;
+    return load_window(file, start);
+  }
+  stream_buffer = bytes.buffer;
+  if (timing) {
+    timing.reading_ms += performance.now() - began;
+    ++timing.windows_read_here;
+  }
+  return { file, start, bytes, slot: -1 };
 }
 
 // The reads of the module's file system, which shows the File too (for the explanation of a
