@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <system_error>
 #include <utility>
 
 namespace qm {
@@ -39,7 +40,25 @@ bool output_fingerprint::default_helper() noexcept
 #endif
 }
 
-output_fingerprint::output_fingerprint(bool helper) : use_helper(helper), hash(std::make_unique<sha1>()) {}
+output_fingerprint::output_fingerprint(bool helper)
+    : output_fingerprint(helper, [](std::function<void()> loop) { return std::thread(std::move(loop)); })
+{
+}
+
+output_fingerprint::output_fingerprint(bool helper, thread_starter start)
+    : use_helper(helper), start(std::move(start)), hash(std::make_unique<sha1>())
+{
+}
+
+void output_fingerprint::start_helper()
+{
+    timer = phase_timer::of_this_thread().timer;
+    try {
+        helper = start([this] { helper_loop(); });
+    } catch (const std::system_error&) {
+        use_helper = false; // no thread to spare: this thread hashes, as without a helper
+    }
+}
 
 output_fingerprint::~output_fingerprint()
 {
@@ -62,6 +81,8 @@ void output_fingerprint::note(byte_span data)
     // CRC-32 here, SHA-1 on the helper.
     const timed_phase timing(job_phase::fingerprinting);
     crc = crc32_continue(crc, data);
+    if (use_helper && !helper.joinable())
+        start_helper();
 }
 
 bytes output_fingerprint::spare_block()
@@ -94,9 +115,12 @@ void output_fingerprint::take(byte_span data)
 
 void output_fingerprint::take_block(bytes& block)
 {
-    if (!use_helper)
-        return take(block);
     note(block);
+    if (!use_helper) {
+        const timed_phase timing(job_phase::fingerprinting);
+        hash->update(block);
+        return;
+    }
     // The block goes to the helper as it is; the caller gets a spare back in its place.
     piece p;
     p.data = std::exchange(block, spare_block());
@@ -112,6 +136,8 @@ void output_fingerprint::take_zeros(std::uint64_t count)
     length += count;
     const timed_phase timing(job_phase::fingerprinting);
     for_each_zero_block(count, [&](byte_span zeros) { crc = crc32_continue(crc, zeros); });
+    if (use_helper && !helper.joinable())
+        start_helper();
     if (!use_helper) {
         for_each_zero_block(count, [&](byte_span zeros) { hash->update(zeros); });
         return;
@@ -123,10 +149,6 @@ void output_fingerprint::take_zeros(std::uint64_t count)
 
 void output_fingerprint::hand_over(piece p)
 {
-    if (!helper.joinable()) {
-        timer = phase_timer::of_this_thread().timer;
-        helper = std::thread([this] { helper_loop(); });
-    }
     std::unique_lock guard(lock);
     changed.wait(guard, [&] { return queue.size() < max_waiting; });
     queue.push_back(std::move(p));

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,10 @@ class output_fingerprint final : public sink_tap {
 public:
     // `helper` false hashes on the caller's thread.
     explicit output_fingerprint(bool helper = default_helper());
+    // The same, the helper started by `start`. Where it throws std::system_error (as the system
+    // does when it has no thread to spare) the caller's thread hashes instead.
+    using thread_starter = std::function<std::thread(std::function<void()>)>;
+    output_fingerprint(bool helper, thread_starter start);
     ~output_fingerprint() override;
     output_fingerprint(const output_fingerprint&) = delete;
     output_fingerprint& operator=(const output_fingerprint&) = delete;
@@ -51,10 +56,13 @@ private:
     void note(byte_span data);
     // A block for the helper to hash: a spare, or a new one.
     bytes spare_block();
+    // Starts the helper at the first piece; clears use_helper when it cannot start.
+    void start_helper();
     void hand_over(piece p);
     void helper_loop();
 
     bool use_helper;
+    thread_starter start;
     std::unique_ptr<sha1> hash;
     std::uint32_t crc = 0;
     std::uint64_t length = 0;

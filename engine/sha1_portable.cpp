@@ -14,6 +14,50 @@ constexpr std::uint32_t rotl(std::uint32_t x, int n) noexcept
     return (x << n) | (x >> (32 - n));
 }
 
+// The four stages of twenty rounds: their function of b, c and d, and their constant.
+template <int stage>
+constexpr std::uint32_t round_function(std::uint32_t b, std::uint32_t c, std::uint32_t d) noexcept
+{
+    if constexpr (stage == 0)
+        return d ^ (b & (c ^ d)); // b chooses between c and d
+    else if constexpr (stage == 2)
+        return (b & c) | (d & (b | c)); // the majority of b, c and d
+    else
+        return b ^ c ^ d;
+}
+constexpr std::uint32_t round_constant[4] = {0x5A827999u, 0x6ED9EBA1u, 0x8F1BBCDCu, 0xCA62C1D6u};
+
+// Message word i of the block: the first sixteen as read, then each from four earlier ones, kept
+// in a ring of sixteen.
+template <int i> inline std::uint32_t schedule(std::uint32_t (&w)[16]) noexcept
+{
+    if constexpr (i >= 16)
+        w[i & 15] = rotl(w[(i + 13) & 15] ^ w[(i + 8) & 15] ^ w[(i + 2) & 15] ^ w[i & 15], 1);
+    return w[i & 15];
+}
+
+// Five rounds from round i on. Rather than move all five words each round, the names turn: the
+// round that would shift a into b computes into e, and the next one takes e as its a.
+template <int i>
+inline void five_rounds(std::uint32_t (&w)[16], std::uint32_t& a, std::uint32_t& b, std::uint32_t& c,
+                        std::uint32_t& d, std::uint32_t& e) noexcept
+{
+    constexpr int stage = i / 20;
+    constexpr std::uint32_t k = round_constant[stage];
+    e += rotl(a, 5) + round_function<stage>(b, c, d) + k + schedule<i>(w);
+    b = rotl(b, 30);
+    d += rotl(e, 5) + round_function<stage>(a, b, c) + k + schedule<i + 1>(w);
+    a = rotl(a, 30);
+    c += rotl(d, 5) + round_function<stage>(e, a, b) + k + schedule<i + 2>(w);
+    e = rotl(e, 30);
+    b += rotl(c, 5) + round_function<stage>(d, e, a) + k + schedule<i + 3>(w);
+    d = rotl(d, 30);
+    a += rotl(b, 5) + round_function<stage>(c, d, e) + k + schedule<i + 4>(w);
+    c = rotl(c, 30);
+    if constexpr (i + 5 < 80)
+        five_rounds<i + 5>(w, a, b, c, d, e);
+}
+
 } // namespace
 
 struct sha1::state {
@@ -30,37 +74,15 @@ struct sha1::state {
 sha1::sha1() : running(std::make_unique<state>()) {}
 sha1::~sha1() = default;
 
+// The eighty rounds written out, so that no round tests which stage it belongs to.
 void sha1::state::compress(const std::uint8_t* block) noexcept
 {
-    std::uint32_t w[80];
+    std::uint32_t w[16];
     for (int i = 0; i < 16; ++i)
         w[i] = std::uint32_t{block[4 * i]} << 24 | std::uint32_t{block[4 * i + 1]} << 16 |
                std::uint32_t{block[4 * i + 2]} << 8 | block[4 * i + 3];
-    for (int i = 16; i < 80; ++i)
-        w[i] = rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
     std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
-    for (int i = 0; i < 80; ++i) {
-        std::uint32_t f, k;
-        if (i < 20) {
-            f = (b & c) | (~b & d);
-            k = 0x5A827999u;
-        } else if (i < 40) {
-            f = b ^ c ^ d;
-            k = 0x6ED9EBA1u;
-        } else if (i < 60) {
-            f = (b & c) | (b & d) | (c & d);
-            k = 0x8F1BBCDCu;
-        } else {
-            f = b ^ c ^ d;
-            k = 0xCA62C1D6u;
-        }
-        const std::uint32_t t = rotl(a, 5) + f + e + k + w[i];
-        e = d;
-        d = c;
-        c = rotl(b, 30);
-        b = a;
-        a = t;
-    }
+    five_rounds<0>(w, a, b, c, d, e);
     h[0] += a;
     h[1] += b;
     h[2] += c;

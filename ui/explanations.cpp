@@ -49,13 +49,6 @@ std::string region_of(const std::string& game_code)
     }
 }
 
-// "Quillmoor (QLMOR, code YQLE, Amérique du Nord)": the release the card was made from, or the
-// one found in the file when there is no card.
-std::string game_name(const rom_fingerprint& release)
-{
-    return "Quillmoor (" + release.title + ", code " + release.game_code + region_of(release.game_code) + ")";
-}
-
 std::string expected_release(const identity_card* card)
 {
     return card ? game_name(card->original) : std::string("Quillmoor (QLMOR, code YQLE ou YQLP)");
@@ -99,6 +92,11 @@ std::string label_of(const card_section& s)
 }
 
 } // namespace
+
+std::string game_name(const rom_fingerprint& release)
+{
+    return "Quillmoor (" + release.title + ", code " + release.game_code + region_of(release.game_code) + ")";
+}
 
 std::string explain_refusal(const source_diagnosis& d, const identity_card* card)
 {

@@ -17,6 +17,10 @@ std::string explain_refusal(const source_diagnosis& d, const identity_card* card
 // After a successful check: one line naming the game and its release.
 std::string describe_accepted_source(const source_diagnosis& d, const identity_card* card);
 
+// "Quillmoor (QLMOR, code YQLE, Amérique du Nord)": the game, its title field, game code and the
+// region the code names.
+std::string game_name(const rom_fingerprint& release);
+
 // After a successful run: the SHA-1 of the written ROM, "vérifiée" when it is the card's
 // translated ROM.
 std::string describe_result(const rom_fingerprint& written, const identity_card* card);

@@ -1,5 +1,5 @@
 // The functions the engine's C++ side imports from JavaScript (web/web_progress.cpp,
-// web/web_sink.cpp). They hand over to callbacks that whoever creates the module sets on it: the
+// web/web_sink.cpp, web/web_source.cpp). They hand over to callbacks that whoever creates the module sets on it: the
 // page's worker script or the node test.
 mergeInto(LibraryManager.library, {
   qm_post_event: function (kind, text, number) {
@@ -14,6 +14,10 @@ mergeInto(LibraryManager.library, {
   },
   qm_sink_finish: function (size) {
     Module['on_sink_finish'](size);
+  },
+  // The File's bytes go straight into the engine's buffer.
+  qm_source_read: function (at, into, size) {
+    return Module['on_source_read'](at, HEAPU8.subarray(into, into + (size >>> 0)));
   },
   // Where the browser can suspend WebAssembly, the worker script replaces this import with one
   // that waits for a turn of its event loop (worker.js).

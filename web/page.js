@@ -11,6 +11,7 @@ const progress = element('progress');
 const status_line = element('status');
 const error_box = element('error');
 const download = element('download');
+const run_section = document.querySelector('.run');
 
 const page_title = document.title;
 const cancelled_text = "Patch annulé\u00A0: aucun fichier n'a été produit.";
@@ -18,7 +19,9 @@ const load_failure_text = "Le moteur du patch n'a pas pu démarrer\u00A0: ";
 // Test hooks, read from the address: ?test-hold=N (read at each run) makes the worker wait for
 // the page once N steps are done, where the worker can take a cancel during the run, so that a
 // cancel lands at a known point; ?test-no-suspend makes the worker behave as in a browser that
-// cannot suspend WebAssembly.
+// cannot hand a cancel to a running job; ?test-read-window=N has the worker read the File N bytes
+// at a time; ?test-timing (read at each run) has the worker time the run's parts, left in
+// window.quillmoor_timing for the benchmark.
 const test_parameter = (name) => new URLSearchParams(location.search).get(name);
 
 let worker = null;
@@ -29,10 +32,13 @@ let running = false;
 let cancelling = false;
 let result_url = null;
 let proof = '';          // the written ROM's SHA-1 line, from the engine
+let cancel_flag = null;  // shared with the worker where the engine has threads: raised to cancel
+let result = null;       // the result's parts as the worker hands them over, while a job runs
 
 function start_worker() {
   const url = new URL('worker.js', import.meta.url);
-  if (test_parameter('test-no-suspend') !== null) url.search = '?no-suspend';
+  if (test_parameter('test-no-suspend') !== null) url.searchParams.set('no-suspend', '');
+  if (test_parameter('test-read-window') !== null) url.searchParams.set('read-window', test_parameter('test-read-window'));
   worker = new Worker(url, { type: 'module' });
   worker.onmessage = ({ data }) => handlers[data.type](data);
   worker.onerror = (event) => handlers.broken({ text: event.message });
@@ -41,12 +47,18 @@ function start_worker() {
 function stop_worker() {
   if (worker) worker.terminate();
   worker = null;
+  // Until the next worker is ready, a cancel can only stop it.
+  can_cancel = false;
+  cancel_flag = null;
 }
 
 const handlers = {
   ready(message) {
     texts = message.texts;
     can_cancel = message.can_cancel;
+    cancel_flag = message.cancel_flag;
+    document.documentElement.dataset.threads = message.threads;
+    show_expected_rom(message.card);
     if (running && !cancelling) document.title = texts.caption;
   },
   // After "Annuler" the status line keeps "Annulation..." and the bar and caption stand still.
@@ -67,11 +79,20 @@ const handlers = {
   proof(message) {
     proof = message.text;
   },
+  piece(message) {
+    if (result) add_piece(message);
+  },
   events(message) {
     for (const event of message.events) handlers[event.type](event);
   },
   done(message) {
-    finish_run(message.outcome, message.blob);
+    let blob = null;
+    const start = performance.now();
+    if (message.outcome === 'written') blob = new Blob(result.parts, { type: 'application/octet-stream' });
+    if (message.timing) {
+      window.quillmoor_timing = { ...message.timing, pieces_ms: result.pieces_ms, blob_ms: performance.now() - start };
+    }
+    finish_run(message.outcome, blob);
   },
   broken(message) {
     show_error(texts ? texts.error_prefix + message.text : load_failure_text + message.text);
@@ -126,17 +147,30 @@ function start_run() {
   progress.max = 1;
   if (texts) document.title = texts.caption;
   download.download = result_name(chosen.name);
+  result = { file: chosen, parts: [], end: 0, pieces_ms: 0 };
   if (!worker) start_worker();
+  if (cancel_flag) Atomics.store(cancel_flag, 0, 0);
   const hold_at = test_parameter('test-hold');
-  worker.postMessage({ type: 'run', file: chosen, hold_at: hold_at === null ? null : Number.parseInt(hold_at, 10) });
+  worker.postMessage({
+    type: 'run',
+    file: chosen,
+    hold_at: hold_at === null ? null : Number.parseInt(hold_at, 10),
+    timed: test_parameter('test-timing') !== null,
+  });
   update_controls();
+  // The progress, and later the download, come below the controls: on a small screen they would
+  // be out of sight.
+  run_section.scrollIntoView({ block: 'nearest' });
 }
 
 function request_cancel() {
   cancelling = true;
   status_line.textContent = texts ? texts.cancelling : '';
   update_controls();
-  if (can_cancel) {
+  if (cancel_flag) {
+    Atomics.store(cancel_flag, 0, 1);
+    Atomics.notify(cancel_flag, 0);
+  } else if (can_cancel) {
     worker.postMessage({ type: 'cancel' });
   } else {
     // This browser cannot hand the request to a running job: the job is stopped with its worker.
@@ -146,7 +180,41 @@ function request_cancel() {
   }
 }
 
+// The result's parts in file order (web/worker.js says what the pieces are): the bytes the
+// engine wrote, slices of the player's File for the ranges it kept (the browser copies neither
+// these nor the zeros), and the zeros between them.
+function add_piece(piece) {
+  const start = performance.now();
+  if (piece.at > result.end) result.parts.push(...zeros(piece.at - result.end));
+  if (piece.bytes) {
+    result.parts.push(piece.bytes);
+    result.end = piece.at + piece.bytes.length;
+  } else if (piece.size !== undefined) {
+    result.parts.push(result.file.slice(piece.from, piece.from + piece.size));
+    result.end = piece.at + piece.size;
+  } else {
+    result.end = piece.at;
+  }
+  result.pieces_ms += performance.now() - start;
+}
+
+// The zeros that pad a ROM to its power of two (often a third of it) as one small Blob named
+// again and again, which the browser does not copy either. The short runs between sections are
+// copied instead: a slice of a Blob costs the browser more than a few bytes.
+const zero_block = new Blob([new Uint8Array(1 << 20)]);
+const short_zeros = new Uint8Array(64 << 10);
+
+function zeros(count) {
+  if (count <= short_zeros.length) return [short_zeros.subarray(0, count)];
+  const parts = [];
+  for (; count >= zero_block.size; count -= zero_block.size) parts.push(zero_block);
+  if (count > short_zeros.length) parts.push(zero_block.slice(0, count));
+  else if (count > 0) parts.push(short_zeros.subarray(0, count));
+  return parts;
+}
+
 function finish_run(outcome, blob) {
+  result = null;
   running = false;
   cancelling = false;
   document.title = page_title;
@@ -163,6 +231,7 @@ function finish_run(outcome, blob) {
     status_line.textContent = '';
   }
   update_controls();
+  if (outcome === 'written') download.scrollIntoView({ block: 'nearest' });
 }
 
 source.addEventListener('change', () => choose(source.files[0]));
@@ -183,7 +252,53 @@ document.addEventListener('drop', (event) => {
   choose(source.files[0]);
 });
 
-start_worker();
+// The ROM the patch needs, from the patch's identity card: the game and its release, the size
+// in bytes grouped by three (narrow no-break spaces), CRC-32 and SHA-1. Hidden without a card.
+function show_expected_rom(card) {
+  element('expected').hidden = card === null;
+  if (card === null) return;
+  element('expected-release').textContent = card.release;
+  element('expected-size').textContent = card.size.replace(/\B(?=(\d{3})+$)/g, '\u202F') + '\u00A0octets';
+  element('expected-crc32').textContent = card.crc32;
+  element('expected-sha1').textContent = card.sha1;
+}
+
 // Where the page is served from a secure origin (https, or this machine), a service worker keeps
-// the site's files for use without a network.
-if ('serviceWorker' in navigator) navigator.serviceWorker.register('offline.js').catch(() => {});
+// the site's files for use without a network, and adds to the site's own responses the headers
+// that make the page cross-origin isolated, so that the engine may run on every core: a static
+// host sends no such headers, and needs no setting. A page loaded without the service worker
+// (the first visit, a forced reload) reloads once, as soon as it controls the page, unless the
+// player has already chosen a file; the mark in sessionStorage keeps a browser that cannot be
+// isolated from reloading again. Wherever isolation is not had, the engine runs on one thread.
+const reload_mark = 'quillmoor-isolation-reload';
+
+async function become_isolated() {
+  if (!('serviceWorker' in navigator)) return;
+  let registration;
+  try {
+    registration = await navigator.serviceWorker.register('offline.js');
+  } catch {
+    return; // a host or a browser without service workers: one thread
+  }
+  if (self.crossOriginIsolated) {
+    sessionStorage.removeItem(reload_mark);
+    return;
+  }
+  if (sessionStorage.getItem(reload_mark) !== null) return;
+  const reload = () => {
+    if (chosen !== null || running) return;
+    sessionStorage.setItem(reload_mark, '1');
+    location.reload();
+  };
+  if (registration.active && !navigator.serviceWorker.controller) reload();
+  else navigator.serviceWorker.addEventListener('controllerchange', reload, { once: true });
+}
+
+// The guide is a page of the site where the site was built with it: without it, no link. (Asked
+// for whole, which also keeps it for use without a network.)
+fetch('guide.html').then((response) => response.ok, () => false).then((found) => {
+  element('guide').parentElement.hidden = !found;
+});
+
+start_worker();
+become_isolated();

@@ -23,6 +23,7 @@ enum class event_kind : int {
     position = 2, // first number: steps done; text: the new caption, or empty to keep it
     error = 3,    // text: the French error message of a failed run
     proof = 4,    // text: the written ROM's SHA-1, and whether it is the expected translation
+    timing = 5,   // text: the job's phases and their seconds, when the worker script asked for them
 };
 
 // Hands an event to the worker script (through the engine's JavaScript library).

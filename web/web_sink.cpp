@@ -1,5 +1,7 @@
 #include "web/web_sink.h"
 
+#include "common/phase_timer.h"
+
 #include <stdexcept>
 
 extern "C" {
@@ -26,6 +28,7 @@ void web_sink::write(std::uint64_t at, byte_span data)
     skip_to(at);
     if (tap)
         tap->take(data);
+    const timed_phase timing(job_phase::writing);
     // A piece larger than 4 GiB cannot come: the rebuilt ROM stays below 2 GiB.
     qm_sink_write(static_cast<double>(at), data.data(), static_cast<std::uint32_t>(data.size()));
     end += data.size();

@@ -7,6 +7,10 @@
 #include "job_fixture.h"
 #include "vcdiff/delta_builder.h"
 
+#include <memory>
+#include <system_error>
+#include <thread>
+
 namespace qm {
 namespace {
 
@@ -45,26 +49,43 @@ TEST(checksums, crc32_and_sha1_against_their_definitions_and_check_values_fed_in
     }
 }
 
-// The proof of a written ROM: whatever way the bytes come (pieces, runs of zeros, blocks larger
-// than the helper's), on a helper thread or not, the fingerprint of the whole.
-TEST(checksums, a_fingerprint_taken_on_the_way_is_that_of_the_whole)
+// The proof of a written ROM: pieces, blocks handed over whole and runs of zeros fingerprinted as
+// the whole image, the same whether SHA-1 runs on a helper thread, on the caller's, or on the
+// caller's because the system had no thread to give the helper.
+TEST(output_fingerprint, the_whole_image_with_or_without_a_helper_or_when_none_can_start)
 {
-    bytes whole = test::pattern(3'000'000, 4);
-    std::copy_n("QLMOR\0\0\0\0\0\0\0YQLE", 16, whole.begin());
-    std::fill(whole.begin() + 100, whole.begin() + 2'200'100, 0);
-    for (const bool helper : {false, true}) {
-        output_fingerprint f(helper);
-        const byte_span all(whole);
-        f.take(all.first(10));
-        f.take(all.subspan(10, 90));
-        f.take_zeros(2'200'000);
-        f.take(all.subspan(2'200'100));
-        const rom_fingerprint got = f.result();
-        EXPECT_EQ(std::tuple(got.size, got.crc32, got.sha1, got.title, got.game_code),
-                  std::tuple(std::uint64_t{whole.size()}, crc32(whole), sha1::hex(sha1::of(whole)), "QLMOR",
-                             "YQLE"))
-            << helper;
+    bytes head = test::pattern(3 << 20, 5); // more than the helper's blocks
+    std::copy_n("QLMOR\0\0\0\0\0\0\0YQLE", 16, head.begin());
+    bytes image = head;
+    image.resize(image.size() + 70000); // zeros
+    image.push_back(0x5A);
+
+    int starts = 0;
+    const auto refuse = [&](std::function<void()>) -> std::thread {
+        ++starts;
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    };
+    const auto run = [&](std::function<void()> loop) {
+        ++starts;
+        return std::thread(std::move(loop));
+    };
+    std::vector<std::unique_ptr<output_fingerprint>> modes;
+    modes.push_back(std::make_unique<output_fingerprint>(false));
+    modes.push_back(std::make_unique<output_fingerprint>(true, run));
+    modes.push_back(std::make_unique<output_fingerprint>(true, refuse));
+    for (auto& f : modes) {
+        f->take(byte_span(head).first(10));
+        f->take(byte_span(head).subspan(10, 1000));
+        bytes block(head.begin() + 1010, head.end());
+        f->take_block(block);
+        f->take_zeros(70000);
+        f->take(test::text("Z"));
+        const rom_fingerprint r = f->result();
+        EXPECT_EQ(std::tuple(r.size, r.crc32, r.sha1, r.title, r.game_code),
+                  std::tuple(std::uint64_t{image.size()}, crc32(image), sha1::hex(sha1::of(image)), "QLMOR",
+                             "YQLE"));
     }
+    EXPECT_EQ(starts, 2); // once each, the refused one not asked again
 }
 
 TEST(identity_card, written_and_read_back)

@@ -1,7 +1,8 @@
 """Headless Chromium on the built site, for the page tests and the browser benchmark.
 
 The site is served from this process by Python's http.server on 127.0.0.1 (a free port chosen by
-the system); Chromium and chromedriver are Debian's, driven through the system's selenium.
+the system), as any static host serves it: no header of its own; Chromium and chromedriver are
+Debian's, driven through the system's selenium.
 """
 
 import functools
@@ -21,15 +22,25 @@ CHROMEDRIVER = '/usr/bin/chromedriver'
 
 
 class quiet_handler(http.server.SimpleHTTPRequestHandler):
+    refused = ()
+
     def log_message(self, *args):
         pass
 
+    def send_head(self):
+        if self.path.split('?')[0] in self.refused:
+            self.send_error(404)
+            return None
+        return super().send_head()
+
 
 class site_server:
-    """The site's folder on http://127.0.0.1:PORT/ until close()."""
+    """The site's folder on http://127.0.0.1:PORT/ until close(). Paths in `refuse` (as
+    '/offline.js') are answered 404, as by a host that keeps them from being served."""
 
-    def __init__(self, folder):
-        handler = functools.partial(quiet_handler, directory=folder)
+    def __init__(self, folder, refuse=()):
+        handler = functools.partial(type('handler', (quiet_handler,), {'refused': tuple(refuse)}),
+                                    directory=folder)
         self.server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)
         self.url = 'http://127.0.0.1:%d/' % self.server.server_address[1]
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
@@ -41,9 +52,10 @@ class site_server:
 
 
 class browser:
-    """One headless Chromium with a fresh profile and a download folder of its own."""
+    """One headless Chromium with a fresh profile and a download folder of its own; with `cpus`
+    (as '0'), the browser and all its processes run on those cores alone (taskset)."""
 
-    def __init__(self, extra_arguments=()):
+    def __init__(self, extra_arguments=(), cpus=None):
         self.profile = tempfile.mkdtemp(prefix='qm-chromium-')
         self.downloads = os.path.join(self.profile, 'downloads')
         os.mkdir(self.downloads)
@@ -63,7 +75,14 @@ class browser:
             'download.prompt_for_download': False,
             'safebrowsing.enabled': False,
         })
-        self.driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        driver = CHROMEDRIVER
+        if cpus is not None:
+            # chromedriver starts Chromium, whose processes inherit its cores.
+            driver = os.path.join(self.profile, 'pinned-chromedriver')
+            with open(driver, 'w') as f:
+                f.write('#!/bin/sh\nexec taskset -c %s %s "$@"\n' % (cpus, CHROMEDRIVER))
+            os.chmod(driver, 0o755)
+        self.driver = webdriver.Chrome(service=Service(driver), options=options)
         self.driver.execute_cdp_cmd('Browser.setDownloadBehavior',
                                     {'behavior': 'allow', 'downloadPath': self.downloads})
 

@@ -2,26 +2,32 @@
 //   node --test tests/web/engine_node_test.mjs   with QM_WEB_ENGINE (quillmoor-engine-node.js),
 //   QM_WEB_SAMPLE (a folder made by `quillmoor-tool make-sample`), QM_WEB_WORK (a scratch folder)
 //   and QM_WEB_NATIVE_PATCH (quillmoor-patch of the same archive, to compare explanations with).
+// QM_WEB_ENGINE may be either engine, on one thread or with threads.
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import crypto from 'node:crypto';
 import fs from 'node:fs';
+import os from 'node:os';
 import { createRequire } from 'node:module';
 import path from 'node:path';
 import test from 'node:test';
 
 const require = createRequire(import.meta.url);
-const create_engine = require(path.resolve(process.env.QM_WEB_ENGINE));
+const engine_file = path.resolve(process.env.QM_WEB_ENGINE);
+const create_engine = require(engine_file);
+const wasm_binary = fs.readFileSync(engine_file.replace(/\.js$/, '.wasm'));
 const sample = process.env.QM_WEB_SAMPLE;
 const work = process.env.QM_WEB_WORK;
-const [status_event, total_event, position_event, error_event, proof_event] = [0, 1, 2, 3, 4];
+const [status_event, total_event, position_event, error_event, proof_event, timing_event] = [0, 1, 2, 3, 4, 5];
+const threaded = /-threads-node\.js$/.test(engine_file);
 const [written, failed, cancelled] = [0, 1, 2];
 
 // One job on a fresh module: its outcome, every event it posted, the result put together from the
 // pieces the engine handed over (as the worker script does with slices of the File), and how many
 // of those were ranges kept from the source. `poll_cancel` answers the engine's cancel polls
-// (none: never).
-async function run_job(source, { poll_cancel } = {}) {
+// (none: never); `timed` asks for the timing event; `read` answers the engine's reads of the
+// source (by default, the file's bytes).
+async function run_job(source, { poll_cancel, timed = false, read } = {}) {
   const events = [];
   const source_bytes = fs.readFileSync(source);
   const parts = [];
@@ -43,12 +49,20 @@ async function run_job(source, { poll_cancel } = {}) {
     },
     on_sink_finish: (at) => { zeros_to(at); end = size = at; },
     poll_cancel,
+    on_source_read: read ?? ((at, into) => {
+      into.set(source_bytes.subarray(at, at + into.length));
+      return 0;
+    }),
+    wasmBinary: wasm_binary,
   });
   const path_size = engine.lengthBytesUTF8(source) + 1;
   const pointer = engine._malloc(path_size);
   engine.stringToUTF8(source, pointer, path_size);
-  const outcome = engine._qm_run(pointer);
-  return { outcome, events, kept, result: size === null ? null : Buffer.concat(parts) };
+  const outcome = engine._qm_run(pointer, source_bytes.length, timed ? 1 : 0);
+  const threads = engine._qm_threads();
+  // A threaded engine's workers would keep node running after the tests.
+  engine.PThread?.terminateAllThreads();
+  return { outcome, events, kept, threads, result: size === null ? null : Buffer.concat(parts) };
 }
 
 const translation = () => fs.readFileSync(path.join(sample, 'quillmoor-fr.nds'));
@@ -118,4 +132,39 @@ test('a cancel taken while sections are handled proves nothing and freezes the p
   const total = events.find((e) => e.kind === total_event).number;
   assert.ok(!events.some((e) => e.kind === position_event && e.number === total), 'the progress ran on to the end');
   assert.notEqual(events.filter((e) => e.kind === status_event).at(-1).text, 'Padding');
+});
+
+test('with threads the engine runs on every core, as natively, and the proof on a helper', async () => {
+  const { outcome, events, threads, result } = await run_job(path.join(sample, 'quillmoor.nds'), { timed: true });
+  assert.equal(outcome, written);
+  assert.ok(result.equals(translation()));
+  const cores = os.cpus().length;
+  assert.equal(threads, threaded ? Math.min(cores, 16) : 1);
+  // The timing event: every phase of the job, seconds on its thread and on the helpers.
+  const timing = events.filter((e) => e.kind === timing_event);
+  assert.equal(timing.length, 1);
+  const phases = Object.fromEntries(timing[0].text.trim().split('\n').map((line) => {
+    const [name, job, helpers] = line.split('\t');
+    return [name, { job: Number(job), helpers: Number(helpers) }];
+  }));
+  assert.ok(phases['CPK re-compression'].job + phases['CPK re-compression'].helpers > 0, timing[0].text);
+  assert.equal(phases.fingerprinting.helpers > 0, threaded && cores > 1, timing[0].text);
+});
+
+test('a source that can no longer be read midway fails with a stream error, nothing written', async () => {
+  const source = fs.readFileSync(path.join(sample, 'quillmoor.nds'));
+  let reads = 0;
+  const { outcome, events, result } = await run_job(path.join(sample, 'quillmoor.nds'), {
+    read: (at, into) => {
+      if (++reads > 20) return -1; // as when the player's File was changed on disk
+      into.set(source.subarray(at, at + into.length));
+      return 0;
+    },
+  });
+  assert.equal(outcome, failed);
+  assert.equal(result, null);
+  assert.ok(reads > 20, 'the engine read the source ' + reads + ' times only');
+  const errors = events.filter((e) => e.kind === error_event).map((e) => e.text);
+  assert.equal(errors.length, 1);
+  assert.ok(errors[0].startsWith("Une erreur s'est produite:\n\nweb_source::read_at failed - the file cannot be read any more"), errors[0]);
 });
