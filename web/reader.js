@@ -3,23 +3,27 @@
 // into a slot of memory that both see. Reading a File costs the browser far more than a copy,
 // and this way it overlaps the engine's work instead of stopping it.
 //
-// Message from the worker: {file, slot, id, start, stop} (once first {slots, control}): read
-// file[start, stop) into the slot, then mark request `id` of that slot done in `control` (the
-// requests of a slot come in order: the worker waits for the last one it made).
-import { read_into } from './file_stream.js';
+// Messages from the worker: once {slots, control}; {file} as a run begins; {slot, id, start, stop}:
+// read file[start, stop) into the slot, then mark request `id` of that slot done in `control` (the
+// requests of a slot come in order: the worker waits for the last one it made); {close: true} as
+// the run ends. The File comes once a run: each message would bring a copy of it, and the stream
+// kept open on one copy (file_stream.js) would not serve the next.
+import { file_stream } from './file_stream.js';
 
 let slots = null;   // Uint8Array: the slots, one after the other
 let control = null; // Int32Array: per slot, the id of the last request done (-1 for a failed one)
 let slot_size = 0;
 let buffer = null;  // ArrayBuffer of a slot's size, lent to the stream
 let queue = Promise.resolve();
+const stream = new file_stream();
+let file = null;    // the File of the running job
 
-async function read({ file, slot, id, start, stop }) {
+async function read({ slot, id, start, stop }) {
   let done = id;
   try {
     let bytes;
     try {
-      bytes = await read_into(file, start, stop, buffer);
+      bytes = await stream.read_into(file, start, stop, buffer);
       buffer = bytes.buffer;
     } catch {
       // A browser whose File streams cannot fill a buffer of ours.
@@ -40,6 +44,17 @@ onmessage = ({ data }) => {
     ({ slots, control } = data);
     slot_size = slots.length / control.length;
     buffer = new ArrayBuffer(slot_size);
+    return;
+  }
+  if (data.file) {
+    queue = queue.then(() => { file = data.file; });
+    return;
+  }
+  if (data.close) {
+    queue = queue.then(() => {
+      stream.close();
+      file = null;
+    });
     return;
   }
   queue = queue.then(() => read(data));

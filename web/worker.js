@@ -13,7 +13,7 @@
 // engine's 'status', 'total', 'position', 'error' and 'proof', and the result's 'piece's, all in
 // order), 'done' (outcome 'written', 'cancelled' or 'failed'; timing when asked) and 'broken'.
 
-import { read_into } from './file_stream.js';
+import { file_stream } from './file_stream.js';
 
 const source_path = '/in/source.nds';
 // web/web_progress.h and web/web_job.cpp number these.
@@ -246,6 +246,7 @@ function on_source_read(at, into) {
 // On one thread where WebAssembly can be suspended, a read that needs a new window suspends the
 // job while the File is streamed into one buffer of this worker's, the same for every window
 // (file_stream.js says why); what the window holds is copied at once, without suspending.
+const stream = new file_stream();
 let stream_buffer = null;
 let streams_fill_buffers = true;
 
@@ -285,7 +286,7 @@ async function load_window_streamed(file, start) {
   const began = performance.now();
   let bytes;
   try {
-    bytes = await read_into(file, start, stop, stream_buffer);
+    bytes = await stream.read_into(file, start, stop, stream_buffer);
   } catch (error) {
     streams_fill_buffers = false; // read here from now on, a new buffer a window
     stream_buffer = null;
@@ -369,7 +370,7 @@ function read_next(file, start, slot) {
   const stop = Math.min(file.size, start + read_window_size);
   const id = read_ahead.next_id++;
   read_ahead.requests[slot] = { file, start, id };
-  read_ahead.worker.postMessage({ file, slot, id, start, stop });
+  read_ahead.worker.postMessage({ slot, id, start, stop });
 }
 
 function c_string(text) {
@@ -394,6 +395,7 @@ async function run({ file, hold_at: hold, timed: time_it }) {
   engine.FS.mount(engine.FS.filesystems.WORKERFS, { blobs: [{ name: 'source.nds', data: file }] }, '/in');
   const source = c_string(source_path);
   source_file = file;
+  if (read_ahead) read_ahead.worker.postMessage({ file });
   let outcome;
   try {
     const start = performance.now();
@@ -403,7 +405,11 @@ async function run({ file, hold_at: hold, timed: time_it }) {
     engine._free(source);
     engine.FS.unmount('/in');
     read_window = no_window;
-    if (read_ahead) read_ahead.requests = [null, null];
+    stream.close();
+    if (read_ahead) {
+      read_ahead.requests = [null, null];
+      read_ahead.worker.postMessage({ close: true });
+    }
     source_file = null;
   }
   send_batch();
