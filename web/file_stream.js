@@ -6,7 +6,8 @@
 // One stream is kept open between reads: a read that starts where the last one stopped goes on
 // with it, and only a read elsewhere opens another. Each stream the browser opens on a File costs
 // it about as much as reading a few MiB (measured in Chromium: a 128 MiB File read in 4 MiB
-// pieces, one stream each, took three times the processor time of one stream read through).
+// pieces, one stream each, took two to three times the processor time of one stream read
+// through).
 export class file_stream {
   constructor() {
     this.file = null;
