@@ -219,13 +219,13 @@ const reader = new FileReaderSync();
 const no_window = { file: null, start: 0, bytes: new Uint8Array(0), slot: -1 };
 let read_window = no_window;
 
+const window_holds = (file, position) => read_window.file === file && position >= read_window.start &&
+  position < read_window.start + read_window.bytes.length;
+
 // Copies file[position, position + into.length) into `into`, as far as the window holds it;
 // returns how many bytes.
 function copy_from_window(file, position, into) {
-  if (read_window.file !== file || position < read_window.start ||
-      position >= read_window.start + read_window.bytes.length) {
-    read_window = load_window(file, position);
-  }
+  if (!window_holds(file, position)) read_window = load_window(file, position);
   const start = position - read_window.start;
   const count = Math.min(into.length, read_window.bytes.length - start);
   into.set(read_window.bytes.subarray(start, start + count));
@@ -254,8 +254,7 @@ function read_source_suspending(at, pointer, size) {
   const file = source_file;
   const copy_what_the_window_holds = (done) => {
     const position = at + done;
-    if (read_window.file !== file || position < read_window.start ||
-        position >= read_window.start + read_window.bytes.length) return 0;
+    if (!window_holds(file, position)) return 0;
     const start = position - read_window.start;
     const count = Math.min(size - done, read_window.bytes.length - start);
     engine.HEAPU8.set(read_window.bytes.subarray(start, start + count), pointer + done);
